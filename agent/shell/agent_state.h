@@ -1,0 +1,45 @@
+// The agent's process-wide state: filled by start-up, used by the main window, tray and About box.
+#pragma once
+#include <windows.h>
+#include <shellapi.h>
+#include <time.h>
+
+class Downloader;
+class Gif32;
+
+typedef BOOL(WINAPI* NotifyIconFn)(DWORD message, PNOTIFYICONDATAA data);
+typedef time_t (*ClockFn)(time_t*);
+
+enum { kFrameCount = 28, kTimerId = 100, kTimerPeriodMs = 100 };
+
+struct AgentState {
+    UINT syncResultMessage;       // "zlv_kelpo_palm_synch"
+    time_t lastRecycleTime;       // process start, then each 15-minute recycle
+    HINSTANCE instance;
+    HANDLE instanceMutex;
+    char* agentFolder;            // heap text, no final separator
+    HICON classIcon;
+    HMODULE shellModule;          // shell32.dll, may be null
+    NotifyIconFn notify;          // bound Shell_NotifyIcon, may be null
+    HWND notifyAreaWindow;        // "TrayNotifyWnd" on shells without balloons
+    HBITMAP balloonBitmaps[3];    // 139, 137, 138
+    bool updatedToday;
+    HICON frames[kFrameCount];    // icons 104..131
+    HMENU menu;                   // menu 134
+    HMENU popupMenu;              // its sub-menu 0
+    HWND mainWindow;
+    NOTIFYICONDATAA* trayRecord;  // long or short form, on the heap
+    bool trayAdded;
+    int frameCounter;
+    time_t lastReminderTime;
+    Downloader* downloader;
+    HWND aboutWindow;
+    Gif32* aboutPicture;
+
+    // Seam for tests: the agent's clock; null means time().
+    ClockFn clock;
+};
+
+extern AgentState g_agent;
+
+inline time_t AgentNow() { return g_agent.clock ? g_agent.clock(nullptr) : time(nullptr); }

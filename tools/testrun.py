@@ -1,0 +1,294 @@
+#!/usr/bin/env python3
+"""Runs every test of the project and ends with the line 'N passed, N failed[, N skipped]'.
+
+- native GoogleTest programs:   build/host/tests/*_tests
+- Win32 GoogleTest programs:    build/win/tests/*_tests.exe, under Wine
+- scripted tests:               tests/scripts/test_*.py and test_*.sh (print PASS/FAIL/SKIP lines)
+- fuzz targets, briefly:        build/fuzz/fuzz_*, corpus in tests/fuzz/corpus/<target>/
+
+The Wine tests share one throw-away 32-bit prefix, one Xvfb display and one persistent wineserver
+per run, inside a private network namespace when the machine allows one (so port 80 is ours).
+"""
+import argparse
+import glob
+import os
+import re
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import xml.etree.ElementTree as ET
+
+ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
+LOGS = os.path.join(BUILD, "test-logs")
+ARTIFACTS = os.path.join(BUILD, "artifacts")
+
+
+class Tally:
+    def __init__(self):
+        self.passed = self.failed = self.skipped = 0
+        self.failures = []
+
+    def add(self, name, outcome, detail=""):
+        if outcome == "pass":
+            self.passed += 1
+        elif outcome == "skip":
+            self.skipped += 1
+        else:
+            self.failed += 1
+            self.failures.append((name, detail))
+
+
+def log_path(name):
+    os.makedirs(LOGS, exist_ok=True)
+    return os.path.join(LOGS, re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".log")
+
+
+def tail(path, lines=40):
+    try:
+        with open(path, errors="replace") as f:
+            return "".join(f.readlines()[-lines:])
+    except OSError:
+        return ""
+
+
+def run_logged(name, argv, env=None, cwd=None, timeout=900):
+    """Runs argv with output to the test's log; returns (exit code or None on time-out, log path)."""
+    path = log_path(name)
+    with open(path, "w") as out:
+        try:
+            p = subprocess.run(argv, stdout=out, stderr=subprocess.STDOUT, env=env, cwd=cwd,
+                               timeout=timeout, stdin=subprocess.DEVNULL)
+            return p.returncode, path
+        except subprocess.TimeoutExpired:
+            out.write("\n*** timed out after %d s\n" % timeout)
+            return None, path
+
+
+def tally_gtest_xml(tally, program, xml_path, code, log):
+    try:
+        tree = ET.parse(xml_path)
+    except (OSError, ET.ParseError):
+        tally.add(program, "fail", "no test report (exit code %s)\n%s" % (code, tail(log)))
+        return
+    for case in tree.iter("testcase"):
+        name = "%s: %s.%s" % (program, case.get("classname"), case.get("name"))
+        failure = case.find("failure")
+        if failure is not None:
+            tally.add(name, "fail", failure.get("message", ""))
+        elif case.find("skipped") is not None or case.get("result") == "skipped":
+            tally.add(name, "skip")
+        else:
+            tally.add(name, "pass")
+    if code not in (0, 1):  # gtest exits 1 on a failed test; anything else is a crash or a hang
+        tally.add(program, "fail", "exit code %s\n%s" % (code, tail(log)))
+
+
+def matches(name, flt):
+    return not flt or flt in name
+
+
+def run_native(tally, flt):
+    for prog in sorted(glob.glob(os.path.join(BUILD, "host", "tests", "*_tests"))):
+        name = os.path.basename(prog)
+        if not matches(name, flt):
+            continue
+        xml_path = os.path.join(LOGS, name + ".xml")
+        if os.path.exists(xml_path):
+            os.remove(xml_path)
+        env = dict(os.environ, TZ=os.environ.get("TZ", "UTC"))
+        code, log = run_logged(name, [prog, "--gtest_output=xml:" + xml_path], env=env,
+                               cwd=os.path.dirname(prog))
+        tally_gtest_xml(tally, name, xml_path, code, log)
+        print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
+
+
+class WineSession:
+    """One prefix, one display, one wineserver for the whole run."""
+
+    def __init__(self):
+        self.tmp = tempfile.mkdtemp(prefix="zlv-wine-")
+        self.xvfb = None
+        self.env = None
+        self.error = None
+
+    def free_display(self):
+        for n in range(90, 300):
+            if not os.path.exists("/tmp/.X%d-lock" % n) and \
+                    not os.path.exists("/tmp/.X11-unix/X%d" % n):
+                return n
+        raise RuntimeError("no free X display")
+
+    def start(self):
+        try:
+            self._start()
+        except Exception as e:  # reported as one failed test by the caller
+            self.error = str(e)
+
+    def _start(self):
+        n = self.free_display()
+        self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24",
+                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        for _ in range(100):
+            if os.path.exists("/tmp/.X11-unix/X%d" % n):
+                break
+            time.sleep(0.05)
+        env = dict(os.environ)
+        env.update(WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH="win32",
+                   WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=":%d" % n,
+                   ZLV_ARTIFACTS=ARTIFACTS, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD, TZ="UTC")
+        self.env = env
+        os.makedirs(env["WINEPREFIX"])
+        subprocess.run(["wineserver", "-p"], env=env, check=True)
+        subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, timeout=300)
+        for key, value, data in (
+                (r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
+                (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
+            subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=env,
+                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+
+    def stop(self):
+        if self.env:
+            subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            try:
+                self.xvfb.wait(5)
+            except subprocess.TimeoutExpired:
+                self.xvfb.kill()
+        shutil.rmtree(self.tmp, ignore_errors=True)
+
+
+def run_wine(tally, session, flt):
+    progs = [p for p in sorted(glob.glob(os.path.join(BUILD, "win", "tests", "*_tests.exe")))
+             if matches(os.path.basename(p), flt)]
+    for prog in progs:
+        name = os.path.basename(prog)
+        xml_path = os.path.join(LOGS, name + ".xml")
+        if os.path.exists(xml_path):
+            os.remove(xml_path)
+        code, log = run_logged(name, ["wine", prog, "--gtest_output=xml:Z:" +
+                                      xml_path.replace("/", "\\")],
+                               env=session.env, cwd=os.path.dirname(prog))
+        tally_gtest_xml(tally, name, xml_path, code, log)
+        print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
+
+
+LINE = re.compile(r"^(PASS|FAIL|SKIP)[: ]\s*(.*)$")
+
+
+def run_scripts(tally, session, flt):
+    scripts = sorted(glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.py")) +
+                     glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.sh")))
+    for script in scripts:
+        name = os.path.basename(script)
+        if not matches(name, flt):
+            continue
+        runner = ["python3"] if script.endswith(".py") else ["bash"]
+        code, log = run_logged(name, runner + [script], env=session.env, cwd=ROOT)
+        seen = 0
+        with open(log, errors="replace") as f:
+            for line in f:
+                m = LINE.match(line.rstrip("\n"))
+                if m:
+                    seen += 1
+                    kind = {"PASS": "pass", "FAIL": "fail", "SKIP": "skip"}[m.group(1)]
+                    tally.add("%s: %s" % (name, m.group(2)), kind, m.group(2))
+        if code != 0 and not any(n.startswith(name) for n, _ in tally.failures):
+            tally.add(name, "fail", "exit code %s\n%s" % (code, tail(log)))
+        elif seen == 0 and code == 0:
+            tally.add(name, "fail", "reported no result")
+        print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
+
+
+def run_fuzz(tally, seconds, flt):
+    out_dir = os.path.join(BUILD, "fuzz-runs")
+    os.makedirs(out_dir, exist_ok=True)
+    for prog in sorted(glob.glob(os.path.join(BUILD, "fuzz", "fuzz_*"))):
+        if not os.access(prog, os.X_OK) or os.path.isdir(prog):
+            continue
+        name = os.path.basename(prog)
+        if not matches(name, flt):
+            continue
+        seeds = os.path.join(ROOT, "tests", "fuzz", "corpus", name[len("fuzz_"):])
+        work = tempfile.mkdtemp(prefix="zlv-corpus-")
+        if os.path.isdir(seeds):
+            for f in os.listdir(seeds):
+                shutil.copy(os.path.join(seeds, f), work)
+        code, log = run_logged(name, [prog, "-max_total_time=%d" % seconds, "-rss_limit_mb=2048",
+                                      "-timeout=10", "-artifact_prefix=" + out_dir + "/" + name + "-",
+                                      work], timeout=seconds * 3 + 60)
+        shutil.rmtree(work, ignore_errors=True)
+        runs = re.findall(r"Done (\d+) runs", open(log, errors="replace").read())
+        with open(os.path.join(out_dir, name + ".txt"), "w") as f:
+            f.write("%s runs in %d s\n" % (runs[-1] if runs else "?", seconds))
+        tally.add(name, "pass" if code == 0 else "fail", tail(log))
+        print("  %-40s %s (%s runs)" % (name, "ok" if code == 0 else "FAILED",
+                                         runs[-1] if runs else "?"), flush=True)
+
+
+def enter_private_network():
+    """Re-runs this script in a network namespace of its own, with only a loopback device."""
+    if os.environ.get("ZLV_NETNS") or os.geteuid() != 0 or not shutil.which("unshare"):
+        return
+    if subprocess.run(["unshare", "-n", "true"], stderr=subprocess.DEVNULL).returncode != 0:
+        return
+    env = dict(os.environ, ZLV_NETNS="1")
+    os.execvpe("unshare", ["unshare", "-n", "--", sys.executable] + sys.argv, env)
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("filter", nargs="?", default="")
+    ap.add_argument("--fuzz-seconds", type=int, default=int(os.environ.get("ZLV_FUZZ_SECONDS", 20)))
+    ap.add_argument("--only-fuzz", action="store_true")
+    args = ap.parse_args()
+
+    enter_private_network()
+    if os.environ.get("ZLV_NETNS"):
+        subprocess.run(["ip", "link", "set", "lo", "up"])
+    os.makedirs(ARTIFACTS, exist_ok=True)
+
+    tally = Tally()
+    started = time.time()
+    if args.only_fuzz:
+        run_fuzz(tally, args.fuzz_seconds, args.filter)
+    else:
+        session = WineSession()
+        boot = threading.Thread(target=session.start)
+        boot.start()  # the prefix boots while the native tests run
+        try:
+            print("native tests", flush=True)
+            run_native(tally, args.filter)
+            run_fuzz(tally, args.fuzz_seconds, args.filter)
+            boot.join()
+            if session.error:
+                tally.add("wine session", "fail", session.error)
+            else:
+                print("tests under Wine", flush=True)
+                run_wine(tally, session, args.filter)
+                run_scripts(tally, session, args.filter)
+        finally:
+            boot.join()
+            session.stop()
+
+    for name, detail in tally.failures:
+        print("FAILED %s\n    %s" % (name, detail.strip().replace("\n", "\n    ")))
+    print("took %.0f s" % (time.time() - started))
+    summary = "%d passed, %d failed" % (tally.passed, tally.failed)
+    if tally.skipped:
+        summary += ", %d skipped" % tally.skipped
+    print(summary)
+    return 1 if tally.failed or tally.passed == 0 else 0
+
+
+if __name__ == "__main__":
+    signal.signal(signal.SIGTERM, lambda *a: sys.exit(1))
+    sys.exit(main())

@@ -1,0 +1,2 @@
+// One line per command: ZLV_COMMAND(name, function, usage). No include guard: included twice.
+ZLV_COMMAND("version", VersionCommand, "version")

@@ -1,0 +1,8 @@
+#include <stdio.h>
+
+#include "tools/zlvtool/commands.h"
+
+int VersionCommand(int, char**) {
+    puts("zlvtool 1.5");
+    return 0;
+}

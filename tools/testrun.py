@@ -22,6 +22,8 @@ import threading
 import time
 import xml.etree.ElementTree as ET
 
+from winesession import WineSession, enter_private_network, loopback_up
+
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 LOGS = os.path.join(BUILD, "test-logs")
@@ -107,65 +109,6 @@ def run_native(tally, flt):
         print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
 
 
-class WineSession:
-    """One prefix, one display, one wineserver for the whole run."""
-
-    def __init__(self):
-        self.tmp = tempfile.mkdtemp(prefix="zlv-wine-")
-        self.xvfb = None
-        self.env = None
-        self.error = None
-
-    def free_display(self):
-        for n in range(90, 300):
-            if not os.path.exists("/tmp/.X%d-lock" % n) and \
-                    not os.path.exists("/tmp/.X11-unix/X%d" % n):
-                return n
-        raise RuntimeError("no free X display")
-
-    def start(self):
-        try:
-            self._start()
-        except Exception as e:  # reported as one failed test by the caller
-            self.error = str(e)
-
-    def _start(self):
-        n = self.free_display()
-        self.xvfb = subprocess.Popen(["Xvfb", ":%d" % n, "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                break
-            time.sleep(0.05)
-        env = dict(os.environ)
-        env.update(WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH="win32",
-                   WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=":%d" % n,
-                   ZLV_ARTIFACTS=ARTIFACTS, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD, TZ="UTC")
-        self.env = env
-        os.makedirs(env["WINEPREFIX"])
-        subprocess.run(["wineserver", "-p"], env=env, check=True)
-        subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, timeout=300)
-        for key, value, data in (
-                (r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
-                (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
-            subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=env,
-                           check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-
-    def stop(self):
-        if self.env:
-            subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
-                           stderr=subprocess.DEVNULL)
-        if self.xvfb:
-            self.xvfb.terminate()
-            try:
-                self.xvfb.wait(5)
-            except subprocess.TimeoutExpired:
-                self.xvfb.kill()
-        shutil.rmtree(self.tmp, ignore_errors=True)
-
-
 def run_wine(tally, session, flt):
     progs = [p for p in sorted(glob.glob(os.path.join(BUILD, "win", "tests", "*_tests.exe")))
              if matches(os.path.basename(p), flt)]
@@ -234,16 +177,6 @@ def run_fuzz(tally, seconds, flt):
                                          runs[-1] if runs else "?"), flush=True)
 
 
-def enter_private_network():
-    """Re-runs this script in a network namespace of its own, with only a loopback device."""
-    if os.environ.get("ZLV_NETNS") or os.geteuid() != 0 or not shutil.which("unshare"):
-        return
-    if subprocess.run(["unshare", "-n", "true"], stderr=subprocess.DEVNULL).returncode != 0:
-        return
-    env = dict(os.environ, ZLV_NETNS="1")
-    os.execvpe("unshare", ["unshare", "-n", "--", sys.executable] + sys.argv, env)
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("filter", nargs="?", default="")
@@ -252,8 +185,7 @@ def main():
     args = ap.parse_args()
 
     enter_private_network()
-    if os.environ.get("ZLV_NETNS"):
-        subprocess.run(["ip", "link", "set", "lo", "up"])
+    loopback_up()
     os.makedirs(ARTIFACTS, exist_ok=True)
 
     tally = Tally()
@@ -261,7 +193,7 @@ def main():
     if args.only_fuzz:
         run_fuzz(tally, args.fuzz_seconds, args.filter)
     else:
-        session = WineSession()
+        session = WineSession(ARTIFACTS)
         boot = threading.Thread(target=session.start)
         boot.start()  # the prefix boots while the native tests run
         try:

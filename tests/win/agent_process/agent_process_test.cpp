@@ -1,0 +1,279 @@
+// agent.exe as a process: the command-line gate, one instance, what it stores, how it ends.
+#include "tests/win/agent_process/agent_harness.h"
+
+#include <sddl.h> // after windows.h
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+const DWORD kQuick = 5000; // no case waits longer than this for one step
+
+class AgentProcessTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        agent = BuiltAgentPath();
+#ifndef ZLV_AGENT_BUILT
+        if (!FileExists(agent)) GTEST_SKIP() << "agent.exe is not part of this build yet";
+#endif
+        ASSERT_TRUE(FileExists(agent)) << agent;
+        EndStrayAgents();
+        // Updated today: the agent makes no download. No balloons either.
+        ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(time(nullptr))));
+        ASSERT_TRUE(SetFlagText("tooltip", "0"));
+        ASSERT_TRUE(SetFlagText("startup", "0"));
+    }
+    void TearDown() override {
+        EndStrayAgents();
+        for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
+            DeleteFileA((*it + "\\agent.exe").c_str());
+            DeleteFileA((*it + "\\condmgr.dll").c_str());
+            if (it->size() > 3) RemoveDirectoryA(it->c_str());
+        }
+    }
+
+    // A second installation of the agent (and the Conduit Manager it may import) in folder.
+    std::string CopyAgentTo(const std::string& folder) {
+        CreateDirectoryA(folder.c_str(), nullptr);
+        copies.push_back(folder);
+        std::string exe = folder + "\\agent.exe";
+        EXPECT_TRUE(CopyFileA(agent.c_str(), exe.c_str(), FALSE)) << exe;
+        std::string condmgr = FolderOf(agent) + "\\condmgr.dll";
+        if (FileExists(condmgr))
+            CopyFileA(condmgr.c_str(), (folder + "\\condmgr.dll").c_str(), FALSE);
+        return exe;
+    }
+
+    std::string Target() {
+        std::string data;
+        DWORD type = 0;
+        if (!ReadRaw("target", &data, &type)) return "<absent>";
+        EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
+        return data;
+    }
+
+    std::string agent;
+    std::vector<std::string> copies;
+};
+
+bool MutexExists() {
+    HANDLE m = OpenMutexA(SYNCHRONIZE, FALSE, ZLV_AGENT_MUTEX);
+    if (!m) return false;
+    CloseHandle(m);
+    return true;
+}
+
+// Locks the settings key against writing for as long as it lives, then puts its DACL back.
+class LockedSettingsKey {
+  public:
+    LockedSettingsKey() {
+        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ZLV_KEY, 0, nullptr, 0,
+                            KEY_ALL_ACCESS | WRITE_DAC | READ_CONTROL, nullptr, &key_,
+                            nullptr) != ERROR_SUCCESS)
+            return;
+        DWORD size = 0;
+        RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, nullptr, &size);
+        saved_.resize(size ? size : 1);
+        if (RegGetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data(), &size) !=
+            ERROR_SUCCESS)
+            return;
+        PSECURITY_DESCRIPTOR readOnly = nullptr;
+        if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+                "D:P(A;;KR;;;WD)", SDDL_REVISION_1, &readOnly, nullptr))
+            return;
+        locked_ = RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, readOnly) == ERROR_SUCCESS;
+        LocalFree(readOnly);
+    }
+    ~LockedSettingsKey() {
+        if (locked_) RegSetKeySecurity(key_, DACL_SECURITY_INFORMATION, saved_.data());
+        if (key_) RegCloseKey(key_);
+    }
+    bool locked() const { return locked_; }
+
+  private:
+    HKEY key_ = nullptr;
+    std::vector<BYTE> saved_;
+    bool locked_ = false;
+};
+
+TEST_F(AgentProcessTest, SilentStartWithStartupOffCreatesNothing) {
+    DeleteValue("target");
+    ASSERT_TRUE(SetDword("hwnd", 0x1234));
+    const char* forms[] = {"-SILENT", "-Silent", "-silent"};
+    for (const char* form : forms) {
+        AgentProcess run;
+        ASSERT_TRUE(run.Start(agent, form));
+        DWORD code = 77;
+        ASSERT_TRUE(run.WaitExit(kQuick, &code)) << form << " kept running";
+        EXPECT_EQ(0u, code) << form;
+        EXPECT_EQ(0, CountAgentWindows()) << form;
+        EXPECT_EQ("<absent>", Target()) << form;
+        DWORD hwnd = 0;
+        EXPECT_TRUE(ReadDword("hwnd", &hwnd));
+        EXPECT_EQ(0x1234u, hwnd) << form;
+    }
+
+    // A fresh machine: no "startup" at all counts as off.
+    DeleteValue("startup");
+    AgentProcess run;
+    ASSERT_TRUE(run.Start(agent, "-silent"));
+    DWORD code = 77;
+    ASSERT_TRUE(run.WaitExit(kQuick, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ("<absent>", Target());
+}
+
+TEST_F(AgentProcessTest, SilentStartWithStartupOnRuns) {
+    ASSERT_TRUE(SetFlagText("startup", "1"));
+    AgentProcess run;
+    ASSERT_TRUE(run.Start(agent, "-SILENT"));
+    HWND window = run.WaitWindow(kQuick);
+    ASSERT_TRUE(window != nullptr) << "no main window";
+    EXPECT_TRUE(MutexExists());
+    EXPECT_EQ(FolderOf(agent), Target());
+    EXPECT_TRUE(run.End()) << "did not end on the Exit command";
+}
+
+TEST_F(AgentProcessTest, OtherCommandLinesAreOrdinaryStarts) {
+    // "startup" is off, so only a start that ignores its command line gets this far.
+    const char* lines[] = {"-silent now", "/silent", "-silentx"};
+    for (const char* line : lines) {
+        AgentProcess run;
+        ASSERT_TRUE(run.Start(agent, line));
+        EXPECT_TRUE(run.WaitWindow(kQuick) != nullptr) << line;
+        EXPECT_TRUE(run.End()) << line;
+    }
+}
+
+TEST_F(AgentProcessTest, SecondInstanceEndsAndAddsNoWindow) {
+    AgentProcess first;
+    ASSERT_TRUE(first.Start(agent));
+    HWND window = first.WaitWindow(kQuick);
+    ASSERT_TRUE(window != nullptr);
+
+    // From another folder, so a second instance that went on would overwrite "target".
+    char temp[MAX_PATH] = {};
+    GetTempPathA(sizeof temp, temp);
+    std::string other = CopyAgentTo(FolderOf(temp) + "\\zlv second agent");
+    AgentProcess second;
+    ASSERT_TRUE(second.Start(other));
+    DWORD code = 77;
+    ASSERT_TRUE(second.WaitExit(kQuick, &code)) << "the second instance kept running";
+    EXPECT_EQ(0u, code);
+    EXPECT_EQ(1, CountAgentWindows());
+    EXPECT_EQ(FolderOf(agent), Target());
+    DWORD hwnd = 0;
+    EXPECT_TRUE(ReadDword("hwnd", &hwnd));
+    EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(window)), hwnd);
+    EXPECT_FALSE(first.Exited());
+}
+
+TEST_F(AgentProcessTest, StoresFolderAndLiveWindowHandle) {
+    ASSERT_TRUE(SetRawText("target", "C:\\old\\place\\"));
+    ASSERT_TRUE(SetRawText("hwnd", "not a handle")); // wrong type: replaced, not trusted
+    AgentProcess run;
+    ASSERT_TRUE(run.Start(agent));
+    HWND window = run.WaitWindow(kQuick);
+    ASSERT_TRUE(window != nullptr);
+
+    std::string target = Target();
+    EXPECT_EQ(FolderOf(agent), target);
+    ASSERT_FALSE(target.empty());
+    EXPECT_NE('\\', target.back());
+    EXPECT_EQ(std::string::npos, target.find('\0')) << "terminator stored with the text";
+
+    DWORD hwnd = 0;
+    ASSERT_TRUE(ReadDword("hwnd", &hwnd)) << "\"hwnd\" is not a 4-byte REG_DWORD";
+    EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(window)), hwnd);
+    HWND named = reinterpret_cast<HWND>(static_cast<UINT_PTR>(hwnd));
+    DWORD owner = 0;
+    GetWindowThreadProcessId(named, &owner);
+    EXPECT_EQ(run.Id(), owner);
+    char title[32] = {};
+    GetWindowTextA(named, title, sizeof title);
+    EXPECT_STREQ("kelpo", title);
+    EXPECT_FALSE(IsWindowVisible(named));
+
+    // The handle stays behind, stale, once the agent has gone.
+    ASSERT_TRUE(run.End());
+    EXPECT_TRUE(ReadDword("hwnd", &hwnd));
+    EXPECT_EQ(static_cast<DWORD>(reinterpret_cast<UINT_PTR>(window)), hwnd);
+    EXPECT_FALSE(IsWindow(named));
+}
+
+TEST_F(AgentProcessTest, FolderIsStoredWithoutFinalSeparatorAnywhere) {
+    struct Place {
+        const char* folder;
+        const char* target;
+    } places[] = {{"C:\\Program Files\\Zelvantic Test", "C:\\Program Files\\Zelvantic Test"},
+                  {"C:\\", "C:"}};
+    for (const Place& place : places) {
+        std::string folder = place.folder;
+        if (folder.back() == '\\') folder.pop_back();
+        std::string exe = CopyAgentTo(folder);
+        AgentProcess run;
+        ASSERT_TRUE(run.Start(exe));
+        ASSERT_TRUE(run.WaitWindow(kQuick) != nullptr) << exe;
+        EXPECT_EQ(place.target, Target());
+        EXPECT_TRUE(run.End());
+    }
+}
+
+TEST_F(AgentProcessTest, ExitCommandEndsWithCodeZeroAfterCleanUp) {
+    AgentProcess run;
+    ASSERT_TRUE(run.Start(agent));
+    HWND window = run.WaitWindow(kQuick);
+    ASSERT_TRUE(window != nullptr);
+    EXPECT_TRUE(MutexExists());
+
+    // A command id the menu does not have, and a non-menu notification code, are not Exit.
+    PostMessageA(window, WM_COMMAND, 40099, 0);
+    PostMessageA(window, WM_COMMAND, MAKEWPARAM(kExitCommand, 1), 0);
+    DWORD code = 77;
+    EXPECT_FALSE(run.WaitExit(500, &code)) << "ended on a command that is not Exit";
+
+    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kExitCommand, 0));
+    ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "did not end on the Exit command";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_FALSE(MutexExists());
+
+    // Nothing left that keeps the next start from running.
+    AgentProcess next;
+    ASSERT_TRUE(next.Start(agent));
+    EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
+    EXPECT_TRUE(next.End());
+}
+
+TEST_F(AgentProcessTest, LockedSettingsKeyEndsWithCodeOne) {
+    ASSERT_TRUE(SetRawText("target", "C:\\before"));
+    ASSERT_TRUE(SetFlagText("startup", "1"));
+    {
+        LockedSettingsKey lock;
+        ASSERT_TRUE(lock.locked());
+        HKEY probe = nullptr;
+        ASSERT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, ZLV_KEY, 0, nullptr, 0,
+                                                       KEY_ALL_ACCESS, nullptr, &probe, nullptr))
+            << "the lock did not take";
+
+        AgentProcess run;
+        ASSERT_TRUE(run.Start(agent));
+        DWORD code = 77;
+        ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "kept running without its settings";
+        EXPECT_EQ(1u, code);
+        EXPECT_EQ(0, CountAgentWindows());
+
+        // "startup" cannot be read either, so an automatic start stays quiet.
+        AgentProcess silent;
+        ASSERT_TRUE(silent.Start(agent, "-silent"));
+        ASSERT_TRUE(silent.WaitExit(kQuick, &code));
+        EXPECT_EQ(0u, code);
+    }
+    EXPECT_EQ("C:\\before", Target()) << "a refused start changed the stored folder";
+}
+
+} // namespace

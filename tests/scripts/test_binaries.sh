@@ -1,0 +1,73 @@
+#!/usr/bin/env bash
+# The shipped binaries: 32-bit PE files that need nothing on the user's machine but Windows
+# itself and the one Palm desktop library each is written against.
+set -u
+WIN="${ZLV_BUILD:-${ZLV_ROOT:-.}/build}/win"
+OBJDUMP=i686-w64-mingw32-objdump
+
+SYSTEM_DLLS=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll comctl32.dll ws2_32.dll
+wsock32.dll ole32.dll oleaut32.dll msvcrt.dll shlwapi.dll comdlg32.dll version.dll "
+
+result() { # PASS|FAIL name [why]
+    if [ "$1" = FAIL ]; then echo "FAIL $2: ${3:-}"; else echo "PASS $2"; fi
+}
+
+# Imported DLL names that are neither system DLLs nor the allowed extra one.
+foreign_imports() { # objdump text, extra allowed name
+    local dll
+    for dll in $(sed -n 's/^\s*DLL Name: //p' <<<"$1" | tr 'A-Z' 'a-z'); do
+        case "$(echo $SYSTEM_DLLS) $2 " in *"$dll "*) ;; *) printf '%s ' "$dll" ;; esac
+    done
+}
+
+check_pe() { # file, label, kind (program|library), extra allowed import
+    local file="$1" label="$2" kind="$3" extra="$4" dump foreign
+    if [ ! -f "$file" ]; then
+        result FAIL "$label is a 32-bit Windows $kind" "$file was not built"
+        return 1
+    fi
+    dump="$($OBJDUMP -p "$file")"
+    local flags
+    flags="$(sed -n '/^Characteristics/,/^$/p' <<<"$dump")"
+    local ok=1
+    grep -q 'file format pei-i386' <<<"$dump" && grep -q '^Magic\s*010b' <<<"$dump" || ok=0
+    if [ "$kind" = program ]; then
+        grep -q '^Subsystem.*(Windows GUI)' <<<"$dump" || ok=0
+        grep -qx '\s*DLL' <<<"$flags" && ok=0
+    else
+        grep -qx '\s*DLL' <<<"$flags" || ok=0
+    fi
+    if [ $ok = 1 ]; then
+        result PASS "$label is a 32-bit Windows $kind"
+    else
+        result FAIL "$label is a 32-bit Windows $kind" \
+            "$(grep -E 'file format|^Magic|^Subsystem' <<<"$dump" | tr -s ' \t\n' ' ') $(echo $flags)"
+    fi
+    foreign="$(foreign_imports "$dump" "$extra")"
+    if [ -z "$foreign" ] && grep -q 'DLL Name:' <<<"$dump"; then
+        result PASS "$label imports only system DLLs and $extra"
+    else
+        result FAIL "$label imports only system DLLs and $extra" "also needs: ${foreign:-?}"
+    fi
+    echo "size of $label: $(stat -c %s "$file") bytes"
+}
+
+check_pe "$WIN/agent.exe" agent.exe program condmgr.dll
+
+if check_pe "$WIN/conduit.dll" conduit.dll library sync20.dll; then
+    # The HotSync Manager finds the entry points by their plain, undecorated names.
+    exports="$($OBJDUMP -p "$WIN/conduit.dll" |
+        sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/s/^\s*\[\s*[0-9]*\]\s*//p')"
+    missing=""
+    for name in OpenConduit GetConduitName GetConduitVersion GetConduitInfo ConfigureConduit \
+        CfgConduit; do
+        grep -qx "$name" <<<"$exports" || missing+="$name "
+    done
+    if [ -z "$missing" ]; then
+        result PASS "conduit.dll exports its entry points by plain name"
+    else
+        result FAIL "conduit.dll exports its entry points by plain name" \
+            "missing $missing(has: $(echo $exports))"
+    fi
+fi
+exit 0

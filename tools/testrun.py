@@ -22,6 +22,7 @@ import threading
 import time
 import xml.etree.ElementTree as ET
 
+sys.dont_write_bytecode = True  # keep tools/ free of __pycache__
 from winesession import WineSession, enter_private_network, loopback_up
 
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))

@@ -1,0 +1,528 @@
+#include "agent/balloon/balloon_window.h"
+
+#include <new>
+#include <stdlib.h>
+#include <string.h>
+
+#include "agent/balloon/balloon_list.h"
+#include "agent/balloon/scoped_gdi.h"
+
+namespace {
+
+enum { kTimerId = 1 };
+
+ATOM classAtom = 0;
+volatile LONG liveObjects = 0;
+
+// Heap copy with two spare zero bytes; an empty text stays absent.
+char* CopyText(const char* text) {
+    if (!text || !*text) return nullptr;
+    size_t n = strlen(text);
+    char* copy = static_cast<char*>(malloc(n + 3));
+    if (!copy) return nullptr;
+    memcpy(copy, text, n);
+    memset(copy + n, 0, 3);
+    return copy;
+}
+
+HFONT MakeFont(int weight) {
+    return CreateFontA(-10, 0, 0, 0, weight, FALSE, FALSE, FALSE, 0, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, PROOF_QUALITY, FF_ROMAN | DEFAULT_PITCH,
+                       "ms sans serif");
+}
+
+RECT ToRect(const BalloonRect& r) {
+    RECT out = {r.left, r.top, r.right, r.bottom};
+    return out;
+}
+
+} // namespace
+
+LONG LiveBalloonObjects() { return InterlockedCompareExchange(&liveObjects, 0, 0); }
+
+BalloonWindow::BalloonWindow()
+    : title(nullptr), text(nullptr), anchorWindow(nullptr), options(0), region(nullptr),
+      anchorX(0), anchorY(0), backColour(GetSysColor(COLOR_INFOBK)),
+      textColour(GetSysColor(COLOR_INFOTEXT)), closeState(CloseAway), timeoutMs(0), timerId(0),
+      titleFont(nullptr), textFont(nullptr), iconBitmap(nullptr), iconDC(nullptr),
+      iconDCPrevious(nullptr), closeBitmapNormal(nullptr), closeBitmapHot(nullptr),
+      closeBitmapPressed(nullptr), window(nullptr), tailSide(TailBottomRight),
+      trackingLeave(false), creating(false) {
+    SetRectEmpty(&bounds);
+    InterlockedIncrement(&liveObjects);
+}
+
+BalloonWindow::~BalloonWindow() {
+    // Already being deleted: the window's end must not delete the object a second time.
+    options &= ~BalloonDestroyOnHide;
+    if (window && IsWindow(window)) DestroyWindow(window);
+    free(title);
+    free(text);
+    if (titleFont) DeleteObject(titleFont);
+    if (textFont) DeleteObject(textFont);
+    if (region) DeleteObject(region);
+    ReleaseIcon();
+    InterlockedDecrement(&liveObjects);
+}
+
+bool BalloonWindow::Create(const char* titleText, const char* messageText, int x, int y,
+                           UINT iconId, DWORD flags, HWND anchor, UINT timeout) {
+    if (window) return false;
+    free(title);
+    free(text);
+    title = CopyText(titleText);
+    text = CopyText(messageText);
+    options = flags;
+    timeoutMs = timeout;
+    SetAnchor(x, y, anchor);
+
+    HINSTANCE instance = GetModuleHandleA(nullptr);
+    if (!classAtom) {
+        WNDCLASSA wc = {};
+        wc.style = CS_SAVEBITS | CS_DBLCLKS;
+        wc.lpfnWndProc = WindowProc;
+        wc.hInstance = instance;
+        wc.hCursor = LoadCursor(nullptr, IDC_ARROW);
+        wc.lpszClassName = ZLV_BALLOON_CLASS;
+        classAtom = RegisterClassA(&wc);
+        if (!classAtom) return false;
+    }
+    if (iconId) SetIcon(iconId);
+
+    DWORD exStyle = WS_EX_TOOLWINDOW | ((options & BalloonTopmost) ? WS_EX_TOPMOST : 0);
+    creating = true;
+    HWND created = CreateWindowExA(exStyle, MAKEINTATOM(classAtom), title, WS_POPUP, 0, 0, 10,
+                                   10, anchorWindow, nullptr, instance, this);
+    creating = false;
+    if (!created) {
+        window = nullptr;
+        return false;
+    }
+    Layout();
+    return true;
+}
+
+void BalloonWindow::SetCloseBitmaps(HBITMAP normal, HBITMAP hot, HBITMAP pressed) {
+    closeBitmapNormal = normal;
+    closeBitmapHot = hot;
+    closeBitmapPressed = pressed;
+}
+
+void BalloonWindow::SetAnchor(int x, int y, HWND anchor) {
+    anchorX = x;
+    anchorY = y;
+    anchorWindow = anchor;
+}
+
+void BalloonWindow::ReleaseIcon() {
+    if (iconDC) {
+        if (iconDCPrevious) SelectObject(iconDC, iconDCPrevious);
+        DeleteDC(iconDC);
+    }
+    if (iconBitmap) DeleteObject(iconBitmap);
+    iconDC = nullptr;
+    iconDCPrevious = nullptr;
+    iconBitmap = nullptr;
+}
+
+void BalloonWindow::SetIcon(UINT id) {
+    HICON icon = LoadIconA(nullptr, MAKEINTRESOURCEA(id)); // shared: not destroyed
+    if (!icon) return;
+    int cx = GetSystemMetrics(SM_CXICON), cy = GetSystemMetrics(SM_CYICON);
+    if (cx <= 0 || cy <= 0) return;
+
+    ScopedGetDC screen(nullptr);
+    if (!screen.Get()) return;
+    ScopedMemDC bigDC(screen.Get());
+    ScopedBitmap big(CreateCompatibleBitmap(screen.Get(), cx, cy));
+    ScopedBrush back(CreateSolidBrush(backColour));
+    if (!bigDC.Get() || !big.Get() || !back.Get()) return;
+    {
+        ScopedSelect select(bigDC.Get(), big.Get());
+        RECT all = {0, 0, cx, cy};
+        FillRect(bigDC.Get(), &all, back.Get());
+        DrawIconEx(bigDC.Get(), 0, 0, icon, 0, 0, 0, back.Get(), DI_NORMAL);
+    }
+
+    HDC smallDC = CreateCompatibleDC(screen.Get());
+    HBITMAP small = CreateCompatibleBitmap(screen.Get(), kIconSize, kIconSize);
+    if (!smallDC || !small) {
+        if (smallDC) DeleteDC(smallDC);
+        if (small) DeleteObject(small);
+        return;
+    }
+    HGDIOBJ previous = SelectObject(smallDC, small);
+    {
+        ScopedSelect select(bigDC.Get(), big.Get());
+        SetStretchBltMode(smallDC, HALFTONE);
+        SetBrushOrgEx(smallDC, 0, 0, nullptr);
+        StretchBlt(smallDC, 0, 0, kIconSize, kIconSize, bigDC.Get(), 0, 0, cx, cy, SRCCOPY);
+    }
+    ReleaseIcon();
+    iconDC = smallDC;
+    iconBitmap = small;
+    iconDCPrevious = previous;
+}
+
+void BalloonWindow::Show() {
+    if (!window) return;
+    ShowWindow(window, SW_SHOWNOACTIVATE);
+    SetAutoHide(timeoutMs);
+}
+
+void BalloonWindow::Hide() {
+    if (window) ShowWindow(window, SW_HIDE);
+}
+
+void BalloonWindow::SetAutoHide(UINT ms) {
+    timeoutMs = ms;
+    if (!window) return;
+    if (ms > 0) {
+        timerId = SetTimer(window, kTimerId, ms, nullptr);
+    } else {
+        KillTimer(window, kTimerId);
+        timerId = 0;
+    }
+}
+
+BalloonRect BalloonWindow::Bounds() {
+    if (IsRectEmpty(&bounds))
+        SetRect(&bounds, 0, 0, GetSystemMetrics(SM_CXFULLSCREEN),
+                GetSystemMetrics(SM_CYFULLSCREEN));
+    BalloonRect r = {bounds.left, bounds.top, bounds.right, bounds.bottom};
+    return r;
+}
+
+BalloonRect BalloonWindow::ClientArea() const {
+    RECT rc = {0, 0, 0, 0};
+    if (window) GetClientRect(window, &rc);
+    BalloonRect r = {rc.left, rc.top, rc.right, rc.bottom};
+    return r;
+}
+
+void BalloonWindow::ScreenAnchor(int* x, int* y) const {
+    POINT p = {anchorX, anchorY};
+    if (anchorWindow && IsWindow(anchorWindow)) ClientToScreen(anchorWindow, &p);
+    *x = p.x;
+    *y = p.y;
+}
+
+int BalloonWindow::MeasureTitleRow(HDC dc, bool draw, int* height) {
+    char shown[kTitleLimit + 1] = "";
+    if (window) GetWindowTextA(window, shown, sizeof shown);
+    bool closeBox = (options & BalloonCloseBox) != 0;
+    int cxSize = GetSystemMetrics(SM_CXSIZE), cySize = GetSystemMetrics(SM_CYSIZE);
+
+    int titleWidth = -1, titleHeight = 0;
+    if (shown[0]) {
+        ScopedSelect font(dc, titleFont);
+        RECT r = {0, 0, 0, 0};
+        DrawTextA(dc, shown, -1, &r, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS | DT_SINGLELINE);
+        titleWidth = r.right - r.left;
+        titleHeight = r.bottom - r.top;
+    }
+    *height = TitleRowHeight(tailSide, closeBox, cySize, titleHeight);
+    if (draw) {
+        BalloonRect content = ContentRect(ClientArea(), tailSide);
+        if (closeBox) {
+            DrawCloseBox(dc, CloseAway);
+            // What is on screen now is the away look; a press in progress stays recorded.
+            closeState = CloseAway | (closeState & ClosePressed);
+            content.right -= cxSize;
+        }
+        if (shown[0]) {
+            ScopedSelect font(dc, titleFont);
+            SetTextColor(dc, textColour);
+            SetBkMode(dc, TRANSPARENT);
+            RECT r = ToRect(content);
+            DrawTextA(dc, shown, -1, &r, DT_NOPREFIX | DT_EXPANDTABS | DT_SINGLELINE | DT_CENTER);
+        }
+        if (iconDC)
+            BitBlt(dc, content.left, content.top, kIconSize, kIconSize, iconDC, 0, 0, SRCCOPY);
+    }
+    return TitleRowWidth(closeBox, cxSize, titleWidth);
+}
+
+void BalloonWindow::MeasureBody(HDC dc, bool draw, int top, int* width, int* height) {
+    *width = 0;
+    *height = 0;
+    if (!text) return;
+    BalloonRect b = Bounds();
+    ScopedSelect font(dc, textFont);
+    RECT r = {8, top, MessageWrapRight(b.right - b.left), top};
+    const UINT flags = DT_NOPREFIX | DT_EXPANDTABS | DT_WORDBREAK;
+    DrawTextA(dc, text, -1, &r, flags | DT_CALCRECT);
+    *width = r.right - r.left;
+    *height = r.bottom - r.top;
+    if (draw) {
+        RECT area = {8, top, MessageWrapRight(b.right - b.left), ClientArea().bottom};
+        SetTextColor(dc, textColour);
+        SetBkMode(dc, TRANSPARENT);
+        DrawTextA(dc, text, -1, &area, flags);
+    }
+}
+
+void BalloonWindow::Layout() {
+    if (!window) return;
+    SetRectEmpty(&bounds);
+    BalloonRect b = Bounds();
+    int ax, ay;
+    ScreenAnchor(&ax, &ay);
+    tailSide = ChooseTailSide(b, ax, ay);
+
+    int rowWidth, rowHeight, bodyWidth, bodyHeight;
+    {
+        ScopedGetDC dc(window);
+        if (!dc.Get()) return;
+        rowWidth = MeasureTitleRow(dc.Get(), false, &rowHeight);
+        MeasureBody(dc.Get(), false, 0, &bodyWidth, &bodyHeight);
+    }
+    BalloonPlacement p = PlaceBalloon(tailSide, rowWidth, rowHeight, bodyWidth,
+                                      MessageRowHeight(tailSide, bodyHeight), ax, ay, b);
+    SetWindowPos(window, nullptr, p.x, p.y, p.width, p.height,
+                 SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
+
+    POINT tail[3];
+    for (int i = 0; i < 3; ++i) tail[i].x = p.tail[i].x, tail[i].y = p.tail[i].y;
+    BalloonRect body = BodyRect(tailSide, p.width, p.height);
+    ScopedRegion triangle(CreatePolygonRgn(tail, 3, ALTERNATE));
+    ScopedRegion rounded(CreateRoundRectRgn(body.left, body.top, body.right, body.bottom,
+                                            kCornerDiameter, kCornerDiameter));
+    ScopedRegion shape(CreateRectRgn(0, 0, 0, 0));
+    ScopedRegion copy(CreateRectRgn(0, 0, 0, 0));
+    if (!triangle.Get() || !rounded.Get() || !shape.Get() || !copy.Get()) return;
+    if (CombineRgn(shape.Get(), triangle.Get(), rounded.Get(), RGN_OR) == ERROR) return;
+    if (CombineRgn(copy.Get(), shape.Get(), nullptr, RGN_COPY) == ERROR) return;
+
+    bool changed = !region || !EqualRgn(region, copy.Get());
+    // The window owns the region it is given; we keep our own copy for the outline.
+    if (SetWindowRgn(window, shape.Get(), TRUE)) shape.Release();
+    if (region) DeleteObject(region);
+    region = copy.Release();
+    if (changed)
+        RedrawWindow(window, nullptr, nullptr,
+                     RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void BalloonWindow::OnEraseBackground(HDC dc) {
+    RECT client;
+    GetClientRect(window, &client);
+    BalloonColour last = 0;
+    HBRUSH brush = nullptr;
+    for (int i = 0; i < kGradientBands; ++i) {
+        RECT band = {2, BandTop(i, client.bottom), client.right, BandTop(i + 1, client.bottom)};
+        if (band.top >= band.bottom) continue;
+        BalloonColour colour = GradientBandColour(backColour, i);
+        if (!brush || colour != last) {
+            if (brush) DeleteObject(brush);
+            brush = CreateSolidBrush(colour);
+            last = colour;
+        }
+        if (brush) FillRect(dc, &band, brush);
+    }
+    if (brush) DeleteObject(brush);
+    if (!region) return;
+
+    if (options & BalloonShadow) {
+        ScopedBrush light(CreateSolidBrush(LightRingColour(backColour)));
+        ScopedBrush dark(CreateSolidBrush(DarkRingColour(backColour, textColour)));
+        OffsetRgn(region, 1, 1);
+        if (light.Get()) FrameRgn(dc, region, light.Get(), 2, 2);
+        OffsetRgn(region, -2, -2);
+        if (dark.Get()) FrameRgn(dc, region, dark.Get(), 2, 2);
+        OffsetRgn(region, 1, 1);
+    }
+    ScopedBrush ink(CreateSolidBrush(textColour));
+    if (ink.Get()) FrameRgn(dc, region, ink.Get(), 1, 1);
+}
+
+void BalloonWindow::OnPaint() {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(window, &ps);
+    if (!dc) return;
+    int rowHeight, width, height;
+    MeasureTitleRow(dc, true, &rowHeight);
+    MeasureBody(dc, true, rowHeight + 8, &width, &height);
+    EndPaint(window, &ps);
+}
+
+bool BalloonWindow::InCloseBox(int x, int y) const {
+    if (!(options & BalloonCloseBox)) return false;
+    BalloonRect box = CloseBoxRect(ContentRect(ClientArea(), tailSide), GetSystemMetrics(SM_CXSIZE),
+                                   GetSystemMetrics(SM_CYSIZE));
+    return x >= box.left && x < box.right && y >= box.top && y < box.bottom;
+}
+
+void BalloonWindow::DrawCloseBox(HDC dc, unsigned look) {
+    BalloonRect box = CloseBoxRect(ContentRect(ClientArea(), tailSide), GetSystemMetrics(SM_CXSIZE),
+                                   GetSystemMetrics(SM_CYSIZE));
+    if (closeBitmapNormal && closeBitmapHot && closeBitmapPressed) {
+        HBITMAP bitmap = look == CloseAway   ? closeBitmapNormal
+                         : look == CloseOver ? closeBitmapHot
+                                             : closeBitmapPressed;
+        BITMAP info;
+        if (!GetObjectA(bitmap, sizeof info, &info)) return;
+        ScopedMemDC mem(dc);
+        if (!mem.Get()) return;
+        ScopedSelect select(mem.Get(), bitmap);
+        COLORREF key = GetPixel(mem.Get(), 0, 0);
+        TransparentBlt(dc, box.left, box.top, info.bmWidth, info.bmHeight, mem.Get(), 0, 0,
+                       info.bmWidth, info.bmHeight, key);
+        return;
+    }
+    RECT r = ToRect(box);
+    UINT state = DFCS_CAPTIONCLOSE;
+    if (look == CloseAway)
+        state |= DFCS_FLAT;
+    else if (look == ClosePressed)
+        state |= DFCS_PUSHED;
+    DrawFrameControl(dc, &r, DFC_CAPTION, state);
+}
+
+void BalloonWindow::SetCloseState(unsigned state) {
+    if (state == closeState) return;
+    closeState = state;
+    ScopedGetDC dc(window);
+    if (!dc.Get()) return;
+    BalloonRect box = CloseBoxRect(ContentRect(ClientArea(), tailSide), GetSystemMetrics(SM_CXSIZE),
+                                   GetSystemMetrics(SM_CYSIZE));
+    // Bitmaps are drawn with a transparent colour: lay the background under them afresh.
+    int saved = SaveDC(dc.Get());
+    IntersectClipRect(dc.Get(), box.left, box.top, box.right, box.bottom);
+    OnEraseBackground(dc.Get());
+    RestoreDC(dc.Get(), saved);
+    DrawCloseBox(dc.Get(), CloseLook(state));
+}
+
+void BalloonWindow::OnMouseMove(int x, int y) {
+    if (!(options & BalloonCloseBox)) return;
+    if (!trackingLeave) {
+        TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, window, 0};
+        trackingLeave = TrackMouseEvent(&track) != FALSE;
+    }
+    SetCloseState(CloseStateAfterMove(closeState, InCloseBox(x, y)));
+}
+
+void BalloonWindow::OnLeftButtonDown(int x, int y) {
+    if (!InCloseBox(x, y)) return;
+    closeState |= ClosePressed;
+    SetCapture(window);
+    OnMouseMove(x, y);
+}
+
+bool BalloonWindow::OnLeftButtonUp(int x, int y) {
+    if (!(closeState & ClosePressed)) return false;
+    closeState &= ~ClosePressed;
+    ReleaseCapture();
+    if (!InCloseBox(x, y)) return false;
+    return HideAndMaybeDestroy();
+}
+
+bool BalloonWindow::HideAndMaybeDestroy() {
+    Hide();
+    if (!(options & BalloonDestroyOnHide)) return false;
+    DestroyWindow(window);
+    return true;
+}
+
+void BalloonWindow::OnTimer() {
+    KillTimer(window, kTimerId);
+    timerId = 0;
+    HideAndMaybeDestroy();
+}
+
+void BalloonWindow::OnCreate(HWND hwnd) {
+    window = hwnd;
+    AddOpenBalloon(hwnd);
+    if (!titleFont) titleFont = MakeFont(FW_BOLD);
+    if (!textFont) textFont = MakeFont(FW_NORMAL);
+}
+
+void BalloonWindow::OnDestroy() {
+    RemoveOpenBalloon(window);
+    window = nullptr;
+    timerId = 0;
+    trackingLeave = false;
+    closeState = CloseAway;
+}
+
+LRESULT BalloonWindow::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
+    int x = static_cast<short>(LOWORD(lParam)), y = static_cast<short>(HIWORD(lParam));
+    switch (message) {
+    case WM_ERASEBKGND:
+        OnEraseBackground(reinterpret_cast<HDC>(wParam));
+        return 1;
+    case WM_PAINT:
+        OnPaint();
+        return 0;
+    case WM_TIMER:
+        if (wParam != kTimerId) break;
+        OnTimer(); // may delete this
+        return 0;
+    case WM_MOUSEACTIVATE:
+        return MA_NOACTIVATE; // a notice never takes the focus from the user's work
+    case WM_MOUSEMOVE:
+        OnMouseMove(x, y);
+        return 0;
+    case WM_MOUSELEAVE:
+        trackingLeave = false;
+        if (!(closeState & ClosePressed) && (options & BalloonCloseBox))
+            SetCloseState(CloseStateAfterMove(closeState, false));
+        return 0;
+    case WM_LBUTTONDOWN:
+    case WM_LBUTTONDBLCLK:
+        OnLeftButtonDown(x, y);
+        return 0;
+    case WM_LBUTTONUP:
+        OnLeftButtonUp(x, y); // may delete this
+        return 0;
+    case WM_CAPTURECHANGED:
+        if ((closeState & ClosePressed) && reinterpret_cast<HWND>(lParam) != window)
+            SetCloseState(CloseAway); // someone else took the mouse: the press is over
+        return 0;
+    case WM_CLOSE:
+        Hide();
+        return 0;
+    case WM_DESTROY:
+        OnDestroy();
+        break;
+    }
+    return DefWindowProcA(hwnd, message, wParam, lParam);
+}
+
+LRESULT CALLBACK BalloonWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
+                                           LPARAM lParam) {
+    if (message == WM_CREATE) {
+        CREATESTRUCTA* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
+        BalloonWindow* self = static_cast<BalloonWindow*>(cs->lpCreateParams);
+        if (!self) return -1;
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(self));
+        self->OnCreate(hwnd);
+        return 0;
+    }
+    BalloonWindow* self = reinterpret_cast<BalloonWindow*>(GetWindowLongPtrA(hwnd, GWLP_USERDATA));
+    if (!self) return DefWindowProcA(hwnd, message, wParam, lParam);
+    if (message == WM_NCDESTROY) {
+        SetWindowLongPtrA(hwnd, GWLP_USERDATA, 0);
+        // During Create the caller still holds the object and deletes it on failure.
+        if ((self->options & BalloonDestroyOnHide) && !self->creating) delete self;
+        return DefWindowProcA(hwnd, message, wParam, lParam);
+    }
+    return self->OnMessage(hwnd, message, wParam, lParam);
+}
+
+void ShowBalloon(const char* title, const char* text, int x, int y, UINT iconId, DWORD options,
+                 HWND anchorWindow, UINT timeoutMs, HBITMAP closeNormal, HBITMAP closeHot,
+                 HBITMAP closePressed) {
+    BalloonWindow* balloon = new (std::nothrow) BalloonWindow;
+    if (!balloon) return;
+    if (closeNormal && closeHot && closePressed)
+        balloon->SetCloseBitmaps(closeNormal, closeHot, closePressed);
+    if (!balloon->Create(title, text, x, y, iconId,
+                         options | BalloonDestroyOnHide | BalloonShadow | BalloonTopmost,
+                         anchorWindow, timeoutMs)) {
+        delete balloon; // no window was left to delete it later
+        return;
+    }
+    balloon->Show();
+}

@@ -1,0 +1,32 @@
+// Ends a running agent the way its menu does (the Exit command), for scripts and the demo.
+// Exit code: 0 ended (its own code is printed), 1 no agent running, 2 it did not end in time.
+#include <windows.h>
+
+#include <stdio.h>
+#include <stdlib.h>
+
+#include "tests/win/agent_process/agent_harness.h"
+
+int main(int argc, char** argv) {
+    DWORD seconds = argc > 1 ? static_cast<DWORD>(atoi(argv[1])) : 5;
+    HWND window = FindWindowA(ZLV_AGENT_CLASS, nullptr);
+    if (!window) {
+        printf("no agent running\n");
+        return 1;
+    }
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id);
+    PostMessageA(window, WM_COMMAND, kExitCommand, 0);
+    if (!process) return 0; // already gone
+    DWORD code = 0;
+    bool ended = WaitForSingleObject(process, seconds * 1000) == WAIT_OBJECT_0;
+    if (ended) GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    if (!ended) {
+        printf("the agent did not end within %lu s\n", static_cast<unsigned long>(seconds));
+        return 2;
+    }
+    printf("the agent ended with exit code %lu\n", static_cast<unsigned long>(code));
+    return 0;
+}

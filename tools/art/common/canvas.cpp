@@ -52,7 +52,8 @@ void Canvas::Blend(int x, int y, Rgb c, int alpha) {
 }
 
 void Canvas::Clear(Rgb c, uint8_t alpha) {
-    for (Rgba& p : pixels_) p = Rgba{c.r, c.g, c.b, alpha};
+    for (Rgba& p : pixels_)
+        p = Rgba{c.r, c.g, c.b, alpha};
 }
 
 void Canvas::FillRect(double x0, double y0, double x1, double y1, Rgb c) {
@@ -77,7 +78,9 @@ void Canvas::FillRoundRect(double x0, double y0, double x1, double y1, double r,
     });
 }
 
-void Canvas::FillCircle(double cx, double cy, double r, Rgb c) { FillEllipse(cx, cy, r, r, c); }
+void Canvas::FillCircle(double cx, double cy, double r, Rgb c) {
+    FillEllipse(cx, cy, r, r, c);
+}
 
 void Canvas::FillEllipse(double cx, double cy, double rx, double ry, Rgb c) {
     if (rx <= 0 || ry <= 0) return;

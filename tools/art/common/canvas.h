@@ -37,7 +37,7 @@ class Canvas {
     int height() const { return height_; }
     int samples() const { return samples_; }
 
-    Rgba At(int x, int y) const; // outside: fully transparent
+    Rgba At(int x, int y) const;                        // outside: fully transparent
     void Set(int x, int y, Rgb c, uint8_t alpha = 255); // replaces; outside is ignored
     // Paints c over (x, y) with the given opacity (0..255); outside is ignored.
     void Blend(int x, int y, Rgb c, int alpha);

@@ -17,11 +17,14 @@ void Put32(Bytes& b, uint32_t v) {
 }
 
 void Patch32(Bytes& b, size_t at, uint32_t v) {
-    for (int i = 0; i < 4; ++i) b[at + i] = uint8_t(v >> (8 * i));
+    for (int i = 0; i < 4; ++i)
+        b[at + i] = uint8_t(v >> (8 * i));
 }
 
 // DIB rows are padded to whole 32-bit words.
-uint32_t RowBytes(int width, int bpp) { return uint32_t((width * bpp + 31) / 32 * 4); }
+uint32_t RowBytes(int width, int bpp) {
+    return uint32_t((width * bpp + 31) / 32 * 4);
+}
 
 bool Holdable(const IndexedImage& img, int maxSide) {
     if (img.bpp != 4 && img.bpp != 8) return false;

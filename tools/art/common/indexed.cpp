@@ -6,7 +6,9 @@ namespace art {
 
 namespace {
 
-uint32_t Key(Rgb c) { return uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b; }
+uint32_t Key(Rgb c) {
+    return uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
+}
 
 // Keeps the top `bits` of each channel, refilling the low bits so white stays white.
 Rgb Reduce(Rgb c, int bits) {
@@ -35,9 +37,8 @@ IndexedImage Blank(const Canvas& canvas, int bpp) {
 
 const std::vector<Rgb>& WindowsPalette16() {
     static const std::vector<Rgb> palette = {
-        Hex(0x000000), Hex(0x800000), Hex(0x008000), Hex(0x808000),
-        Hex(0x000080), Hex(0x800080), Hex(0x008080), Hex(0xC0C0C0),
-        Hex(0x808080), Hex(0xFF0000), Hex(0x00FF00), Hex(0xFFFF00),
+        Hex(0x000000), Hex(0x800000), Hex(0x008000), Hex(0x808000), Hex(0x000080), Hex(0x800080),
+        Hex(0x008080), Hex(0xC0C0C0), Hex(0x808080), Hex(0xFF0000), Hex(0x00FF00), Hex(0xFFFF00),
         Hex(0x0000FF), Hex(0xFF00FF), Hex(0x00FFFF), Hex(0xFFFFFF)};
     return palette;
 }
@@ -87,8 +88,8 @@ IndexedImage ToIcon256(const Canvas& canvas) {
         if (colours.size() <= 255 || bits == 1) break;
     }
     for (size_t i = 0; i < colours.size(); ++i)
-        img.palette[i + 1] = Rgb{uint8_t(colours[i] >> 16), uint8_t(colours[i] >> 8),
-                                 uint8_t(colours[i])};
+        img.palette[i + 1] =
+            Rgb{uint8_t(colours[i] >> 16), uint8_t(colours[i] >> 8), uint8_t(colours[i])};
     for (int y = 0; y < img.height; ++y)
         for (int x = 0; x < img.width; ++x) {
             Rgba p = canvas.At(x, y);

@@ -11,10 +11,10 @@ namespace art {
 
 struct IndexedImage {
     int width = 0, height = 0;
-    int bpp = 0;                       // 4 or 8
-    std::vector<Rgb> palette;          // exactly 1 << bpp entries
-    std::vector<uint8_t> pixels;       // palette indices, top row first
-    std::vector<uint8_t> transparent;  // 1 where an icon shows the screen through
+    int bpp = 0;                      // 4 or 8
+    std::vector<Rgb> palette;         // exactly 1 << bpp entries
+    std::vector<uint8_t> pixels;      // palette indices, top row first
+    std::vector<uint8_t> transparent; // 1 where an icon shows the screen through
 };
 
 // The classic 16 colours in their usual order (0 black, 7 silver 0xC0C0C0, 15 white).

@@ -58,7 +58,7 @@ struct Sample {
 bool InSign(double u, double v) {
     if (fabs(u) <= 0.42 && v >= -0.54 && v <= -0.36) return true;
     if (fabs(u) <= 0.42 && v >= 0.36 && v <= 0.54) return true;
-    if (fabs(u) <= 0.30 && fabs(v) <= 0.07) return true;
+    if (fabs(u) <= 0.46 && fabs(v) <= 0.065) return true;
     if (fabs(v) > 0.36) return false;
     // The diagonal from the top bar's right end to the bottom bar's left end.
     double along = -u * 0.42 / 0.36;

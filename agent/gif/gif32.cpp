@@ -1,0 +1,411 @@
+#include "agent/gif/gif32.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace {
+
+// Frames without a usable delay (none given, or under 5 hundredths) show for 100 ms.
+DWORD FrameWait(int delay) {
+    if (delay < 5) return 100;
+    return (DWORD)delay * 10;
+}
+
+class CanvasGuard {
+  public:
+    explicit CanvasGuard(CRITICAL_SECTION* lock) : lock(lock) { EnterCriticalSection(lock); }
+    ~CanvasGuard() { LeaveCriticalSection(lock); }
+
+  private:
+    CRITICAL_SECTION* lock;
+};
+
+} // namespace
+
+bool GifFrameList::Append(const GifFrame& frame) {
+    if (count == capacity) {
+        int grown = capacity ? capacity * 2 : 16;
+        GifFrame* bigger = (GifFrame*)realloc(items, grown * sizeof(GifFrame));
+        if (!bigger) return false;
+        items = bigger;
+        capacity = grown;
+    }
+    items[count++] = frame;
+    return true;
+}
+
+void GifFrameList::ReleaseAll() {
+    for (int i = 0; i < count; ++i)
+        if (items[i].picture) items[i].picture->Release();
+    count = 0;
+}
+
+void GifFrameList::FreeStorage() {
+    ReleaseAll();
+    free(items);
+    items = nullptr;
+    capacity = 0;
+}
+
+Gif32::Gif32() {
+    InitializeCriticalSection(&canvasLock);
+    wakeEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
+
+Gif32::~Gif32() {
+    Clear();
+    if (wakeEvent) CloseHandle(wakeEvent);
+    wakeEvent = nullptr;
+    frames.FreeStorage();
+    DeleteCriticalSection(&canvasLock);
+}
+
+LRESULT Gif32::HandlePaint(HWND paintWindow, WPARAM) {
+    PAINTSTRUCT ps;
+    HDC dc = BeginPaint(paintWindow, &ps);
+    if (dc && canvasDC) {
+        CanvasGuard guard(&canvasLock);
+        BitBlt(dc, 0, 0, width, height, canvasDC, 0, 0, SRCCOPY);
+    }
+    EndPaint(paintWindow, &ps);
+    return 0;
+}
+
+LRESULT Gif32::HandleDestroy() {
+    StopAnimation();
+    return ChildWindow::HandleDestroy();
+}
+
+BOOL Gif32::Load(LPCSTR name, LPCSTR type, HINSTANCE instance) {
+    HRSRC found = FindResourceA(instance, name, type);
+    HGLOBAL resource = found ? LoadResource(instance, found) : nullptr;
+    if (!resource) {
+        OutputDebugStringA("Load (resource): Error loading resource \n");
+        return FALSE;
+    }
+    DWORD size = SizeofResource(instance, found);
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size);
+    if (!memory) {
+        OutputDebugStringA("Load (resource): Error allocating memory\n");
+        FreeResource(resource);
+        return FALSE;
+    }
+    void* target = GlobalLock(memory);
+    const void* source = LockResource(resource);
+    if (!target || !source) {
+        OutputDebugStringA("Load (resource): Error locking memory\n");
+        if (target) GlobalUnlock(memory);
+        GlobalFree(memory);
+        FreeResource(resource);
+        return FALSE;
+    }
+    memcpy(target, source, size);
+    FreeResource(resource);
+    GlobalUnlock(memory);
+
+    BOOL result = Load(memory, size);
+    GlobalFree(memory);
+    firstFrameOnly = TRUE;
+    Draw();
+    return result;
+}
+
+IPicture* Gif32::LoadPicture(HGLOBAL memory, DWORD size, BOOL ownsMemory) {
+    IStream* stream = nullptr;
+    if (FAILED(CreateStreamOnHGlobal(memory, ownsMemory, &stream))) {
+        if (ownsMemory) GlobalFree(memory);
+        return nullptr;
+    }
+    IPicture* picture = nullptr;
+    HRESULT hr = OleLoadPicture(stream, (LONG)size, FALSE, IID_IPicture, (void**)&picture);
+    stream->Release();
+    if (FAILED(hr)) {
+        if (picture) picture->Release();
+        return nullptr;
+    }
+    return picture;
+}
+
+HGLOBAL Gif32::ExtractFrame(DWORD* streamLength, int* delay, SIZE* size, POINT* origin,
+                            int* disposal) {
+    GifFrameRange range;
+    if (!scanner.ExtractFrame(&range)) return nullptr;
+    DWORD length = scanner.FrameStreamLength(range);
+    HGLOBAL memory = GlobalAlloc(GMEM_FIXED, length);
+    if (!memory) return nullptr;
+    scanner.WriteFrameStream(range, (uint8_t*)memory);
+    *streamLength = length;
+    *delay = range.delay;
+    size->cx = range.width;
+    size->cy = range.height;
+    origin->x = range.left;
+    origin->y = range.top;
+    *disposal = range.disposal;
+    return memory;
+}
+
+BOOL Gif32::LoadAnimation() {
+    scanner.Rewind();
+    for (;;) {
+        DWORD streamLength;
+        int delay, disposal;
+        SIZE size;
+        POINT origin;
+        HGLOBAL memory = ExtractFrame(&streamLength, &delay, &size, &origin, &disposal);
+        if (!memory) break;
+        // The stream owns the block: it is freed as soon as the picture exists.
+        IPicture* picture = LoadPicture(memory, streamLength, TRUE);
+        if (!picture) continue;
+        GifFrame frame = {picture, size.cx, size.cy, origin.x, origin.y, delay, disposal};
+        if (!frames.Append(frame)) picture->Release();
+    }
+    return frames.count > 0;
+}
+
+BOOL Gif32::Load(HGLOBAL memory, DWORD size) {
+    Clear();
+    const uint8_t* bytes = (const uint8_t*)GlobalLock(memory);
+    if (!bytes) {
+        OutputDebugStringA("Load: Error locking memory\n");
+        return FALSE;
+    }
+    // A count larger than the block must not lead the scan past its end.
+    SIZE_T blockSize = GlobalSize(memory);
+    if (size > blockSize) size = (DWORD)blockSize;
+
+    int frameCount;
+    GifPath path = ChooseGifPath(&scanner, bytes, size, &frameCount);
+    isGif = scanner.isGif;
+    if (isGif) {
+        width = scanner.width;
+        height = scanner.height;
+    }
+    if (path == GifPathAnimation) {
+        BOOL loaded = LoadAnimation();
+        scanner.data = nullptr;
+        GlobalUnlock(memory);
+        return loaded && PrepareCanvas(width, height);
+    }
+    scanner.data = nullptr;
+    GlobalUnlock(memory);
+    if (path == GifPathNoFrame) return FALSE;
+
+    stillPicture = LoadPicture(memory, size, FALSE);
+    if (!stillPicture) return FALSE;
+    if (path == GifPathNotGif) {
+        OLE_XSIZE_HIMETRIC hmWidth = 0;
+        OLE_YSIZE_HIMETRIC hmHeight = 0;
+        stillPicture->get_Width(&hmWidth);
+        stillPicture->get_Height(&hmHeight);
+        HDC dc = GetDC(window);
+        width = MulDiv(hmWidth, GetDeviceCaps(dc, LOGPIXELSX), 2540);
+        height = MulDiv(hmHeight, GetDeviceCaps(dc, LOGPIXELSY), 2540);
+        ReleaseDC(window, dc);
+    }
+    return PrepareCanvas(width, height);
+}
+
+BOOL Gif32::PrepareCanvas(int w, int h) {
+    // Without a window there is nothing to size, and a null window would mean the screen.
+    if (!window) return FALSE;
+    SetWindowPos(window, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER);
+    HDC dc = GetDC(window);
+    if (!dc) return FALSE;
+    canvasDC = CreateCompatibleDC(dc);
+    if (!canvasDC) {
+        ReleaseDC(window, dc);
+        return FALSE;
+    }
+    canvasBitmap = CreateCompatibleBitmap(dc, w, h);
+    if (!canvasBitmap) {
+        ReleaseDC(window, dc);
+        DeleteDC(canvasDC);
+        canvasDC = nullptr;
+        return FALSE;
+    }
+    canvasPrevBitmap = SelectObject(canvasDC, canvasBitmap);
+    background = GetSysColor(COLOR_BTNFACE);
+    // Filled with the background itself, so disposed areas match the untouched canvas.
+    FillCanvas(0, 0, w, h);
+    ReleaseDC(window, dc);
+    ready = TRUE;
+    return TRUE;
+}
+
+void Gif32::FillCanvas(int left, int top, int right, int bottom) {
+    HBRUSH brush = CreateSolidBrush(background);
+    if (!brush) return;
+    RECT r = {left, top, right, bottom};
+    FillRect(canvasDC, &r, brush);
+    DeleteObject(brush);
+}
+
+void Gif32::SetBackground(COLORREF colour) {
+    if (!ready) return;
+    CanvasGuard guard(&canvasLock);
+    background = colour;
+    FillCanvas(0, 0, width, height);
+}
+
+BOOL Gif32::IsAnimated() const {
+    return isGif && frames.count > 1;
+}
+
+BOOL Gif32::RenderPicture(IPicture* picture, int x, int y, int w, int h) {
+    OLE_XSIZE_HIMETRIC hmWidth = 0;
+    OLE_YSIZE_HIMETRIC hmHeight = 0;
+    picture->get_Width(&hmWidth);
+    picture->get_Height(&hmHeight);
+    return SUCCEEDED(
+        picture->Render(canvasDC, x, y, w, h, 0, hmHeight, hmWidth, -hmHeight, nullptr));
+}
+
+BOOL Gif32::Draw() {
+    if (!ready) {
+        OutputDebugStringA(
+            "Call one of the Gif32::Load() member functions before calling Draw()\n");
+        return FALSE;
+    }
+    if (IsAnimated()) {
+        // One run at a time: an earlier run (the first-frame showing of a resource load, or a
+        // running animation) is ended and joined, and the new run plays on continuously.
+        if (thread) {
+            StopAnimation();
+            firstFrameOnly = FALSE;
+        }
+        HANDLE started =
+            wakeEvent ? CreateThread(nullptr, 0, AnimationThread, this, CREATE_SUSPENDED, nullptr)
+                      : nullptr;
+        if (!started) {
+            OutputDebugStringA("Draw: Couldn't start a GIF animation thread\n");
+            return FALSE;
+        }
+        thread = started;
+        ResumeThread(started);
+        return TRUE;
+    }
+    if (!stillPicture) return FALSE;
+    BOOL drawn;
+    {
+        CanvasGuard guard(&canvasLock);
+        drawn = RenderPicture(stillPicture, 0, 0, width, height);
+    }
+    if (drawn) InvalidateRect(window, nullptr, FALSE);
+    return drawn;
+}
+
+void Gif32::JoinAnimation() {
+    // Only the joiner closes the handle: the thread never does, so it is closed exactly once.
+    if (!thread) return;
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+    thread = nullptr;
+}
+
+void Gif32::StopAnimation() {
+    InterlockedExchange(&exitRequested, TRUE);
+    if (wakeEvent) SetEvent(wakeEvent);
+    JoinAnimation();
+    if (wakeEvent) ResetEvent(wakeEvent);
+    InterlockedExchange(&exitRequested, FALSE);
+}
+
+DWORD WINAPI Gif32::AnimationThread(LPVOID object) {
+    ((Gif32*)object)->AnimateFrames();
+    return 0;
+}
+
+void Gif32::ReleaseSavedArea() {
+    if (!savedDC) return;
+    SelectObject(savedDC, savedPrevBitmap);
+    DeleteDC(savedDC);
+    DeleteObject(savedBitmap);
+    savedDC = nullptr;
+    savedBitmap = nullptr;
+    savedPrevBitmap = nullptr;
+}
+
+void Gif32::DisposeFrame(const GifFrame& f) {
+    if (f.disposal == 2) {
+        FillCanvas(f.left, f.top, f.left + f.width, f.top + f.height);
+    } else if (f.disposal == 3 && savedDC) {
+        BitBlt(canvasDC, f.left, f.top, f.width, f.height, savedDC, 0, 0, SRCCOPY);
+        ReleaseSavedArea();
+    }
+}
+
+void Gif32::AnimateFrames() {
+    if (frames.count == 0) return;
+    if (currentFrame < 0 || currentFrame >= frames.count) currentFrame = 0;
+    {
+        CanvasGuard guard(&canvasLock);
+        DisposeFrame(frames.items[currentFrame]);
+    }
+    while (!exitRequested) {
+        const GifFrame& f = frames.items[currentFrame];
+        if (f.picture) {
+            BOOL drawn;
+            {
+                CanvasGuard guard(&canvasLock);
+                if (f.disposal == 3) {
+                    ReleaseSavedArea();
+                    savedDC = CreateCompatibleDC(canvasDC);
+                    savedBitmap = CreateCompatibleBitmap(canvasDC, f.width, f.height);
+                    if (savedDC && savedBitmap) {
+                        savedPrevBitmap = SelectObject(savedDC, savedBitmap);
+                        BitBlt(savedDC, 0, 0, f.width, f.height, canvasDC, f.left, f.top, SRCCOPY);
+                    } else {
+                        // Drawn anyway; its area is simply not restored.
+                        if (savedDC) DeleteDC(savedDC);
+                        if (savedBitmap) DeleteObject(savedBitmap);
+                        savedDC = nullptr;
+                        savedBitmap = nullptr;
+                    }
+                }
+                drawn = RenderPicture(f.picture, f.left, f.top, f.width, f.height);
+            }
+            if (drawn) InvalidateRect(window, nullptr, FALSE);
+            if (exitRequested) break;
+            WaitForSingleObject(wakeEvent, FrameWait(f.delay));
+            if (firstFrameOnly) {
+                firstFrameOnly = FALSE;
+                break;
+            }
+            if (exitRequested) break;
+            CanvasGuard guard(&canvasLock);
+            DisposeFrame(f);
+        }
+        if (++currentFrame >= frames.count) {
+            currentFrame = 0;
+            CanvasGuard guard(&canvasLock);
+            FillCanvas(0, 0, width, height);
+        }
+    }
+}
+
+void Gif32::Clear() {
+    StopAnimation();
+    if (stillPicture) stillPicture->Release();
+    stillPicture = nullptr;
+    frames.ReleaseAll();
+    if (canvasDC) {
+        SelectObject(canvasDC, canvasPrevBitmap);
+        DeleteDC(canvasDC);
+        DeleteObject(canvasBitmap);
+        canvasDC = nullptr;
+        canvasBitmap = nullptr;
+        canvasPrevBitmap = nullptr;
+    }
+    ReleaseSavedArea();
+    scanner.Detach();
+    isGif = FALSE;
+    ready = FALSE;
+    currentFrame = 0;
+    background = 0xFFFFFF;
+}
+
+COLORREF Gif32::CanvasPixel(int x, int y) {
+    if (!canvasDC) return CLR_INVALID;
+    CanvasGuard guard(&canvasLock);
+    return GetPixel(canvasDC, x, y);
+}

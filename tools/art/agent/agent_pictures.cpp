@@ -66,8 +66,9 @@ Canvas DrawMark16(double turnDeg, bool classic) {
 
 Canvas DrawTrayFrame(int frame) {
     frame = ((frame % kTrayFrames) + kTrayFrames) % kTrayFrames;
-    // Frame 27 is a whole turn, the same picture as the resting frame, so the loop is seamless.
-    return DrawMark16(frame * (360.0 / (kTrayFrames - 1)), false);
+    // Frame 27 is a whole turn: the resting picture again, so the loop back to 1 is seamless.
+    int step = frame % (kTrayFrames - 1);
+    return DrawMark16(step * (360.0 / (kTrayFrames - 1)), false);
 }
 
 // The tray's resting picture, drawn for the size at hand.

@@ -10,16 +10,54 @@ uint32_t Key(Rgb c) {
     return uint32_t(c.r) << 16 | uint32_t(c.g) << 8 | c.b;
 }
 
-// Keeps the top `bits` of each channel, refilling the low bits so white stays white.
-Rgb Reduce(Rgb c, int bits) {
-    auto r = [bits](uint8_t v) {
-        int hi = v >> (8 - bits);
-        int out = 0;
-        for (int shift = 8 - bits; shift > -bits; shift -= bits)
-            out |= shift >= 0 ? hi << shift : hi >> -shift;
-        return uint8_t(out);
-    };
-    return Rgb{r(c.r), r(c.g), r(c.b)};
+struct Box {
+    size_t begin, end; // a range of the sorted colour list
+};
+
+int Channel(uint32_t key, int ch) {
+    return int(key >> (16 - 8 * ch) & 0xFF);
+}
+
+// Median cut over the distinct colours: split the box with the widest channel range at its
+// median until there are `limit` boxes; each box's mean is one palette colour.
+std::vector<Rgb> MedianCut(std::vector<uint32_t> colours, size_t limit) {
+    std::vector<Box> boxes = {Box{0, colours.size()}};
+    while (boxes.size() < limit) {
+        size_t best = boxes.size();
+        int bestRange = 0, bestChannel = 0;
+        for (size_t i = 0; i < boxes.size(); ++i) {
+            if (boxes[i].end - boxes[i].begin < 2) continue;
+            for (int ch = 0; ch < 3; ++ch) {
+                int lo = 255, hi = 0;
+                for (size_t k = boxes[i].begin; k < boxes[i].end; ++k) {
+                    int v = Channel(colours[k], ch);
+                    lo = v < lo ? v : lo;
+                    hi = v > hi ? v : hi;
+                }
+                if (hi - lo > bestRange) best = i, bestRange = hi - lo, bestChannel = ch;
+            }
+        }
+        if (best == boxes.size()) break; // every box holds one colour
+        Box box = boxes[best];
+        std::stable_sort(colours.begin() + box.begin, colours.begin() + box.end,
+                         [bestChannel](uint32_t x, uint32_t y) {
+                             return Channel(x, bestChannel) < Channel(y, bestChannel);
+                         });
+        size_t mid = box.begin + (box.end - box.begin) / 2;
+        boxes[best] = Box{box.begin, mid};
+        boxes.push_back(Box{mid, box.end});
+    }
+    std::vector<Rgb> palette;
+    for (const Box& box : boxes) {
+        long sum[3] = {0, 0, 0};
+        for (size_t k = box.begin; k < box.end; ++k)
+            for (int ch = 0; ch < 3; ++ch)
+                sum[ch] += Channel(colours[k], ch);
+        long n = long(box.end - box.begin);
+        palette.push_back(Rgb{uint8_t((sum[0] + n / 2) / n), uint8_t((sum[1] + n / 2) / n),
+                              uint8_t((sum[2] + n / 2) / n)});
+    }
+    return palette;
 }
 
 IndexedImage Blank(const Canvas& canvas, int bpp) {
@@ -72,36 +110,33 @@ IndexedImage ToIcon16(const Canvas& canvas) {
 
 IndexedImage ToIcon256(const Canvas& canvas) {
     IndexedImage img = Blank(canvas, 8);
-    // Exact colours when they fit; otherwise drop low bits until they do. Entry 0 stays black.
-    int bits = 8;
     std::vector<uint32_t> colours;
-    for (;; --bits) {
-        colours.clear();
-        for (int y = 0; y < img.height; ++y)
-            for (int x = 0; x < img.width; ++x) {
-                Rgba p = canvas.At(x, y);
-                if (p.a >= 128) colours.push_back(Key(Reduce(p.rgb(), bits)));
-            }
-        std::sort(colours.begin(), colours.end());
-        colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
-        if (!colours.empty() && colours[0] == 0) colours.erase(colours.begin());
-        if (colours.size() <= 255 || bits == 1) break;
+    for (int y = 0; y < img.height; ++y)
+        for (int x = 0; x < img.width; ++x) {
+            Rgba p = canvas.At(x, y);
+            if (p.a >= 128) colours.push_back(Key(p.rgb()));
+        }
+    std::sort(colours.begin(), colours.end());
+    colours.erase(std::unique(colours.begin(), colours.end()), colours.end());
+    // Entry 0 stays black (see-through pixels need it), which leaves 255 for the picture.
+    if (!colours.empty() && colours[0] == 0) colours.erase(colours.begin());
+    std::vector<Rgb> chosen;
+    if (colours.size() <= 255) {
+        for (uint32_t k : colours)
+            chosen.push_back(Rgb{uint8_t(k >> 16), uint8_t(k >> 8), uint8_t(k)});
+    } else {
+        chosen = MedianCut(colours, 255);
     }
-    for (size_t i = 0; i < colours.size(); ++i)
-        img.palette[i + 1] =
-            Rgb{uint8_t(colours[i] >> 16), uint8_t(colours[i] >> 8), uint8_t(colours[i])};
+    for (size_t i = 0; i < chosen.size(); ++i)
+        img.palette[i + 1] = chosen[i];
     for (int y = 0; y < img.height; ++y)
         for (int x = 0; x < img.width; ++x) {
             Rgba p = canvas.At(x, y);
             size_t i = size_t(y) * img.width + x;
-            if (p.a < 128) {
+            if (p.a < 128)
                 img.transparent[i] = 1;
-                continue;
-            }
-            uint32_t k = Key(Reduce(p.rgb(), bits));
-            auto it = std::lower_bound(colours.begin(), colours.end(), k);
-            img.pixels[i] = (it != colours.end() && *it == k) ? uint8_t(1 + (it - colours.begin()))
-                                                              : 0; // black
+            else
+                img.pixels[i] = uint8_t(NearestIndex(img.palette, p.rgb()));
         }
     return img;
 }

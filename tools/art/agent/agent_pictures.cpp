@@ -19,35 +19,30 @@ Point OnCircle(double cx, double cy, double r, double deg) {
     return Point{cx + r * cos(a), cy - r * sin(a)};
 }
 
-// `count` arcs evenly around the circle, each with its head pointing clockwise; `turnDeg`
-// rotates them clockwise.
-void DrawTurningArrows(Canvas& c, double cx, double cy, double r, double w, double turnDeg,
-                       int count, double spanDeg, Rgb colour, Rgb edge, double edgeWidth) {
+// About two thirds of a circle with its head pointing clockwise, under a darker edge of
+// `edgeWidth`; `turnDeg` turns it clockwise from its resting place at the upper right, where the
+// icon's corner leaves the head room.
+void DrawTurningArrow(Canvas& c, double cx, double cy, double r, double w, double turnDeg,
+                      Rgb colour, Rgb edge, double edgeWidth) {
+    const double head = 45.0 - turnDeg, span = 235.0;
+    const double halfWidth = w / 2 + 2.3 > w * 1.5 ? w / 2 + 2.3 : w * 1.5;
+    const double len = w * 2.1 + 0.8;
+    // The head's base sits a little behind its point on the circle.
+    const double baseDeg = head + len * 0.5 / r * 180.0 / kPi;
+    const double a = baseDeg * kPi / 180.0;
+    const Point base = OnCircle(cx, cy, r, baseDeg);
+    const Point radial{cos(a), -sin(a)};
+    const Point along{sin(a), cos(a)}; // clockwise tangent
     for (int pass = edgeWidth > 0 ? 0 : 1; pass < 2; ++pass) {
         double g = pass == 0 ? edgeWidth : 0;
         Rgb col = pass == 0 ? edge : colour;
-        for (int i = 0; i < count; ++i) {
-            double head =
-                45.0 - turnDeg - i * 360.0 / count; // upper right at rest: room for the head
-            double hw = w / 2 + 2.3 > w * 1.5 ? w / 2 + 2.3 : w * 1.5;
-            double len = w * 2.1 + 0.8;
-            double out = hw, in = hw;
-            // The head's base sits a little behind its point on the circle.
-            double baseDeg = head + len * 0.5 / r * 180.0 / kPi;
-            c.Arc(cx, cy, r, w + 2 * g, baseDeg - 2, head + spanDeg + (g > 0 ? g * 20 : 0), col);
-            double a = baseDeg * kPi / 180.0;
-            Point base = OnCircle(cx, cy, r, baseDeg);
-            Point radial{cos(a), -sin(a)};
-            Point along{sin(a), cos(a)}; // clockwise tangent
-            std::vector<Point> tri = {
-                Point{base.x + radial.x * (out + g) - along.x * g,
-                      base.y + radial.y * (out + g) - along.y * g},
-                Point{base.x - radial.x * (in + g) - along.x * g,
-                      base.y - radial.y * (in + g) - along.y * g},
-                Point{base.x + along.x * (len + g * 1.8), base.y + along.y * (len + g * 1.8)},
-            };
-            c.FillPolygon(tri, col);
-        }
+        c.Arc(cx, cy, r, w + 2 * g, baseDeg - 2, head + span + g * 20, col);
+        double side = halfWidth + g;
+        c.FillPolygon(
+            {Point{base.x + radial.x * side - along.x * g, base.y + radial.y * side - along.y * g},
+             Point{base.x - radial.x * side - along.x * g, base.y - radial.y * side - along.y * g},
+             Point{base.x + along.x * (len + g * 1.8), base.y + along.y * (len + g * 1.8)}},
+            col);
     }
 }
 
@@ -57,8 +52,8 @@ Canvas DrawMark16(double turnDeg, bool classic) {
     const CoinColours& k = classic ? kClassicCoin : kGoldCoin;
     DrawCoin(c, 7.5, 7.5, 4.6, k);
     DrawDollar(c, 7.5, 7.5, 7, k.sign);
-    DrawTurningArrows(c, 7.5, 7.5, 6.2, 1.5, turnDeg, 1, 235, classic ? kClassicArrow : kArrow,
-                      classic ? kClassicArrowEdge : kArrowEdge, classic ? 0 : 0.45);
+    DrawTurningArrow(c, 7.5, 7.5, 6.2, 1.5, turnDeg, classic ? kClassicArrow : kArrow,
+                     classic ? kClassicArrowEdge : kArrowEdge, classic ? 0 : 0.45);
     return c;
 }
 
@@ -79,9 +74,8 @@ Canvas DrawClassIcon(int size, bool classic) {
     double m = size / 2.0;
     DrawCoin(c, m, m, size * 0.29, k);
     DrawDollar(c, m, m, size * 0.36, k.sign);
-    DrawTurningArrows(c, m, m, size * 0.39, size * 0.09, 0, 1, 235,
-                      classic ? kClassicArrow : kArrow, classic ? kClassicArrowEdge : kArrowEdge,
-                      classic ? 0 : size / 40.0);
+    DrawTurningArrow(c, m, m, size * 0.39, size * 0.09, 0, classic ? kClassicArrow : kArrow,
+                     classic ? kClassicArrowEdge : kArrowEdge, classic ? 0 : size / 40.0);
     return c;
 }
 

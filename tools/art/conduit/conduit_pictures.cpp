@@ -11,10 +11,6 @@ const Rgb kBlack = Hex(0x000000), kGrey = Hex(0x808080), kWhite = Hex(0xFFFFFF);
 const Rgb kNavy = Hex(0x000080), kTeal = Hex(0x008080), kGreen = Hex(0x008000);
 const Rgb kRed = Hex(0xFF0000);
 
-const std::vector<const char*> kDollar7 = {
-    "..#..", ".####", "#.#..", ".###.", "..#.#", "####.", "..#..",
-};
-
 void DrawHandheld(Canvas& c, int x, int y) {
     c.FillRoundRect(x, y, x + 13, y + 22, 2, kBlack);
     c.FillRoundRect(x + 1, y + 1, x + 12, y + 21, 1, kGrey);

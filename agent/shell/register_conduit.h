@@ -1,0 +1,7 @@
+// Makes sure the Conduit Manager knows conduit.dll beside the agent under the creator "ZLVA".
+#pragma once
+#include <windows.h>
+
+// 0 after a complete registration, 1 when nothing was done (entry in place, no conduit.dll beside
+// the agent, or no Conduit Manager on this machine), else the status of the first failing call.
+DWORD RegisterConduit(const char* agentFolder);

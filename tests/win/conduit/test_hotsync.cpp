@@ -1,0 +1,410 @@
+// Whole HotSyncs: the stand-in host loads conduit.dll from an installation folder and the
+// stand-in Sync Manager keeps the handheld as a folder of database files.
+#include <gtest/gtest.h>
+
+#include "palmsim/palmsim.h"
+#include "palmsim/pdb_format.h"
+#include "tests/win/conduit/conduit_harness.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+const Lines kFullCopy = {"Opening connection",         "verifying local database",
+                         "searching palm database",    "opening database",
+                         "clearing handheld database", "updating currencies",
+                         "closing database",           "Closing connection"};
+const Lines kUpToDate = {"Opening connection", "verifying local database",
+                         "currencies are up-to-date", "Closing connection"};
+
+// Lines of the Sync Manager's call log that start with the word.
+Lines Calls(const Lines& log, const std::string& word) {
+    Lines found;
+    for (const std::string& l : log)
+        if (l.compare(0, word.size() + 1, word + " ") == 0 || l == word) found.push_back(l);
+    return found;
+}
+
+struct SyncWatcher {
+    static std::vector<WPARAM> received;
+    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+        static UINT syncMessage = RegisterWindowMessageA("zlv_kelpo_palm_synch");
+        if (m == syncMessage) {
+            received.push_back(wp);
+            return 0;
+        }
+        return DefWindowProcA(w, m, wp, lp);
+    }
+    static HWND Create() {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = Proc;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "ZlvSyncWatcher";
+        RegisterClassA(&wc);
+        received.clear();
+        return CreateWindowA("ZlvSyncWatcher", "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
+                             nullptr);
+    }
+};
+std::vector<WPARAM> SyncWatcher::received;
+
+class HotSync : public ::testing::Test {
+  protected:
+    HotSync()
+        : root("hotsync"), install(root.Path("install")), handheld(root.Path("handheld")),
+          log(root.Path("sync.log")), handheldEnv("ZLV_HANDHELD_DIR", handheld),
+          logEnv("ZLV_SYNC_LOG", log), failEnv("ZLV_SYNC_FAIL", "") {}
+
+    void SetUp() override {
+        CreateDirectoryA(install.c_str(), nullptr);
+        CreateDirectoryA(handheld.c_str(), nullptr);
+        ASSERT_TRUE(CopyFileA((BuildFolder() + "\\conduit.dll").c_str(),
+                              (install + "\\conduit.dll").c_str(), FALSE));
+        HKEY key;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA", 0, nullptr, 0,
+                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key, "Folder", 0, REG_SZ, reinterpret_cast<const BYTE*>(install.c_str()),
+                       DWORD(install.size() + 1));
+        RegSetValueExA(key, "File", 0, REG_SZ, reinterpret_cast<const BYTE*>("conduit.dll"), 12);
+        RegCloseKey(key);
+        SetTarget(install);
+        DeleteSetting("hwnd");
+    }
+
+    void TearDown() override { DeleteSetting("hwnd"); }
+
+    std::string RatesPath() const { return install + "\\mrvrates.zlv"; }
+
+    void InstallDatabase(const std::string& args = "") {
+        ASSERT_EQ(RunHotSync("--install-db " + args).exitCode, 0u);
+    }
+
+    // The one database file on the handheld, read whole.
+    pdb::Database Handheld() {
+        pdb::Database db;
+        WIN32_FIND_DATAA fd;
+        HANDLE h = FindFirstFileA((handheld + "\\*.pdb").c_str(), &fd);
+        EXPECT_NE(h, INVALID_HANDLE_VALUE) << "no database on the handheld";
+        if (h == INVALID_HANDLE_VALUE) return db;
+        FindClose(h);
+        Bytes bytes;
+        std::string error;
+        EXPECT_TRUE(ReadFileBytes(handheld + "\\" + fd.cFileName, &bytes));
+        EXPECT_TRUE(pdb::Parse(bytes.data(), bytes.size(), &db, &error)) << error;
+        return db;
+    }
+
+    Bytes HandheldFile() {
+        Bytes bytes;
+        ReadFileBytes(handheld + "\\ZLV Currencies.pdb", &bytes);
+        return bytes;
+    }
+
+    TempFolder root;
+    std::string install, handheld, log;
+    ScopedEnv handheldEnv, logEnv, failEnv;
+};
+
+TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
+    InstallDatabase();
+    Bytes body = RatesBody(1000);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+    DeleteFileA(log.c_str());
+
+    HotSyncRun first = RunHotSync();
+    EXPECT_EQ(first.exitCode, 0u);
+    EXPECT_EQ(first.lines, kFullCopy);
+    EXPECT_FALSE(FileExists(RatesPath()));
+    pdb::Database db = Handheld();
+    EXPECT_EQ(db.name, "ZLV Currencies");
+    EXPECT_EQ(std::string(db.type, 4), "CURR");
+    EXPECT_EQ(std::string(db.creator, 4), "ZLVD");
+    ASSERT_EQ(db.records.size(), 1u);
+    EXPECT_EQ(db.records[0].data, body);
+    EXPECT_EQ(db.records[0].attributes, 0x40);
+
+    // What the Sync Manager was handed, read at its own byte offsets.
+    Lines calls = ReadLines(log);
+    EXPECT_EQ(Calls(calls, "find"), Lines{"find options=80 flags=80 type=CURR creator=ZLVD"});
+    EXPECT_EQ(Calls(calls, "open"), Lines{"open name=ZLV Currencies card=0 mode=40"});
+    EXPECT_EQ(Calls(calls, "write"),
+              Lines{"write handle=1 id=0 index=0 attributes=40 category=0 size=1000 count=1000"});
+    EXPECT_EQ(Calls(calls, "purge").size(), 1u);
+    EXPECT_EQ(Calls(calls, "close").size(), 1u);
+    EXPECT_EQ(Calls(calls, "register"), Lines{"register -> 1"});
+    EXPECT_EQ(Calls(calls, "unregister"), Lines{"unregister 1"});
+
+    HotSyncRun second = RunHotSync();
+    EXPECT_EQ(second.exitCode, 0u);
+    EXPECT_EQ(second.lines, kUpToDate);
+    EXPECT_EQ(Handheld().records.size(), 1u);
+
+    // A new download replaces the record rather than adding one; every sync type but 6 copies.
+    Bytes newer = RatesBody(333);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(newer)));
+    EXPECT_EQ(RunHotSync("2").exitCode, 0u);
+    db = Handheld();
+    ASSERT_EQ(db.records.size(), 1u);
+    EXPECT_EQ(db.records[0].data, newer);
+}
+
+TEST_F(HotSync, SyncTypeSixOnlyConnects) {
+    InstallDatabase();
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(100))));
+    HWND window = SyncWatcher::Create();
+    SetAgentWindow(window);
+    HotSyncRun run = RunHotSync("6");
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.lines, (Lines{"Opening connection", "Closing connection"}));
+    EXPECT_TRUE(FileExists(RatesPath()));
+    EXPECT_TRUE(Handheld().records.empty());
+    EXPECT_TRUE(SyncWatcher::received.empty());
+    DestroyWindow(window);
+}
+
+TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
+    InstallDatabase();
+    Bytes capital = {'K', 'E', 'L', 'P', 'O', 0, 0, 0, 1, 2, 3, 4, '0', '0', '0', '0', 0};
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), capital));
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_FALSE(FileExists(RatesPath()));
+    ASSERT_EQ(Handheld().records.size(), 1u);
+    EXPECT_EQ(Handheld().records[0].data, Bytes(capital.begin() + 12, capital.end()));
+
+    const Bytes bad[] = {
+        {'k', 'e', 'l', 'p', 'o', 's', 0, 0, 1, 2, 3, 4, 'x'},             // sixth byte not zero
+        {'k', 'e', 'l', 'p', 'o', 'k', 'e', 'l', 'p', 'o', 'k', 'e', 'l'}, // no zero at all
+        {'k', 'e', 'l', 'p'},
+        {}, // empty file: nothing to read
+        {'m', 'a', 'g', 'i', 'c', 0, 0, 0, 0, 0, 0, 0},
+    };
+    for (const Bytes& file : bad) {
+        ASSERT_TRUE(WriteFileBytes(RatesPath(), file));
+        HotSyncRun failed = RunHotSync();
+        EXPECT_EQ(failed.exitCode, 4394u) << file.size();
+        EXPECT_EQ(failed.lines, (Lines{"Opening connection", "verifying local database",
+                                       "invalid local DBheader", "Closing connection"}));
+        Bytes kept;
+        EXPECT_TRUE(ReadFileBytes(RatesPath(), &kept));
+        EXPECT_EQ(kept, file);
+    }
+    EXPECT_EQ(Handheld().records.size(), 1u); // the earlier copy is untouched
+}
+
+TEST_F(HotSync, HeaderOnlyFileWritesAnEmptyRecord) {
+    InstallDatabase();
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(Bytes())));
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.lines, kFullCopy);
+    pdb::Database db = Handheld();
+    ASSERT_EQ(db.records.size(), 1u);
+    EXPECT_TRUE(db.records[0].data.empty());
+    EXPECT_FALSE(FileExists(RatesPath()));
+}
+
+TEST_F(HotSync, MissingDatabaseIsNeverCreatedAndTheFileStays) {
+    InstallDatabase("\"ZLV Other\" CURR ABCD"); // right type, wrong creator
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(50))));
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 4371u);
+    EXPECT_EQ(run.lines,
+              (Lines{"Opening connection", "verifying local database", "searching palm database",
+                     "search error: SYNCERR_NOT_FOUND", "Closing connection"}));
+    EXPECT_TRUE(FileExists(RatesPath()));
+    EXPECT_FALSE(FileExists(handheld + "\\ZLV Currencies.pdb"));
+
+    // The Sync Manager's own search failures each have their text.
+    const struct {
+        const char* code;
+        const char* text;
+    } kSearchErrors[] = {
+        {"0x400A", "search error: SYNCERR_COMM_NOT_INIT"},
+        {"0x400F", "search error: SYNCERR_REMOTE_BAD_ARG"},
+        {"0x4013", "search error: SYNCERR_REMOTE_MEM"},
+        {"0x4015", "search error: SYNCERR_REMOTE_SYS"},
+        {"0x10006410", "search error: SYNCERR_LOST_CONNECTION"},
+        {"0x4016", "search error: SYNCERR_NOT_FOUND"},
+        {"-1", "search error: SYNCERR_NOT_FOUND"},
+    };
+    InstallDatabase();
+    for (const auto& e : kSearchErrors) {
+        ScopedEnv fail("ZLV_SYNC_FAIL", std::string("find=") + e.code);
+        HotSyncRun failed = RunHotSync();
+        EXPECT_EQ(failed.exitCode, 4371u) << e.code;
+        ASSERT_EQ(failed.lines.size(), 5u) << e.code;
+        EXPECT_EQ(failed.lines[3], e.text);
+        EXPECT_TRUE(FileExists(RatesPath()));
+    }
+}
+
+TEST_F(HotSync, DatabaseThatWillNotOpenIsCreatedAfresh) {
+    // A handheld database whose header reads but whose record list is broken.
+    pdb::Database damaged;
+    damaged.name = "ZLV Currencies";
+    memcpy(damaged.type, "CURR", 4);
+    memcpy(damaged.creator, "ZLVD", 4);
+    Bytes bytes = pdb::Serialize(damaged);
+    bytes[77] = 9; // nine records that are not there
+    ASSERT_TRUE(WriteFileBytes(handheld + "\\ZLV Currencies.pdb", bytes));
+    Bytes body = RatesBody(200);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.lines,
+              (Lines{"Opening connection", "verifying local database", "searching palm database",
+                     "opening database", "open error, creating...", "updating currencies",
+                     "closing database", "Closing connection"}));
+    pdb::Database db = Handheld();
+    ASSERT_EQ(db.records.size(), 1u);
+    EXPECT_EQ(db.records[0].data, body);
+    EXPECT_EQ(std::string(db.creator, 4), "ZLVD");
+    EXPECT_FALSE(FileExists(RatesPath()));
+    Lines create = Calls(ReadLines(log), "create");
+    EXPECT_EQ(create, Lines{"create name=ZLV Currencies type=CURR creator=ZLVD flags=0 card=0 "
+                            "version=0"});
+}
+
+TEST_F(HotSync, FailedCreationKeepsTheFileAndClosesNothing) {
+    InstallDatabase();
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(64))));
+    DeleteFileA(log.c_str());
+    // The open fails; the database is still there, so the creation fails too.
+    ScopedEnv fail("ZLV_SYNC_FAIL", "open=0x4005");
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 4384u);
+    EXPECT_EQ(run.lines,
+              (Lines{"Opening connection", "verifying local database", "searching palm database",
+                     "opening database", "open error, creating...", "Closing connection"}));
+    EXPECT_TRUE(FileExists(RatesPath()));
+    Lines calls = ReadLines(log);
+    EXPECT_EQ(Calls(calls, "create").size(), 1u);
+    EXPECT_TRUE(Calls(calls, "close").empty());
+    EXPECT_TRUE(Calls(calls, "write").empty());
+}
+
+TEST_F(HotSync, FailedWriteKeepsTheFileButClosesTheDatabase) {
+    InstallDatabase();
+    Bytes first = RatesBody(80);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(first)));
+    ASSERT_EQ(RunHotSync().exitCode, 0u);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(90))));
+    DeleteFileA(log.c_str());
+
+    ScopedEnv fail("ZLV_SYNC_FAIL", "write=7");
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 4384u);
+    EXPECT_EQ(run.lines, kFullCopy);
+    EXPECT_TRUE(FileExists(RatesPath()));
+    EXPECT_EQ(Calls(ReadLines(log), "close").size(), 1u);
+    EXPECT_TRUE(Handheld().records.empty()); // the records cleared before the write stay cleared
+}
+
+TEST_F(HotSync, FileBeingWrittenByTheAgentWaitsForTheNextHotSync) {
+    InstallDatabase();
+    Bytes body = RatesBody(120);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+    // The agent's sharing mode while it writes: others may only write.
+    HANDLE writer = CreateFileA(RatesPath().c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
+    HotSyncRun held = RunHotSync();
+    CloseHandle(writer);
+    EXPECT_EQ(held.exitCode, 0u);
+    EXPECT_EQ(held.lines, kUpToDate);
+    EXPECT_TRUE(FileExists(RatesPath()));
+    EXPECT_TRUE(Handheld().records.empty());
+
+    HotSyncRun later = RunHotSync();
+    EXPECT_EQ(later.lines, kFullCopy);
+    ASSERT_EQ(Handheld().records.size(), 1u);
+    EXPECT_EQ(Handheld().records[0].data, body);
+}
+
+TEST_F(HotSync, AgentWindowHearsTheOutcome) {
+    InstallDatabase();
+    HWND window = SyncWatcher::Create();
+    ASSERT_NE(window, nullptr);
+    SetAgentWindow(window);
+
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(40))));
+    EXPECT_EQ(RunHotSync().exitCode, 0u);
+    EXPECT_EQ(RunHotSync().exitCode, 0u); // nothing to copy is still a success
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), Bytes{'b', 'a', 'd'}));
+    EXPECT_EQ(RunHotSync().exitCode, 4394u);
+    EXPECT_EQ(SyncWatcher::received, (std::vector<WPARAM>{2, 2, 3}));
+
+    // A handle that no longer names a window is ignored; the copy still runs.
+    DestroyWindow(window);
+    Bytes body = RatesBody(41);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+    HotSyncRun stale = RunHotSync();
+    EXPECT_EQ(stale.exitCode, 0u);
+    EXPECT_EQ(stale.lines, kFullCopy);
+    EXPECT_EQ(SyncWatcher::received.size(), 3u);
+    EXPECT_EQ(Handheld().records[0].data, body);
+}
+
+TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
+    InstallDatabase();
+    Bytes largest = RatesBody(65535);
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(largest)));
+    ASSERT_EQ(RunHotSync().exitCode, 0u);
+    ASSERT_EQ(Handheld().records.size(), 1u);
+    EXPECT_EQ(Handheld().records[0].data, largest);
+
+    Bytes before = HandheldFile();
+    Bytes tooLarge = RatesFile(RatesBody(65536));
+    ASSERT_TRUE(WriteFileBytes(RatesPath(), tooLarge));
+    DeleteFileA(log.c_str());
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 4384u);
+    EXPECT_EQ(run.lines, (Lines{"Opening connection", "verifying local database",
+                                "rates too large for the handheld record", "Closing connection"}));
+    Bytes kept;
+    EXPECT_TRUE(ReadFileBytes(RatesPath(), &kept));
+    EXPECT_EQ(kept, tooLarge);
+    EXPECT_EQ(HandheldFile(), before);
+    Lines calls = ReadLines(log);
+    EXPECT_EQ(calls, (Lines{"register -> 1", "unregister 1"}));
+}
+
+TEST_F(HotSync, AgentFolderMustLeaveRoomForTheFileName) {
+    InstallDatabase();
+    // 114 characters of folder is the most that a 128-byte path holds.
+    std::string folder = root.path + "\\";
+    folder += std::string(114 - folder.size(), 'f');
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    Bytes body = RatesBody(30);
+    ASSERT_TRUE(WriteFileBytes(folder + "\\mrvrates.zlv", RatesFile(body)));
+    SetTarget(folder);
+    EXPECT_EQ(RunHotSync().lines, kFullCopy);
+    EXPECT_FALSE(FileExists(folder + "\\mrvrates.zlv"));
+
+    // A final backslash is not doubled.
+    ASSERT_TRUE(WriteFileBytes(folder + "\\mrvrates.zlv", RatesFile(body)));
+    SetTarget(folder + "\\");
+    EXPECT_EQ(RunHotSync().lines, kFullCopy);
+    EXPECT_FALSE(FileExists(folder + "\\mrvrates.zlv"));
+
+    // One more character, or more than the 127 that are read, fails cleanly.
+    std::string longer = folder + "g";
+    ASSERT_TRUE(CreateDirectoryA(longer.c_str(), nullptr));
+    ASSERT_TRUE(WriteFileBytes(longer + "\\mrvrates.zlv", RatesFile(body)));
+    const Lines refused = {"Opening connection", "verifying local database",
+                           "rates file path too long", "Closing connection"};
+    SetTarget(longer);
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 4377u);
+    EXPECT_EQ(run.lines, refused);
+    EXPECT_TRUE(FileExists(longer + "\\mrvrates.zlv"));
+    SetTarget(std::string(300, 'x'));
+    run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 4377u);
+    EXPECT_EQ(run.lines, refused);
+}
+
+} // namespace

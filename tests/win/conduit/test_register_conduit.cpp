@@ -1,0 +1,145 @@
+// The agent's conduit registration against the Conduit Manager stand-in, whose call log shows
+// exactly which calls were made.
+#include <gtest/gtest.h>
+
+#include "agent/shell/register_conduit.h"
+#include "palmsim/palmsim.h"
+#include "tests/win/conduit/conduit_harness.h"
+
+namespace {
+
+typedef std::vector<std::string> Lines;
+
+std::string EntryValue(const char* name) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA", 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return "(no entry)";
+    char text[1024] = {};
+    DWORD size = sizeof(text) - 1, type = 0;
+    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return "(missing)";
+    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(text));
+    return text;
+}
+
+class Registration : public ::testing::Test {
+  protected:
+    Registration()
+        : root("register"), agent(root.Path("agent")), old(root.Path("old")),
+          log(root.Path("condmgr.log")), logEnv("ZLV_CONDMGR_LOG", log),
+          failEnv("ZLV_CONDMGR_FAIL", "") {}
+
+    void SetUp() override {
+        SetDllDirectoryA(BuildFolder().c_str());
+        RegDeleteKeyA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA");
+        CreateDirectoryA(agent.c_str(), nullptr);
+        CreateDirectoryA(old.c_str(), nullptr);
+    }
+    void TearDown() override {
+        SetDllDirectoryA(nullptr);
+        RegDeleteKeyA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA");
+    }
+
+    static void PutConduit(const std::string& folder) {
+        ASSERT_TRUE(WriteFileBytes(folder + "\\conduit.dll", Bytes{'M', 'Z'}));
+    }
+    // An existing entry, as an earlier installation left it.
+    void RegisterAt(const std::string& folder) {
+        RegDeleteKeyA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA");
+        ASSERT_EQ(RegisterConduit(folder.c_str()), 0u);
+        DeleteFileA(log.c_str());
+    }
+
+    TempFolder root;
+    std::string agent, old, log;
+    ScopedEnv logEnv, failEnv;
+};
+
+TEST_F(Registration, EntryInPlaceIsOnlyQueried) {
+    PutConduit(old);
+    RegisterAt(old);
+    PutConduit(agent); // even though the agent now runs from elsewhere
+    EXPECT_EQ(RegisterConduit(agent.c_str()), 1u);
+    EXPECT_EQ(ReadLines(log), Lines{"49 ZLVA 126"});
+    EXPECT_EQ(EntryValue("Folder"), old);
+}
+
+TEST_F(Registration, FirstInstallAndMovedInstallationAreRegisteredHere) {
+    PutConduit(agent);
+    EXPECT_EQ(RegisterConduit(agent.c_str()), 0u);
+    EXPECT_EQ(ReadLines(log),
+              (Lines{"49 ZLVA 126", "65 ZLVA", "67 ZLVA 0", "46 ZLVA " + agent + "\\conduit.dll",
+                     "48 ZLVA " + agent, "63 ZLVA conduit.dll"}));
+
+    // The old folder lost its conduit.dll: the entry is replaced by one for the agent folder.
+    PutConduit(old);
+    RegisterAt(old);
+    DeleteFileA((old + "\\conduit.dll").c_str());
+    EXPECT_EQ(RegisterConduit(agent.c_str()), 0u);
+    EXPECT_EQ(ReadLines(log).size(), 6u);
+    EXPECT_EQ(EntryValue("Folder"), agent);
+    EXPECT_EQ(EntryValue("File"), "conduit.dll");
+    EXPECT_EQ(EntryValue("Conduit"), agent + "\\conduit.dll");
+    EXPECT_EQ(EntryValue("Type"), "0");
+}
+
+TEST_F(Registration, NoConduitBesideTheAgentRegistersNothing) {
+    EXPECT_EQ(RegisterConduit(agent.c_str()), 1u);
+    EXPECT_EQ(ReadLines(log), Lines{"49 ZLVA 126"});
+    EXPECT_EQ(EntryValue("Folder"), "(no entry)");
+
+    // A stale entry is left alone too when there is nothing better to offer.
+    PutConduit(old);
+    RegisterAt(old);
+    DeleteFileA((old + "\\conduit.dll").c_str());
+    EXPECT_EQ(RegisterConduit(agent.c_str()), 1u);
+    EXPECT_EQ(EntryValue("Folder"), old);
+}
+
+TEST_F(Registration, FirstFailingCallStopsTheSequence) {
+    PutConduit(agent);
+    {
+        ScopedEnv fail("ZLV_CONDMGR_FAIL", "67=-77");
+        EXPECT_EQ(RegisterConduit(agent.c_str()), DWORD(-77));
+        EXPECT_EQ(ReadLines(log), (Lines{"49 ZLVA 126", "65 ZLVA", "67 -> injected -77"}));
+    }
+    DeleteFileA(log.c_str());
+    {
+        ScopedEnv fail("ZLV_CONDMGR_FAIL", "48=5");
+        EXPECT_EQ(RegisterConduit(agent.c_str()), 5u);
+        Lines calls = ReadLines(log);
+        ASSERT_EQ(calls.size(), 5u);
+        EXPECT_EQ(calls[4], "48 -> injected 5");
+        EXPECT_EQ(EntryValue("File"), "(missing)");
+    }
+    // A failing removal is not a reason to stop.
+    RegDeleteKeyA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA");
+    ScopedEnv fail("ZLV_CONDMGR_FAIL", "65=3");
+    EXPECT_EQ(RegisterConduit(agent.c_str()), 0u);
+    EXPECT_EQ(EntryValue("Folder"), agent);
+}
+
+TEST_F(Registration, LongAgentFolderGetsItsWholePath) {
+    // Longer than the 256-byte work buffer leaves room for with the file name.
+    std::string folder = root.path + "\\";
+    folder += std::string(246 - folder.size(), 'd');
+    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << GetLastError();
+    PutConduit(folder);
+    EXPECT_EQ(RegisterConduit(folder.c_str()), 0u);
+    EXPECT_EQ(EntryValue("Conduit"), folder + "\\conduit.dll");
+    EXPECT_EQ(EntryValue("Folder"), folder);
+}
+
+TEST_F(Registration, MachineWithoutConduitManagerIsLeftAlone) {
+    TempFolder empty("nocondmgr");
+    SetDllDirectoryA(empty.path.c_str());
+    PutConduit(agent);
+    ASSERT_EQ(GetModuleHandleA("condmgr.dll"), nullptr);
+    EXPECT_EQ(RegisterConduit(agent.c_str()), 1u);
+    EXPECT_FALSE(FileExists(log));
+    EXPECT_EQ(RegisterConduit(nullptr), 1u);
+}
+
+} // namespace

@@ -1,0 +1,10 @@
+// Hands a completed download to the conduit as the rates file "mrvrates.zlv".
+#pragma once
+#include "agent/update/byte_string.h"
+
+// Writes the file in the agent folder; true only when the whole file is in place. Fails, leaving
+// any earlier file untouched, while the conduit has the file open: the caller tries again later.
+bool WriteRatesFile(const ByteString& response);
+bool WriteRatesFile(const ByteString& response, const char* folder);
+
+extern const char kRatesFileName[]; // "mrvrates.zlv"

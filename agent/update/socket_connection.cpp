@@ -1,0 +1,129 @@
+#include "agent/update/socket_connection.h"
+
+#include <string.h>
+
+#include "agent/update/downloader.h"
+
+namespace {
+
+volatile LONG winsockUsers = 0;
+WSADATA winsockData;
+
+enum { kHttpPort = 80, kSliceMs = 100 };
+
+} // namespace
+
+void CountWinsockUser() {
+    if (InterlockedIncrement(&winsockUsers) == 1) {
+        memset(&winsockData, 0, sizeof winsockData);
+        // A failure shows later as a connection that never stands.
+        WSAStartup(0x0001, &winsockData);
+    }
+}
+
+void UncountWinsockUser() {
+    if (InterlockedDecrement(&winsockUsers) == 0) WSACleanup();
+}
+
+void Downloader::OpenConnection(const char* hostText) {
+    if (socket != INVALID_SOCKET) {
+        closesocket(socket);
+        socket = INVALID_SOCKET;
+    }
+    readAheadStart = readAheadEnd = 0;
+    socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (socket == INVALID_SOCKET) return;
+
+    sockaddr_in address;
+    memset(&address, 0, sizeof address);
+    address.sin_family = AF_INET;
+    address.sin_port = htons(kHttpPort);
+    unsigned long ip = hostText ? inet_addr(hostText) : INADDR_NONE;
+    if (ip == INADDR_NONE) {
+        hostent* entry = hostText && *hostText ? gethostbyname(hostText) : nullptr;
+        if (!entry || entry->h_addrtype != AF_INET || entry->h_length != 4 || !entry->h_addr_list ||
+            !entry->h_addr_list[0]) {
+            closesocket(socket);
+            socket = INVALID_SOCKET;
+            return;
+        }
+        memcpy(&ip, entry->h_addr_list[0], 4);
+    }
+    address.sin_addr.s_addr = ip;
+    if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+        closesocket(socket);
+        socket = INVALID_SOCKET;
+    }
+}
+
+bool Downloader::WaitReady(bool write, int timeoutSeconds) {
+    if (socket == INVALID_SOCKET) return false;
+    // Waiting in short slices lets Stop end a quiet read at once instead of after the time-out.
+    DWORD total = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : 0;
+    DWORD start = GetTickCount();
+    for (;;) {
+        DWORD spent = GetTickCount() - start;
+        DWORD slice = spent < total ? total - spent : 0;
+        if (slice > kSliceMs) slice = kSliceMs;
+        fd_set ready, exceptions;
+        FD_ZERO(&ready);
+        FD_ZERO(&exceptions);
+        FD_SET(socket, &ready);
+        FD_SET(socket, &exceptions);
+        timeval wait = {static_cast<long>(slice / 1000), static_cast<long>(slice % 1000) * 1000};
+        int n = select(static_cast<int>(socket + 1), write ? nullptr : &ready,
+                       write ? &ready : nullptr, &exceptions, &wait);
+        if (n > 0) return true;
+        if (n < 0) return false;
+        if (GetTickCount() - start >= total) return false;
+        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) return false;
+    }
+}
+
+bool Downloader::WaitWritable(int timeoutSeconds) {
+    return WaitReady(true, timeoutSeconds);
+}
+
+bool Downloader::WaitReadable(int timeoutSeconds) {
+    return WaitReady(false, timeoutSeconds);
+}
+
+int Downloader::SendAll(const char* buffer, int length, int flags, int timeoutSeconds) {
+    int total = 0;
+    int zeroRounds = 0;
+    while (length > 0) {
+        if (!WaitWritable(timeoutSeconds)) return -1;
+        int n = send(socket, buffer, length, flags);
+        if (n < 0) return -1;
+        total += n;
+        buffer += n;
+        length -= n;
+        zeroRounds = n == 0 ? zeroRounds + 1 : 0;
+        if (zeroRounds >= 3) break;
+    }
+    return total;
+}
+
+int Downloader::ReceiveAll(char* buffer, int size, int flags, int timeoutSeconds) {
+    int total = 0;
+    while (size > 0) {
+        if (readAheadStart < readAheadEnd) {
+            int take = readAheadEnd - readAheadStart;
+            if (take > size) take = size;
+            memcpy(buffer, readAhead + readAheadStart, static_cast<size_t>(take));
+            readAheadStart += take;
+            buffer += take;
+            size -= take;
+            total += take;
+            continue;
+        }
+        // Bytes of this call that came before a close or a time-out stay in the buffer uncounted.
+        if (!WaitReadable(timeoutSeconds)) return -1;
+        int n = recv(socket, readAhead, kReadAheadSize, flags);
+        if (n < 0) return -1;
+        if (n == 0) return 0;
+        readAheadStart = 0;
+        readAheadEnd = n;
+    }
+    return total;
+}

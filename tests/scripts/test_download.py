@@ -1,0 +1,224 @@
+#!/usr/bin/env python3
+"""The downloader against real peers: nginx serving the rates page on 127.0.0.1:80 and the fault
+server on 127.0.0.2:80. Runs the peer cases of download_tests.exe under Wine, then checks the rates
+file against zlvtool and zlvtool dump against damaged files. One PASS/FAIL/SKIP line per case."""
+import os
+import shutil
+import socket
+import subprocess
+import sys
+import tempfile
+import time
+import xml.etree.ElementTree as ET
+
+ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))))
+BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
+EXE = os.path.join(BUILD, "win", "tests", "download_tests.exe")
+ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
+NGINX_HOST, FAULT_HOST = "127.0.0.1", "127.0.0.2"
+PAGE_SIZE = 60000
+
+
+def report(kind, name, detail=""):
+    print("%s download: %s%s" % (kind, name, (" -- " + detail) if detail else ""), flush=True)
+
+
+def win_path(path):
+    return "Z:" + path.replace("/", "\\")
+
+
+def rates_page(size):
+    """Lines of tab-separated fields, exactly `size` bytes."""
+    lines, total, n = [], 0, 0
+    while True:
+        line = "C%04d\tCurrency %d\t%d.%04d\n" % (n, n, n % 97, (n * 7919) % 10000)
+        if total + len(line) > size - 40:
+            break
+        lines.append(line)
+        total += len(line)
+        n += 1
+    last = "ZZZ\t%s\t1.0000\n"
+    lines.append(last % ("x" * (size - total - len(last % ""))))
+    page = "".join(lines).encode()
+    assert len(page) == size
+    return page
+
+
+def wait_port(host, port, seconds=10):
+    end = time.time() + seconds
+    while time.time() < end:
+        try:
+            socket.create_connection((host, port), timeout=0.5).close()
+            return True
+        except OSError:
+            time.sleep(0.05)
+    return False
+
+
+def start_nginx(tmp, page):
+    www = os.path.join(tmp, "www")
+    os.makedirs(www)
+    with open(os.path.join(www, "updatedrates.php"), "wb") as f:
+        f.write(page)
+    conf = os.path.join(tmp, "nginx.conf")
+    with open(conf, "w") as f:
+        f.write("""daemon off;
+master_process off;
+pid %(tmp)s/nginx.pid;
+error_log %(tmp)s/error.log;
+events { worker_connections 64; }
+http {
+    access_log %(tmp)s/access.log;
+    client_body_temp_path %(tmp)s/body;
+    proxy_temp_path %(tmp)s/proxy;
+    fastcgi_temp_path %(tmp)s/fastcgi;
+    uwsgi_temp_path %(tmp)s/uwsgi;
+    scgi_temp_path %(tmp)s/scgi;
+    default_type text/plain;
+    server {
+        listen %(host)s:80;
+        root %(www)s;
+    }
+}
+""" % {"tmp": tmp, "www": www, "host": NGINX_HOST})
+    os.chmod(tmp, 0o755)
+    proc = subprocess.Popen(["nginx", "-p", tmp + "/", "-c", conf, "-e", tmp + "/error.log"],
+                            stdout=subprocess.DEVNULL, stderr=open(tmp + "/nginx.out", "w"))
+    if not wait_port(NGINX_HOST, 80):
+        proc.terminate()
+        raise RuntimeError("nginx did not come up: " + open(tmp + "/nginx.out").read())
+    return proc
+
+
+def start_fault_server(tmp):
+    proc = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "tools", "fault_server.py"),
+                             "--host", FAULT_HOST, "--port", "80"], stdout=subprocess.PIPE,
+                            stderr=open(os.path.join(tmp, "fault_server.log"), "w"), text=True)
+    if proc.stdout.readline().strip() != "ready":
+        proc.terminate()
+        raise RuntimeError("fault server did not come up: " +
+                           open(os.path.join(tmp, "fault_server.log")).read())
+    return proc
+
+
+def run_peer_cases(tmp, out):
+    xml_path = os.path.join(tmp, "peers.xml")
+    env = dict(os.environ, ZLV_NGINX_HOST=NGINX_HOST, ZLV_FAULT_HOST=FAULT_HOST,
+               ZLV_NGINX_PAGE=win_path(os.path.join(tmp, "www", "updatedrates.php")),
+               ZLV_DOWNLOAD_OUT=win_path(out))
+    log = os.path.join(tmp, "wine.log")
+    with open(log, "w") as f:
+        code = subprocess.run(["wine", EXE, "--gtest_filter=DownloaderPeer.*",
+                               "--gtest_output=xml:" + win_path(xml_path)], env=env, stdout=f,
+                              stderr=subprocess.STDOUT, cwd=os.path.dirname(EXE),
+                              timeout=300).returncode
+    sys.stdout.write(open(log, errors="replace").read())
+    try:
+        cases = list(ET.parse(xml_path).iter("testcase"))
+    except (OSError, ET.ParseError):
+        report("FAIL", "peer cases", "no report, exit code %s" % code)
+        return
+    for case in cases:
+        name = "%s.%s" % (case.get("classname"), case.get("name"))
+        failure = case.find("failure")
+        if failure is not None:
+            report("FAIL", name, failure.get("message", "").replace("\n", " | ")[:400])
+        elif case.find("skipped") is not None or case.get("result") == "skipped":
+            report("FAIL", name, "skipped although its peer runs")
+        else:
+            report("PASS", name)
+        props = {p.get("name"): p.get("value") for p in case.iter("property")}
+        props.update({k: v for k, v in case.attrib.items() if k.endswith(("_ms", "_kib"))})
+        if props:
+            print("# %s: %s" % (name, ", ".join("%s=%s" % kv for kv in sorted(props.items()))))
+
+
+def check_rates_file(tmp, out, page):
+    response = os.path.join(out, "response.txt")
+    written = os.path.join(out, "mrvrates.zlv")
+    if not (os.path.exists(response) and os.path.exists(written)):
+        report("FAIL", "rates file equals zlvtool rates", "the nginx case left no files")
+        return
+    agent = open(written, "rb").read()
+    expected_path = os.path.join(tmp, "expected.zlv")
+    t = str(int.from_bytes(agent[8:12], "little", signed=True))
+    p = subprocess.run([ZLVTOOL, "rates", response, expected_path, "--time", t],
+                       capture_output=True, text=True)
+    expected = open(expected_path, "rb").read() if p.returncode == 0 else b""
+    if p.returncode != 0 or agent[12:] != expected[12:] or agent[:8] != expected[:8]:
+        report("FAIL", "rates file equals zlvtool rates",
+               "zlvtool exit %d %s; sizes %d/%d" % (p.returncode, p.stderr.strip(), len(agent),
+                                                    len(expected)))
+    else:
+        report("PASS", "rates file equals zlvtool rates")
+
+    d = subprocess.run([ZLVTOOL, "dump", written], capture_output=True, text=True)
+    want = "count: %04d" % page.count(b"\n")
+    if d.returncode == 0 and want in d.stdout and "magic: ok" in d.stdout:
+        report("PASS", "zlvtool dump reads the downloaded rates file")
+    else:
+        report("FAIL", "zlvtool dump reads the downloaded rates file",
+               "exit %d, %s" % (d.returncode, (d.stdout + d.stderr)[:300]))
+
+
+def check_dump_refuses_damage(tmp, out):
+    good = open(os.path.join(out, "mrvrates.zlv"), "rb").read()
+    damaged = {
+        "short": good[:7],
+        "no count": good[:12],
+        "bad magic": b"kelpa" + good[5:],
+        "count not digits": good[:12] + b"00x1" + good[16:],
+        "count overstated": good[:12] + b"9999" + good[16:],
+    }
+    problems = []
+    for what, data in damaged.items():
+        path = os.path.join(tmp, "damaged.zlv")
+        with open(path, "wb") as f:
+            f.write(data)
+        d = subprocess.run([ZLVTOOL, "dump", path], capture_output=True, text=True)
+        if d.returncode == 0 or "damaged" not in d.stderr:
+            problems.append("%s: exit %d %s" % (what, d.returncode, d.stderr.strip()))
+    if problems:
+        report("FAIL", "zlvtool dump refuses damaged files", "; ".join(problems))
+    else:
+        report("PASS", "zlvtool dump refuses damaged files")
+
+
+def main():
+    missing = [p for p in (EXE, ZLVTOOL) if not os.path.exists(p)]
+    if missing:
+        report("FAIL", "peers", "not built: " + ", ".join(missing))
+        return 0
+    tmp = tempfile.mkdtemp(prefix="zlv-download-")
+    out = os.path.join(tmp, "out")
+    os.makedirs(out)
+    procs = []
+    try:
+        page = rates_page(PAGE_SIZE)
+        try:
+            procs.append(start_nginx(tmp, page))
+            procs.append(start_fault_server(tmp))
+        except (OSError, RuntimeError) as e:
+            report("SKIP", "peers", "cannot serve on port 80 here: %s" % e)
+            return 0
+        run_peer_cases(tmp, out)
+        check_rates_file(tmp, out, page)
+        if os.path.exists(os.path.join(out, "mrvrates.zlv")):
+            check_dump_refuses_damage(tmp, out)
+        flood = [l for l in open(os.path.join(tmp, "fault_server.log")) if "flood" in l]
+        for line in flood:
+            print("# " + line.strip())
+    finally:
+        for p in procs:
+            p.terminate()
+            try:
+                p.wait(5)
+            except subprocess.TimeoutExpired:
+                p.kill()
+        shutil.rmtree(tmp, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

@@ -1,0 +1,117 @@
+#!/usr/bin/env python3
+"""A misbehaving HTTP server for the download tests. The request's path picks the fault:
+
+  /status/<code>  a short page with that status, then close
+  /short          10 bytes ("HTTP/1.0 2"), then close
+  /exact32        32 bytes, then silence
+  /partial        10 bytes, then silence
+  /stall          74 bytes of a 200 page, 3 s of silence, more bytes, close
+  /flood          a 200 page whose body never ends (stops at 64 MiB or when the client leaves)
+  /silent         nothing at all
+
+Silence lasts until the client closes or 10 s pass. Prints "ready" once listening.
+"""
+import argparse
+import select
+import socket
+import socketserver
+import sys
+import time
+
+SILENCE_S = 10
+
+
+def hold(conn, seconds):
+    """Waits until the client closes or the time is up; returns early on close."""
+    end = time.time() + seconds
+    while time.time() < end:
+        r, _, _ = select.select([conn], [], [], max(0.0, end - time.time()))
+        if r:
+            try:
+                if not conn.recv(4096):
+                    return
+            except OSError:
+                return
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def read_request(self):
+        conn = self.request
+        conn.settimeout(5)
+        data = b""
+        while b"\r\n\r\n" not in data and len(data) < 8192:
+            chunk = conn.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+        conn.settimeout(None)
+        line = data.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
+        return line[1] if len(line) > 1 else "/"
+
+    def handle(self):
+        conn = self.request
+        try:
+            path = self.read_request()
+        except OSError:
+            return
+        log("%s %s" % (self.client_address[0], path))
+        try:
+            self.serve(conn, path)
+        except OSError as e:
+            log("%s: %s" % (path, e))
+
+    def serve(self, conn, path):
+        if path.startswith("/status/"):
+            code = path[len("/status/"):]
+            conn.sendall(("HTTP/1.0 %s Trouble\r\nContent-Type: text/html\r\n\r\n" % code)
+                         .encode() + b"<html><body>" + b"no rates here " * 40 + b"</body></html>")
+        elif path == "/short":
+            conn.sendall(b"HTTP/1.0 2")
+        elif path == "/exact32":
+            conn.sendall(b"HTTP/1.0 200 OK\r\nX-Pad: 1234567\r")
+            hold(conn, SILENCE_S)
+        elif path == "/partial":
+            conn.sendall(b"HTTP/1.0 2")
+            hold(conn, SILENCE_S)
+        elif path == "/stall":
+            conn.sendall(b"HTTP/1.0 200 OK\r\n\r\n" + b"x" * 55)
+            time.sleep(3)
+            conn.sendall(b"AFTER THE STALL\n")
+        elif path == "/flood":
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n")
+            line = b"FLD\tFlood\t1.0000\n" * 4096
+            sent = 0
+            try:
+                while sent < 64 * 1024 * 1024:
+                    conn.sendall(line)
+                    sent += len(line)
+            finally:
+                log("flood: sent %d bytes of body" % sent)
+        elif path == "/silent":
+            hold(conn, SILENCE_S)
+        else:
+            conn.sendall(b"HTTP/1.0 400 Unknown fault\r\n\r\n")
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def log(text):
+    sys.stderr.write("fault_server: %s\n" % text)
+    sys.stderr.flush()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--host", default="127.0.0.2")
+    ap.add_argument("--port", type=int, default=80)
+    args = ap.parse_args()
+    with Server((args.host, args.port), Handler) as server:
+        print("ready", flush=True)
+        server.serve_forever()
+
+
+if __name__ == "__main__":
+    main()

@@ -123,4 +123,87 @@ TEST_F(Exports, ConfigureConduitWithoutARecordDoesNothing) {
     EXPECT_EQ(configure(nullptr), -1);
 }
 
+// Answers the next dialog that this thread shows, noting whether it has the current-settings
+// area (only template 101 has one).
+struct DialogAnswer {
+    DWORD thread;
+    WPARAM command;
+    bool shown = false;
+    bool currentArea = false;
+
+    static BOOL CALLBACK Visit(HWND window, LPARAM self) {
+        DialogAnswer* a = reinterpret_cast<DialogAnswer*>(self);
+        char cls[16] = {};
+        GetClassNameA(window, cls, sizeof(cls));
+        if (strcmp(cls, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
+        a->shown = true;
+        a->currentArea = GetDlgItem(window, 1006) != nullptr;
+        PostMessageA(window, WM_COMMAND, a->command, 0);
+        return FALSE;
+    }
+    static DWORD WINAPI Run(void* self) {
+        DialogAnswer* a = static_cast<DialogAnswer*>(self);
+        for (int i = 0; i < 500 && !a->shown; ++i) {
+            Sleep(10);
+            EnumThreadWindows(a->thread, Visit, reinterpret_cast<LPARAM>(a));
+        }
+        return 0;
+    }
+    DialogAnswer(WPARAM answer) : thread(GetCurrentThreadId()), command(answer) {
+        helper = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+    }
+    ~DialogAnswer() {
+        WaitForSingleObject(helper, 10000);
+        CloseHandle(helper);
+    }
+    HANDLE helper;
+};
+
+TEST_F(Exports, ConfigurationShowsTheRightDialogAndHandsBackTheChoice) {
+    if (!FindResourceA(module, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(5)))
+        GTEST_SKIP() << "conduit.dll carries no settings dialog yet";
+
+    CurrentSettings settings = {};
+    settings.version = 1;
+    settings.size = sizeof(settings);
+    settings.creatorId = 0x5A4C5641;
+    lstrcpyA(settings.userName, "Palm User");
+    settings.nextSyncType = kSyncNothing;
+    DWORD size = sizeof(settings);
+    {
+        DialogAnswer answer(IDOK);
+        EXPECT_EQ(cfg(0, &settings, &size), 0);
+        EXPECT_TRUE(answer.shown);
+        EXPECT_TRUE(answer.currentArea);
+    }
+    EXPECT_EQ(settings.chosenSyncType, DWORD(kSyncNothing));
+    EXPECT_EQ(settings.preferenceKind, DWORD(kPreferNextOnly));
+
+    // The older entry: template 399, and the preference record changes only on OK.
+    BYTE preference[600];
+    memset(preference, 0xEE, sizeof(preference));
+    DWORD nothing = kSyncNothing;
+    memcpy(preference + kPreferenceSyncTypeOffset, &nothing, sizeof(nothing));
+    BYTE before[sizeof(preference)];
+    memcpy(before, preference, sizeof(preference));
+    {
+        DialogAnswer answer(IDCANCEL);
+        EXPECT_EQ(configure(preference), -1);
+        EXPECT_TRUE(answer.shown);
+        EXPECT_FALSE(answer.currentArea);
+    }
+    EXPECT_EQ(memcmp(preference, before, sizeof(preference)), 0);
+    {
+        DialogAnswer answer(IDOK);
+        EXPECT_EQ(configure(preference), 0);
+    }
+    DWORD kind, syncType;
+    memcpy(&kind, preference + kPreferenceKindOffset, sizeof(kind));
+    memcpy(&syncType, preference + kPreferenceSyncTypeOffset, sizeof(syncType));
+    EXPECT_EQ(kind, DWORD(kPreferNextOnly));
+    EXPECT_EQ(syncType, DWORD(kSyncNothing));
+    EXPECT_EQ(memcmp(preference, before, kPreferenceKindOffset), 0);
+    EXPECT_EQ(memcmp(preference + 524, before + 524, sizeof(preference) - 524), 0);
+}
+
 } // namespace

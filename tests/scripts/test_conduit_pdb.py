@@ -1,0 +1,153 @@
+#!/usr/bin/env python3
+"""A HotSync of a 60,000-byte rates body through the stand-ins under Wine, then the handheld
+database file read back by an independent reader (Debian's Palm::PDB) and by zlvtool pdb.
+Prints PASS/FAIL lines; the measured figures go to $ZLV_ARTIFACTS/conduit-figures.txt."""
+import os
+import re
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+BUILD = os.environ.get("ZLV_BUILD") or os.path.join(os.environ["ZLV_ROOT"], "build")
+WIN = os.path.join(BUILD, "win")
+ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
+ARTIFACTS = os.environ.get("ZLV_ARTIFACTS") or os.path.join(BUILD, "artifacts")
+failed = 0
+
+
+def check(name, ok, detail=""):
+    global failed
+    print("%s %s%s" % ("PASS" if ok else "FAIL", name, "" if ok else ": " + detail), flush=True)
+    failed += 0 if ok else 1
+
+
+def winpath(path):
+    return subprocess.check_output(["winepath", "-w", path], stderr=subprocess.DEVNULL,
+                                   text=True).strip()
+
+
+def reg(*args):
+    subprocess.run(["wine", "reg"] + list(args), check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+
+
+def rates_body(length):
+    """Lines as the agent writes them: "CODE Name", then two rates, each ended by a zero byte."""
+    lines = []
+    size = 5
+    n = 0
+    while True:
+        line = b"C%03d Currency %d\x00%d.%04d\x00%d.%04d\x00" % (n, n, n % 9, n, n % 7, n)
+        if size + len(line) > length - 40:
+            break
+        lines.append(line)
+        size += len(line)
+        n += 1
+    filler = length - size - len(b"ZZZ \x001\x002\x00")
+    lines.append(b"ZZZ " + b"f" * filler + b"\x001\x002\x00")
+    body = b"%04d\x00" % len(lines) + b"".join(lines)
+    assert len(body) == length
+    return body
+
+
+def palm_pdb(path):
+    script = r'''
+use Palm::PDB; use Palm::Raw;
+my $pdb = Palm::PDB->new; $pdb->Load($ARGV[0]);
+print "name=$pdb->{name}\ntype=$pdb->{type}\ncreator=$pdb->{creator}\n";
+print "records=", scalar(@{$pdb->{records}}), "\n";
+print "data=", unpack("H*", $pdb->{records}[0]{data}), "\n" if @{$pdb->{records}};
+'''
+    out = subprocess.run(["perl", "-e", script, path], capture_output=True, text=True)
+    fields = dict(l.split("=", 1) for l in out.stdout.splitlines() if "=" in l)
+    return out.returncode, fields, out.stderr
+
+
+def main():
+    hotsync = os.path.join(WIN, "hotsync.exe")
+    if not os.path.exists(hotsync) or not os.path.exists(os.path.join(WIN, "conduit.dll")):
+        check("conduit and stand-ins built", False, "no hotsync.exe or conduit.dll in " + WIN)
+        return 1
+    tmp = tempfile.mkdtemp(prefix="zlv-conduit-")
+    try:
+        install = os.path.join(tmp, "install")
+        handheld = os.path.join(tmp, "handheld")
+        os.makedirs(install)
+        os.makedirs(handheld)
+        shutil.copy(os.path.join(WIN, "conduit.dll"), install)
+        entry = r"HKCU\Software\ZelvanticPalmSim\ConduitManager\ZLVA"
+        reg("add", entry, "/v", "Folder", "/d", winpath(install), "/f")
+        reg("add", entry, "/v", "File", "/d", "conduit.dll", "/f")
+        reg("add", r"HKLM\Software\Morvane\Zelvantic", "/v", "target", "/d", winpath(install),
+            "/f")
+        subprocess.run(["wine", "reg", "delete", r"HKLM\Software\Morvane\Zelvantic", "/v", "hwnd",
+                        "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        env = dict(os.environ, ZLV_HANDHELD_DIR=winpath(handheld))
+        env.pop("ZLV_SYNC_FAIL", None)
+
+        made = subprocess.run(["wine", hotsync, "--install-db"], env=env, capture_output=True)
+        check("empty database installed", made.returncode == 0, made.stderr.decode(errors="replace"))
+
+        body = rates_body(60000)
+        rates = os.path.join(install, "mrvrates.zlv")
+        with open(rates, "wb") as f:
+            f.write(b"kelpo\x00\x00\x00" + struct.pack("<i", int(time.time())) + body)
+
+        start = time.time()
+        run = subprocess.run(["wine", hotsync], env=env, capture_output=True, text=True)
+        wall = time.time() - start
+        expected = ["Opening connection", "verifying local database", "searching palm database",
+                    "opening database", "clearing handheld database", "updating currencies",
+                    "closing database", "Closing connection"]
+        check("60,000-byte HotSync succeeds", run.returncode == 0,
+              "exit %d %s" % (run.returncode, run.stderr))
+        check("progress texts in order", run.stdout.splitlines() == expected, run.stdout)
+        check("rates file deleted", not os.path.exists(rates))
+        timed = re.search(r"result (-?\d+) after ([\d.]+) ms", run.stderr)
+        inside_ms = float(timed.group(2)) if timed else -1
+
+        database = os.path.join(handheld, "ZLV Currencies.pdb")
+        code, fields, err = palm_pdb(database)
+        check("Palm::PDB reads the handheld file", code == 0, err)
+        check("Palm::PDB: name, type and creator",
+              (fields.get("name"), fields.get("type"), fields.get("creator")) ==
+              ("ZLV Currencies", "CURR", "ZLVD"), str(fields))
+        check("Palm::PDB: one record equal to the rates body",
+              fields.get("records") == "1" and fields.get("data") == body.hex(),
+              "records=%s" % fields.get("records"))
+
+        shown = subprocess.run([ZLVTOOL, "pdb", database], capture_output=True, text=True)
+        out = shown.stdout
+        check("zlvtool pdb prints the header",
+              shown.returncode == 0 and "name: ZLV Currencies" in out and "type: CURR" in out
+              and "creator: ZLVD" in out and "records: 1" in out, out[:400] + shown.stderr)
+        lines = body.count(b"\x00") // 3
+        check("zlvtool pdb prints the rates lines",
+              "rates: %04d lines" % lines in out and "    C001 Currency 1 | 1.0001 | 1.0001" in out
+              and "record 0: 60000 bytes, attributes 0x40" in out, out[:600])
+
+        damaged = os.path.join(tmp, "damaged.pdb")
+        with open(database, "rb") as f, open(damaged, "wb") as g:
+            g.write(f.read()[:80])
+        bad = subprocess.run([ZLVTOOL, "pdb", damaged], capture_output=True, text=True)
+        check("zlvtool pdb refuses a cut file", bad.returncode == 1 and "record" in bad.stderr,
+              bad.stderr)
+
+        size = os.path.getsize(os.path.join(WIN, "conduit.dll"))
+        os.makedirs(ARTIFACTS, exist_ok=True)
+        with open(os.path.join(ARTIFACTS, "conduit-figures.txt"), "w") as f:
+            f.write("conduit.dll: %d bytes\n" % size)
+            f.write("HotSync of a 60,000-byte body: OpenConduit %.1f ms, whole hotsync.exe run "
+                    "under Wine %.2f s\n" % (inside_ms, wall))
+        print("conduit.dll %d bytes; OpenConduit %.1f ms; hotsync.exe %.2f s" %
+              (size, inside_ms, wall))
+    finally:
+        shutil.rmtree(tmp, ignore_errors=True)
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

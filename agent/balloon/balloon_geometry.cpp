@@ -10,7 +10,9 @@ int Clamp(int v, int low, int high) {
     return v;
 }
 
-int Blend(int from, int to, int percent) { return ((100 - percent) * from + percent * to) / 100; }
+int Blend(int from, int to, int percent) {
+    return ((100 - percent) * from + percent * to) / 100;
+}
 
 } // namespace
 
@@ -22,8 +24,8 @@ int ChooseTailSide(const BalloonRect& bounds, int anchorX, int anchorY) {
 }
 
 BalloonRect ContentRect(const BalloonRect& client, int side) {
-    BalloonRect r = {client.left + kSideMargin, client.top + kTopMargin,
-                     client.right - kSideMargin, client.bottom - kBottomMargin};
+    BalloonRect r = {client.left + kSideMargin, client.top + kTopMargin, client.right - kSideMargin,
+                     client.bottom - kBottomMargin};
     if (TailOnTop(side)) r.top += kTailHeight;
     return r;
 }
@@ -49,7 +51,9 @@ int TitleRowHeight(int side, bool closeBox, int cySize, int titleHeight) {
     return height + (top ? kTailHeight : kTopMargin);
 }
 
-int MessageWrapRight(int boundsWidth) { return boundsWidth - (boundsWidth - 8) / 2; }
+int MessageWrapRight(int boundsWidth) {
+    return boundsWidth - (boundsWidth - 8) / 2;
+}
 
 int MessageRowHeight(int side, int measuredHeight) {
     return TailOnTop(side) ? measuredHeight - kTailHeight : measuredHeight;
@@ -89,7 +93,8 @@ BalloonPlacement PlaceBalloon(int side, int titleRowWidth, int titleRowHeight, i
         p.tail[0] = {q + 20, h - 22}, p.tail[1] = {q, h - 2}, p.tail[2] = {q, h - 22};
         break;
     }
-    for (BalloonPoint& pt : p.tail) pt.x = Clamp(pt.x, kSideMargin, w - kSideMargin);
+    for (BalloonPoint& pt : p.tail)
+        pt.x = Clamp(pt.x, kSideMargin, w - kSideMargin);
 
     p.x = anchorX - p.tail[1].x;
     p.y = anchorY - p.tail[1].y;

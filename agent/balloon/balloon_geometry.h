@@ -5,11 +5,11 @@
 enum TailSide { TailTopRight = 0, TailTopLeft = 1, TailBottomRight = 2, TailBottomLeft = 3 };
 
 enum {
-    kTailHeight = 20,      // the tail's share of the window height, and the vertical slack
-    kCornerDiameter = 24,  // the rounded rectangle's corner ellipses
+    kTailHeight = 20,     // the tail's share of the window height, and the vertical slack
+    kCornerDiameter = 24, // the rounded rectangle's corner ellipses
     kIconSize = 16,
     kGradientBands = 200,
-    kTitleLimit = 125,     // characters of the title that are measured and drawn
+    kTitleLimit = 125, // characters of the title that are measured and drawn
 };
 
 // Close-box look: away and pressed are bits, "over" is neither.
@@ -27,7 +27,9 @@ struct BalloonPoint {
     int x, y;
 };
 
-inline bool TailOnTop(int side) { return side == TailTopRight || side == TailTopLeft; }
+inline bool TailOnTop(int side) {
+    return side == TailTopRight || side == TailTopLeft;
+}
 
 int ChooseTailSide(const BalloonRect& bounds, int anchorX, int anchorY);
 
@@ -45,8 +47,8 @@ int MessageWrapRight(int boundsWidth);
 int MessageRowHeight(int side, int measuredHeight);
 
 struct BalloonPlacement {
-    int x, y, width, height;   // the window, in screen coordinates
-    BalloonPoint tail[3];      // window coordinates, tail[1] is the tip
+    int x, y, width, height; // the window, in screen coordinates
+    BalloonPoint tail[3];    // window coordinates, tail[1] is the tip
 };
 
 BalloonPlacement PlaceBalloon(int side, int titleRowWidth, int titleRowHeight, int messageWidth,
@@ -62,9 +64,15 @@ inline BalloonColour MakeColour(int r, int g, int b) {
     return static_cast<BalloonColour>(r) | static_cast<BalloonColour>(g) << 8 |
            static_cast<BalloonColour>(b) << 16;
 }
-inline int ColourRed(BalloonColour c) { return c & 0xFF; }
-inline int ColourGreen(BalloonColour c) { return (c >> 8) & 0xFF; }
-inline int ColourBlue(BalloonColour c) { return (c >> 16) & 0xFF; }
+inline int ColourRed(BalloonColour c) {
+    return c & 0xFF;
+}
+inline int ColourGreen(BalloonColour c) {
+    return (c >> 8) & 0xFF;
+}
+inline int ColourBlue(BalloonColour c) {
+    return (c >> 16) & 0xFF;
+}
 
 const BalloonColour kGradientTarget = 0x0064C8FF; // RGB(255, 200, 100)
 

@@ -24,7 +24,9 @@ class ListLock {
     ~ListLock() { LeaveCriticalSection(&openBalloonsLock); }
 };
 
-bool AnyBalloonWindow() { return InterlockedCompareExchange(&balloonWindows, 0, 0) > 0; }
+bool AnyBalloonWindow() {
+    return InterlockedCompareExchange(&balloonWindows, 0, 0) > 0;
+}
 
 } // namespace
 

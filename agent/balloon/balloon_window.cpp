@@ -38,16 +38,17 @@ RECT ToRect(const BalloonRect& r) {
 
 } // namespace
 
-LONG LiveBalloonObjects() { return InterlockedCompareExchange(&liveObjects, 0, 0); }
+LONG LiveBalloonObjects() {
+    return InterlockedCompareExchange(&liveObjects, 0, 0);
+}
 
 BalloonWindow::BalloonWindow()
-    : title(nullptr), text(nullptr), anchorWindow(nullptr), options(0), region(nullptr),
-      anchorX(0), anchorY(0), backColour(GetSysColor(COLOR_INFOBK)),
-      textColour(GetSysColor(COLOR_INFOTEXT)), closeState(CloseAway), timeoutMs(0), timerId(0),
-      titleFont(nullptr), textFont(nullptr), iconBitmap(nullptr), iconDC(nullptr),
-      iconDCPrevious(nullptr), closeBitmapNormal(nullptr), closeBitmapHot(nullptr),
-      closeBitmapPressed(nullptr), window(nullptr), tailSide(TailBottomRight),
-      trackingLeave(false), creating(false) {
+    : title(nullptr), text(nullptr), anchorWindow(nullptr), options(0), region(nullptr), anchorX(0),
+      anchorY(0), backColour(GetSysColor(COLOR_INFOBK)), textColour(GetSysColor(COLOR_INFOTEXT)),
+      closeState(CloseAway), timeoutMs(0), timerId(0), titleFont(nullptr), textFont(nullptr),
+      iconBitmap(nullptr), iconDC(nullptr), iconDCPrevious(nullptr), closeBitmapNormal(nullptr),
+      closeBitmapHot(nullptr), closeBitmapPressed(nullptr), window(nullptr),
+      tailSide(TailBottomRight), trackingLeave(false), creating(false) {
     SetRectEmpty(&bounds);
     InterlockedIncrement(&liveObjects);
 }
@@ -91,8 +92,8 @@ bool BalloonWindow::Create(const char* titleText, const char* messageText, int x
 
     DWORD exStyle = WS_EX_TOOLWINDOW | ((options & BalloonTopmost) ? WS_EX_TOPMOST : 0);
     creating = true;
-    HWND created = CreateWindowExA(exStyle, MAKEINTATOM(classAtom), title, WS_POPUP, 0, 0, 10,
-                                   10, anchorWindow, nullptr, instance, this);
+    HWND created = CreateWindowExA(exStyle, MAKEINTATOM(classAtom), title, WS_POPUP, 0, 0, 10, 10,
+                                   anchorWindow, nullptr, instance, this);
     creating = false;
     if (!created) {
         window = nullptr;
@@ -283,7 +284,8 @@ void BalloonWindow::Layout() {
                  SWP_NOZORDER | SWP_NOACTIVATE | SWP_NOOWNERZORDER);
 
     POINT tail[3];
-    for (int i = 0; i < 3; ++i) tail[i].x = p.tail[i].x, tail[i].y = p.tail[i].y;
+    for (int i = 0; i < 3; ++i)
+        tail[i].x = p.tail[i].x, tail[i].y = p.tail[i].y;
     BalloonRect body = BodyRect(tailSide, p.width, p.height);
     ScopedRegion triangle(CreatePolygonRgn(tail, 3, ALTERNATE));
     ScopedRegion rounded(CreateRoundRectRgn(body.left, body.top, body.right, body.bottom,
@@ -394,20 +396,21 @@ void BalloonWindow::SetCloseState(unsigned state) {
     DrawCloseBox(dc.Get(), CloseLook(state));
 }
 
-void BalloonWindow::OnMouseMove(int x, int y) {
+void BalloonWindow::OnMouseMove(int x, int y, unsigned state) {
     if (!(options & BalloonCloseBox)) return;
     if (!trackingLeave) {
         TRACKMOUSEEVENT track = {sizeof track, TME_LEAVE, window, 0};
         trackingLeave = TrackMouseEvent(&track) != FALSE;
     }
-    SetCloseState(CloseStateAfterMove(closeState, InCloseBox(x, y)));
+    SetCloseState(CloseStateAfterMove(state, InCloseBox(x, y)));
 }
 
 void BalloonWindow::OnLeftButtonDown(int x, int y) {
     if (!InCloseBox(x, y)) return;
-    closeState |= ClosePressed;
     SetCapture(window);
-    OnMouseMove(x, y);
+    // The pressed bit goes into the move, not ahead of it: "over" and "pressed over" would
+    // otherwise compare equal and the pressed look would never be drawn.
+    OnMouseMove(x, y, closeState | ClosePressed);
 }
 
 bool BalloonWindow::OnLeftButtonUp(int x, int y) {
@@ -462,7 +465,7 @@ LRESULT BalloonWindow::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     case WM_MOUSEACTIVATE:
         return MA_NOACTIVATE; // a notice never takes the focus from the user's work
     case WM_MOUSEMOVE:
-        OnMouseMove(x, y);
+        OnMouseMove(x, y, closeState);
         return 0;
     case WM_MOUSELEAVE:
         trackingLeave = false;
@@ -490,8 +493,7 @@ LRESULT BalloonWindow::OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM 
     return DefWindowProcA(hwnd, message, wParam, lParam);
 }
 
-LRESULT CALLBACK BalloonWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam,
-                                           LPARAM lParam) {
+LRESULT CALLBACK BalloonWindow::WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_CREATE) {
         CREATESTRUCTA* cs = reinterpret_cast<CREATESTRUCTA*>(lParam);
         BalloonWindow* self = static_cast<BalloonWindow*>(cs->lpCreateParams);

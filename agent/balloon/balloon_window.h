@@ -40,7 +40,7 @@ class BalloonWindow {
     void OnTimer();
     void OnEraseBackground(HDC dc);
     void OnPaint();
-    void OnMouseMove(int x, int y);
+    void OnMouseMove(int x, int y, unsigned state);
     void OnLeftButtonDown(int x, int y);
     bool OnLeftButtonUp(int x, int y); // true when the window went away
 

@@ -59,7 +59,8 @@ class ScopedMemDC {
 // owner so that the object is deselected before it is deleted.
 class ScopedSelect {
   public:
-    ScopedSelect(HDC dc, HGDIOBJ object) : d(dc), previous(dc && object ? SelectObject(dc, object) : nullptr) {}
+    ScopedSelect(HDC dc, HGDIOBJ object)
+        : d(dc), previous(dc && object ? SelectObject(dc, object) : nullptr) {}
     ScopedSelect(const ScopedSelect&) = delete;
     ScopedSelect& operator=(const ScopedSelect&) = delete;
     ~ScopedSelect() {

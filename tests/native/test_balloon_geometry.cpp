@@ -23,9 +23,9 @@ TEST(BalloonGeometry, EachQuarterOfTheScreenPicksItsTailSideAndTheTipLandsOnTheA
     struct Case {
         int x, y, side;
     } cases[] = {
-        {700, 600, TailBottomRight}, {100, 600, TailBottomLeft},
-        {700, 100, TailTopRight},    {100, 100, TailTopLeft},
-        {512, 384, TailBottomRight}, // the middles belong to the right and lower halves
+        {700, 600, TailBottomRight}, {100, 600, TailBottomLeft},  {700, 100, TailTopRight},
+        {100, 100, TailTopLeft},     {512, 384, TailBottomRight}, // the middles belong to the right
+                                                                  // and lower halves
         {511, 383, TailTopLeft},
     };
     for (const Case& c : cases) {
@@ -156,7 +156,7 @@ TEST(BalloonColours, GradientRunsFromTheBackColourTowardsOrange) {
     const BalloonColour back = MakeColour(255, 255, 225);
     EXPECT_EQ(back, GradientBandColour(back, 0));
     EXPECT_EQ(back, GradientBandColour(back, 1)) << "t is 0.00 for the first two bands";
-    EXPECT_EQ(MakeColour(255, 254, 223), GradientBandColour(back, 2)); // t = 0.01
+    EXPECT_EQ(MakeColour(255, 254, 223), GradientBandColour(back, 2));   // t = 0.01
     EXPECT_EQ(MakeColour(255, 227, 162), GradientBandColour(back, 100)); // t = 0.50
     EXPECT_EQ(MakeColour(255, 200, 101), GradientBandColour(back, 199)); // t = 0.99
     EXPECT_EQ(MakeColour(252, 198, 99), GradientBandColour(MakeColour(0, 0, 0), 199));
@@ -190,7 +190,8 @@ TEST(BalloonColours, BevelRingsFromTheBackAndTextColours) {
     EXPECT_EQ(MakeColour(170, 170, 150), DarkRingColour(back, ink));
     EXPECT_EQ(MakeColour(170, 170, 170), LightRingColour(MakeColour(0, 1, 2)));
     // Integer divisions each: 2 * (100 / 3) + 50 / 3 = 66 + 16.
-    EXPECT_EQ(MakeColour(82, 255, 0), DarkRingColour(MakeColour(100, 255, 0), MakeColour(50, 255, 0)));
+    EXPECT_EQ(MakeColour(82, 255, 0),
+              DarkRingColour(MakeColour(100, 255, 0), MakeColour(50, 255, 0)));
 }
 
 TEST(BalloonCloseBox, PressInsideReleaseOutsideAndBackAgain) {

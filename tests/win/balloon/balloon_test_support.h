@@ -1,0 +1,71 @@
+// Helpers for the balloon tests: message pumping, counting GDI objects, reading the screen.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "agent/balloon/balloon_geometry.h"
+
+// Dispatches messages for the given time.
+void Pump(DWORD ms);
+// Dispatches messages until done() holds or the time is up; returns done().
+bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+
+std::vector<HWND> OpenBalloons();
+
+// Live GDI objects of this process (GetGuiResources, or a handle census where that is a stub).
+int GdiObjectCount();
+
+// The close box of a balloon window in its client coordinates.
+BalloonRect CloseBoxOf(HWND balloon, int side);
+// Which way a balloon's tail points, from its anchor's screen position.
+int TailSideFor(int anchorX, int anchorY);
+
+struct Screenshot {
+    int width = 0, height = 0;
+    std::vector<COLORREF> pixels; // row-major, top row first
+
+    bool Take(); // the whole screen
+    bool Take(int left, int top, int w, int h);
+    COLORREF At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
+    bool operator==(const Screenshot& o) const { return width == o.width && pixels == o.pixels; }
+    bool SavePng(const std::string& path) const;
+};
+
+// Where the test's pictures are kept: $ZLV_ARTIFACTS as a Wine path, or the current folder.
+std::string ArtifactPath(const char* name);
+
+bool Near(COLORREF a, COLORREF b, int tolerance);
+std::string ColourText(COLORREF c);
+
+#include <gtest/gtest.h>
+
+// Every test starts and must end with no balloon window and no balloon object left.
+class BalloonTest : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        HideAllBalloons_();
+        ASSERT_EQ(0u, OpenBalloons().size());
+        ASSERT_EQ(0, LiveObjects_());
+    }
+    void TearDown() override {
+        HideAllBalloons_();
+        Pump(20);
+        EXPECT_EQ(0u, OpenBalloons().size()) << "a balloon window outlived its test";
+        EXPECT_EQ(0, LiveObjects_()) << "a balloon object outlived its window";
+    }
+
+  private:
+    static void HideAllBalloons_();
+    static long LiveObjects_();
+};
+
+// The agent's own balloon: information icon, close box, no owner.
+const UINT kInformationIcon = 32516;
+void ShowTestBalloon(const char* title, const char* text, int x, int y, UINT timeoutMs,
+                     HBITMAP normal = nullptr, HBITMAP hot = nullptr, HBITMAP pressed = nullptr);
+// The balloon opened last.
+HWND NewestBalloon();
+LRESULT Mouse(HWND w, UINT message, int x, int y);

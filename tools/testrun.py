@@ -181,7 +181,7 @@ def run_fuzz(tally, seconds, flt):
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("filter", nargs="?", default="")
-    ap.add_argument("--fuzz-seconds", type=int, default=int(os.environ.get("ZLV_FUZZ_SECONDS", 20)))
+    ap.add_argument("--fuzz-seconds", type=int, default=int(os.environ.get("ZLV_FUZZ_SECONDS", 10)))
     ap.add_argument("--only-fuzz", action="store_true")
     args = ap.parse_args()
 

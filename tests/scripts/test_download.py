@@ -185,6 +185,33 @@ def check_dump_refuses_damage(tmp, out):
         report("PASS", "zlvtool dump refuses damaged files")
 
 
+def check_rates_refuses_dropped_responses(tmp):
+    """zlvtool rates writes nothing for a response the agent would not keep."""
+    ok_head = b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"
+    cases = {
+        "status 404": b"HTTP/1.0 404 Not Found\r\nContent-Type: text/html\r\n\r\nA\tB\n",
+        "zero byte": ok_head + b"A\tB\0C\n",
+        "under one chunk": b"HTTP/1.0 200 OK\r\n\r\nA\tB\n",
+        "page too long": ok_head + b"x" * 65531,
+        "too many lines": ok_head + b"\n" * 10000,
+    }
+    problems = []
+    for what, data in cases.items():
+        src, dst = os.path.join(tmp, "dropped.txt"), os.path.join(tmp, "dropped.zlv")
+        with open(src, "wb") as f:
+            f.write(data)
+        if os.path.exists(dst):
+            os.remove(dst)
+        p = subprocess.run([ZLVTOOL, "rates", src, dst, "--time", "0"], capture_output=True,
+                           text=True)
+        if p.returncode == 0 or os.path.exists(dst) or not p.stderr.strip():
+            problems.append("%s: exit %d" % (what, p.returncode))
+    if problems:
+        report("FAIL", "zlvtool rates refuses what the agent drops", "; ".join(problems))
+    else:
+        report("PASS", "zlvtool rates refuses what the agent drops")
+
+
 def main():
     missing = [p for p in (EXE, ZLVTOOL) if not os.path.exists(p)]
     if missing:
@@ -206,6 +233,7 @@ def main():
         check_rates_file(tmp, out, page)
         if os.path.exists(os.path.join(out, "mrvrates.zlv")):
             check_dump_refuses_damage(tmp, out)
+        check_rates_refuses_dropped_responses(tmp)
         flood = [l for l in open(os.path.join(tmp, "fault_server.log")) if "flood" in l]
         for line in flood:
             print("# " + line.strip())

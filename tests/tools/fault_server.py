@@ -8,6 +8,8 @@
   /stall          74 bytes of a 200 page, 3 s of silence, more bytes, close
   /flood          a 200 page whose body never ends (stops at 64 MiB or when the client leaves)
   /silent         nothing at all
+  /page/<n>       a 200 page whose body is n bytes of rate lines, then close
+  /trickle        a 200 page arriving 32 bytes every 20 ms for up to 10 s
 
 Silence lasts until the client closes or 10 s pass. Prints "ready" once listening.
 """
@@ -87,6 +89,17 @@ class Handler(socketserver.BaseRequestHandler):
                     sent += len(line)
             finally:
                 log("flood: sent %d bytes of body" % sent)
+        elif path.startswith("/page/"):
+            size = int(path[len("/page/"):])
+            line = b"ABC\tRate\t1.2345\n"
+            body = (line * (size // len(line) + 1))[:size]
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + body)
+        elif path == "/trickle":
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n")
+            end = time.time() + SILENCE_S
+            while time.time() < end:
+                conn.sendall(b"TRK\tTrickle\t1.0000\n".ljust(32, b"x"))
+                time.sleep(0.02)
         elif path == "/silent":
             hold(conn, SILENCE_S)
         else:

@@ -134,6 +134,36 @@ TEST(DownloaderPeer, EndlessBodyStopsAtTheBoundWithMemoryBounded) {
     EXPECT_LT(grew, 2u * 1024 * 1024);
 }
 
+TEST(DownloaderPeer, PageLongerThanAHandheldRecordIsDropped) {
+    NEED_PEER(ZLV_FAULT_HOST);
+    // The rates body is the 5-byte count field and the page: at most 65,535 bytes together.
+    {
+        Downloader d;
+        Fetch(d, ZLV_FAULT_HOST, "page/65530", 5000);
+        ASSERT_TRUE(Finished(d));
+        std::string response = ResponseText(d);
+        size_t body = response.find("\r\n\r\n");
+        ASSERT_NE(std::string::npos, body);
+        EXPECT_EQ(65530u, response.size() - body - 4) << "the largest page that fits comes whole";
+    }
+    {
+        Downloader d;
+        Fetch(d, ZLV_FAULT_HOST, "page/65531", 5000);
+        ASSERT_TRUE(Finished(d));
+        EXPECT_EQ(0u, d.response.Length()) << "one byte more cannot reach the handheld";
+    }
+}
+
+TEST(DownloaderPeer, StopWhileThePageFlowsLeavesNoPartialPage) {
+    NEED_PEER(ZLV_FAULT_HOST);
+    Downloader d;
+    Fetch(d, ZLV_FAULT_HOST, "trickle", 500);
+    EXPECT_FALSE(Finished(d));
+    d.Stop();
+    EXPECT_LE(WaitUntil([&] { return Finished(d); }, 1000), 1000u);
+    EXPECT_EQ(0u, d.response.Length()) << "a page cut off by Stop must not pass as complete";
+}
+
 TEST(DownloaderPeer, StopDuringAWaitingReadEndsQuickly) {
     NEED_PEER(ZLV_FAULT_HOST);
     DWORD ms;

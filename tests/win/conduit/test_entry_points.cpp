@@ -59,6 +59,35 @@ TEST_F(Exports, NameAndVersion) {
     EXPECT_EQ(getName(nullptr, 64), -1);
 }
 
+TEST_F(Exports, VersionBlockNamesTheConduit) {
+    std::string path = BuildFolder() + "\\conduit.dll";
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> block(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, block.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, 0x00020000u);
+    EXPECT_EQ(fixed->dwFileVersionLS, 0u);
+    EXPECT_EQ(fixed->dwProductVersionMS, 0x00020000u);
+    EXPECT_EQ(fixed->dwProductVersionLS, 0u);
+    const char* expected[][2] = {{"FileDescription", "Zelvantic Conduit"},
+                                 {"InternalName", "Zelvantic Conduit"},
+                                 {"OriginalFilename", "Conduit"},
+                                 {"ProductName", "Conduit"},
+                                 {"Comments", "Palm Conduit"}};
+    for (const auto& e : expected) {
+        char* text = nullptr;
+        std::string key = std::string("\\StringFileInfo\\040904E4\\") + e[0];
+        ASSERT_TRUE(
+            VerQueryValueA(block.data(), key.c_str(), reinterpret_cast<void**>(&text), &length))
+            << e[0];
+        EXPECT_STREQ(text, e[1]);
+    }
+}
+
 TEST_F(Exports, GetConduitInfoChecksInItsOrder) {
     NameRequest request = {1, 80, 0x5A4C5641, 7, "Palm User"};
     char out[256];

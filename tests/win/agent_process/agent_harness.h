@@ -43,7 +43,8 @@ HWND FindAgentWindowOf(DWORD processId);
 // Ends every agent found by its window: cases must not see each other's agents.
 void EndStrayAgents();
 
-// The settings key, raw: tests check the exact stored bytes.
+// The settings key, raw: tests check the exact stored data (texts as characters, terminator and
+// all, as far as it was stored).
 bool SetFlagText(const char* name, const char* text); // 4 bytes, like the agent writes
 bool SetDword(const char* name, DWORD value);
 bool ReadDword(const char* name, DWORD* value);

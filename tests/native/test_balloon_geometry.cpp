@@ -23,9 +23,12 @@ TEST(BalloonGeometry, EachQuarterOfTheScreenPicksItsTailSideAndTheTipLandsOnTheA
     struct Case {
         int x, y, side;
     } cases[] = {
-        {700, 600, TailBottomRight}, {100, 600, TailBottomLeft},  {700, 100, TailTopRight},
-        {100, 100, TailTopLeft},     {512, 384, TailBottomRight}, // the middles belong to the right
-                                                                  // and lower halves
+        {700, 600, TailBottomRight},
+        {100, 600, TailBottomLeft},
+        {700, 100, TailTopRight},
+        {100, 100, TailTopLeft},
+        {512, 384, TailBottomRight}, // the middles belong to the right
+                                     // and lower halves
         {511, 383, TailTopLeft},
     };
     for (const Case& c : cases) {
@@ -104,52 +107,6 @@ TEST(BalloonGeometry, TwentyPixelsOfSlackForTheTailAtTopAndBottom) {
     p = PlaceAt(700, 719, low);
     EXPECT_EQ(720, p.y + p.height) << "21 below is moved up";
     EXPECT_EQ(90, p.tail[1].y);
-}
-
-TEST(BalloonGeometry, TitleRowMessageAndContentSizes) {
-    // Tail at the bottom: the tallest of 4, the close box and the title, plus 4.
-    EXPECT_EQ(22, TitleRowHeight(TailBottomRight, true, 18, 13));
-    EXPECT_EQ(17, TitleRowHeight(TailBottomLeft, false, 18, 13));
-    EXPECT_EQ(8, TitleRowHeight(TailBottomLeft, false, 18, 0));
-    // Tail on top: at least 24, plus 20.
-    EXPECT_EQ(44, TitleRowHeight(TailTopLeft, true, 18, 13));
-    EXPECT_EQ(50, TitleRowHeight(TailTopRight, true, 18, 30));
-
-    EXPECT_EQ(6, TitleRowWidth(false, 18, -1));
-    EXPECT_EQ(6 + 8 + 18, TitleRowWidth(true, 18, -1));
-    EXPECT_EQ(6 + 8 + 18 + 8 + 70, TitleRowWidth(true, 18, 70));
-    EXPECT_EQ(6 + 8, TitleRowWidth(false, 18, 0)) << "a title that measures 0 still has its gap";
-
-    EXPECT_EQ(516, MessageWrapRight(1024));
-    EXPECT_EQ(26, MessageRowHeight(TailBottomLeft, 26));
-    EXPECT_EQ(6, MessageRowHeight(TailTopLeft, 26));
-
-    // The wider of title row and message sets the width; a taller message a taller window.
-    BalloonPlacement one = PlaceBalloon(TailBottomRight, 100, 22, 200, 13, 700, 600, kScreen);
-    BalloonPlacement two = PlaceBalloon(TailBottomRight, 300, 22, 200, 26, 700, 600, kScreen);
-    EXPECT_EQ(216, one.width);
-    EXPECT_EQ(316, two.width);
-    EXPECT_EQ(13, two.height - one.height);
-
-    const BalloonRect client = {0, 0, 216, 92};
-    BalloonRect c = ContentRect(client, TailBottomRight);
-    EXPECT_EQ(8, c.left);
-    EXPECT_EQ(4, c.top);
-    EXPECT_EQ(208, c.right);
-    EXPECT_EQ(84, c.bottom);
-    EXPECT_EQ(24, ContentRect(client, TailTopRight).top);
-    BalloonRect box = CloseBoxRect(c, 18, 18);
-    EXPECT_EQ(194, box.left);
-    EXPECT_EQ(4, box.top);
-    EXPECT_EQ(208, box.right);
-    EXPECT_EQ(18, box.bottom);
-
-    BalloonRect body = BodyRect(TailTopLeft, 216, 92);
-    EXPECT_EQ(20, body.top);
-    EXPECT_EQ(92, body.bottom);
-    body = BodyRect(TailBottomLeft, 216, 92);
-    EXPECT_EQ(0, body.top);
-    EXPECT_EQ(72, body.bottom);
 }
 
 TEST(BalloonColours, GradientRunsFromTheBackColourTowardsOrange) {

@@ -104,7 +104,7 @@ TEST_F(BalloonTest, TheTipPointsAtTheAnchorInScreenOrOwnerClientCoordinates) {
     DestroyWindow(owner);
 }
 
-TEST_F(BalloonTest, AbsentOrEmptyTextsGiveASmallBalloonThatStillWorks) {
+TEST_F(BalloonTest, AbsentTextsOrAStaleOwnerAreHandledSafely) {
     ShowBalloon(nullptr, nullptr, kX, kY, 0, 0, nullptr, 100, nullptr, nullptr, nullptr);
     HWND w = NewestBalloon();
     ASSERT_TRUE(w);
@@ -116,4 +116,13 @@ TEST_F(BalloonTest, AbsentOrEmptyTextsGiveASmallBalloonThatStillWorks) {
     SIZE empty = BalloonSize("", "");
     SIZE titled = BalloonSize("Zelvantic", "");
     EXPECT_GT(titled.cx, empty.cx);
+
+    // An owner that is no window any more: nothing is shown and nothing is left behind.
+    HWND gone = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, nullptr,
+                                nullptr);
+    DestroyWindow(gone);
+    ShowBalloon("Zelvantic", "orphan", 10, 10, kInformationIcon, BalloonCloseBox, gone, 0, nullptr,
+                nullptr, nullptr);
+    EXPECT_EQ(0u, OpenBalloons().size());
+    EXPECT_EQ(0, LiveBalloonObjects()) << "the object of a balloon that never opened is freed";
 }

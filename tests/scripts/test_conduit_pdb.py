@@ -145,6 +145,8 @@ def main():
         print("conduit.dll %d bytes; OpenConduit %.1f ms; hotsync.exe %.2f s" %
               (size, inside_ms, wall))
     finally:
+        subprocess.run(["wine", "reg", "delete", r"HKCU\Software\ZelvanticPalmSim", "/f"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         shutil.rmtree(tmp, ignore_errors=True)
     return 1 if failed else 0
 

@@ -156,6 +156,26 @@ void DeleteSetting(const char* name) {
     RegCloseKey(key);
 }
 
+SavedSetting::SavedSetting(const char* value) : name(value), had(false), type(0) {
+    HKEY key = SettingsKey();
+    DWORD size = 0;
+    if (RegQueryValueExA(key, value, nullptr, &type, nullptr, &size) == ERROR_SUCCESS) {
+        data.resize(size);
+        had = RegQueryValueExA(key, value, nullptr, &type, data.data(), &size) == ERROR_SUCCESS;
+        data.resize(size);
+    }
+    RegCloseKey(key);
+}
+
+SavedSetting::~SavedSetting() {
+    HKEY key = SettingsKey();
+    if (had)
+        RegSetValueExA(key, name.c_str(), 0, type, data.data(), DWORD(data.size()));
+    else
+        RegDeleteValueA(key, name.c_str());
+    RegCloseKey(key);
+}
+
 namespace {
 
 struct PipeReader {

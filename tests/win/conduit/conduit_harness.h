@@ -42,6 +42,16 @@ void SetTarget(const std::string& folder);
 void SetAgentWindow(HWND window);
 void DeleteSetting(const char* name);
 
+// Puts a settings value back as it was (or absent) when the holder goes.
+struct SavedSetting {
+    explicit SavedSetting(const char* name);
+    ~SavedSetting();
+    std::string name;
+    bool had;
+    DWORD type;
+    Bytes data;
+};
+
 struct HotSyncRun {
     DWORD exitCode;
     std::vector<std::string> lines; // the progress texts, in order

@@ -53,7 +53,8 @@ class HotSync : public ::testing::Test {
     HotSync()
         : root("hotsync"), install(root.Path("install")), handheld(root.Path("handheld")),
           log(root.Path("sync.log")), handheldEnv("ZLV_HANDHELD_DIR", handheld),
-          logEnv("ZLV_SYNC_LOG", log), failEnv("ZLV_SYNC_FAIL", "") {}
+          logEnv("ZLV_SYNC_LOG", log), failEnv("ZLV_SYNC_FAIL", ""), savedTarget("target"),
+          savedWindow("hwnd") {}
 
     void SetUp() override {
         CreateDirectoryA(install.c_str(), nullptr);
@@ -71,8 +72,6 @@ class HotSync : public ::testing::Test {
         SetTarget(install);
         DeleteSetting("hwnd");
     }
-
-    void TearDown() override { DeleteSetting("hwnd"); }
 
     std::string RatesPath() const { return install + "\\mrvrates.zlv"; }
 
@@ -104,6 +103,7 @@ class HotSync : public ::testing::Test {
     TempFolder root;
     std::string install, handheld, log;
     ScopedEnv handheldEnv, logEnv, failEnv;
+    SavedSetting savedTarget, savedWindow;
 };
 
 TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {

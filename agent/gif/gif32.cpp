@@ -162,6 +162,22 @@ BOOL Gif32::LoadAnimation() {
     return frames.count > 0;
 }
 
+// The loader refuses a whole stream whose tail is broken; its one complete frame, cut out on its
+// own, still shows.
+IPicture* Gif32::LoadOnlyFrame(HGLOBAL memory, DWORD size) {
+    const uint8_t* bytes = (const uint8_t*)GlobalLock(memory);
+    if (!bytes) return nullptr;
+    scanner.Attach(bytes, size);
+    DWORD streamLength;
+    int delay, disposal;
+    SIZE frameSize;
+    POINT origin;
+    HGLOBAL frame = ExtractFrame(&streamLength, &delay, &frameSize, &origin, &disposal);
+    scanner.data = nullptr;
+    GlobalUnlock(memory);
+    return frame ? LoadPicture(frame, streamLength, TRUE) : nullptr;
+}
+
 BOOL Gif32::Load(HGLOBAL memory, DWORD size) {
     Clear();
     const uint8_t* bytes = (const uint8_t*)GlobalLock(memory);
@@ -186,11 +202,16 @@ BOOL Gif32::Load(HGLOBAL memory, DWORD size) {
         GlobalUnlock(memory);
         return loaded && PrepareCanvas(width, height);
     }
+    // The loader makes a picture of the frame alone, so a frame smaller than the screen is
+    // drawn at its own place rather than stretched over the whole canvas.
+    GifFrameRange only = {};
+    if (path == GifPathOneFrame) scanner.ExtractFrame(&only);
     scanner.data = nullptr;
     GlobalUnlock(memory);
     if (path == GifPathNoFrame) return FALSE;
 
     stillPicture = LoadPicture(memory, size, FALSE);
+    if (!stillPicture && path == GifPathOneFrame) stillPicture = LoadOnlyFrame(memory, size);
     if (!stillPicture) return FALSE;
     if (path == GifPathNotGif) {
         OLE_XSIZE_HIMETRIC hmWidth = 0;
@@ -201,6 +222,9 @@ BOOL Gif32::Load(HGLOBAL memory, DWORD size) {
         width = MulDiv(hmWidth, GetDeviceCaps(dc, LOGPIXELSX), 2540);
         height = MulDiv(hmHeight, GetDeviceCaps(dc, LOGPIXELSY), 2540);
         ReleaseDC(window, dc);
+        SetRect(&stillArea, 0, 0, width, height);
+    } else {
+        SetRect(&stillArea, only.left, only.top, only.left + only.width, only.top + only.height);
     }
     return PrepareCanvas(width, height);
 }
@@ -288,7 +312,8 @@ BOOL Gif32::Draw() {
     BOOL drawn;
     {
         CanvasGuard guard(&canvasLock);
-        drawn = RenderPicture(stillPicture, 0, 0, width, height);
+        drawn = RenderPicture(stillPicture, stillArea.left, stillArea.top,
+                              stillArea.right - stillArea.left, stillArea.bottom - stillArea.top);
     }
     if (drawn) InvalidateRect(window, nullptr, FALSE);
     return drawn;
@@ -387,6 +412,7 @@ void Gif32::Clear() {
     StopAnimation();
     if (stillPicture) stillPicture->Release();
     stillPicture = nullptr;
+    SetRectEmpty(&stillArea);
     frames.ReleaseAll();
     if (canvasDC) {
         SelectObject(canvasDC, canvasPrevBitmap);

@@ -66,6 +66,7 @@ class Gif32 : public ChildWindow {
     HGLOBAL ExtractFrame(DWORD* streamLength, int* delay, SIZE* size, POINT* origin, int* disposal);
     IPicture* LoadPicture(HGLOBAL memory, DWORD size, BOOL ownsMemory);
     BOOL LoadAnimation();
+    IPicture* LoadOnlyFrame(HGLOBAL memory, DWORD size);
     BOOL RenderPicture(IPicture* picture, int x, int y, int w, int h);
     void JoinAnimation();
 
@@ -86,6 +87,7 @@ class Gif32 : public ChildWindow {
     HANDLE thread = nullptr;
     HANDLE wakeEvent = nullptr;
     IPicture* stillPicture = nullptr;
+    RECT stillArea = {0, 0, 0, 0}; // where the still picture goes on the canvas
     GifFrameList frames;
     volatile LONG firstFrameOnly = TRUE;
     // Serialises the thread's drawing with painting and background fills on the UI thread.

@@ -1,0 +1,180 @@
+#include "tests/win/gif/gif_fixture.h"
+
+#include <tlhelp32.h>
+#include <winternl.h>
+
+#include <stdlib.h>
+#include <string.h>
+
+#include <algorithm>
+
+#include "tools/art/logo/gif_encoder.h"
+
+namespace {
+
+CRITICAL_SECTION g_debugLock;
+std::string g_debugText;
+PVOID g_handler;
+
+LONG CALLBACK OnException(EXCEPTION_POINTERS* e) {
+    const EXCEPTION_RECORD* r = e->ExceptionRecord;
+    if (r->ExceptionCode == DBG_PRINTEXCEPTION_C && r->NumberParameters >= 2) {
+        const char* text = (const char*)r->ExceptionInformation[1];
+        EnterCriticalSection(&g_debugLock);
+        g_debugText += text;
+        LeaveCriticalSection(&g_debugLock);
+    }
+    return EXCEPTION_CONTINUE_SEARCH;
+}
+
+} // namespace
+
+std::vector<uint8_t> MakeGif(int width, int height, const std::vector<TestFrame>& frames) {
+    uint8_t palette[768] = {};
+    for (int i = 0; i < 7; ++i) {
+        palette[3 * i] = GetRValue(kPaletteColours[i]);
+        palette[3 * i + 1] = GetGValue(kPaletteColours[i]);
+        palette[3 * i + 2] = GetBValue(kPaletteColours[i]);
+    }
+    std::vector<EncodedFrame> encoded;
+    for (const TestFrame& f : frames) {
+        EncodedFrame e = {f.left,
+                          f.top,
+                          f.width,
+                          f.height,
+                          f.delay < 0 ? 0 : f.delay,
+                          f.disposal,
+                          std::vector<uint8_t>((size_t)f.width * f.height,
+                                               (uint8_t)(f.colour < 0 ? 255 : f.colour))};
+        encoded.push_back(e);
+    }
+    std::vector<uint8_t> gif = EncodeGif(width, height, palette, 255, encoded);
+    // Frames asked for without graphic control: cut their extension out of the stream.
+    for (size_t i = frames.size(); i-- > 0;) {
+        if (frames[i].delay >= 0) continue;
+        size_t at = 13 + 768 + 19; // header, table, looping extension
+        for (size_t k = 0; k < i; ++k) {
+            at += 8 + 10; // control and descriptor
+            at += 1;      // code size
+            while (gif[at])
+                at += gif[at] + 1;
+            at += 1;
+        }
+        gif.erase(gif.begin() + at, gif.begin() + at + 8);
+    }
+    return gif;
+}
+
+HGLOBAL ToGlobal(const std::vector<uint8_t>& bytes) {
+    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE, bytes.size());
+    void* p = GlobalLock(memory);
+    memcpy(p, bytes.data(), bytes.size());
+    GlobalUnlock(memory);
+    return memory;
+}
+
+DebugCapture::DebugCapture() {
+    InitializeCriticalSection(&g_debugLock);
+    g_debugText.clear();
+    g_handler = AddVectoredExceptionHandler(1, OnException);
+}
+
+DebugCapture::~DebugCapture() {
+    RemoveVectoredExceptionHandler(g_handler);
+    DeleteCriticalSection(&g_debugLock);
+}
+
+std::string DebugCapture::Take() {
+    EnterCriticalSection(&g_debugLock);
+    std::string text;
+    text.swap(g_debugText);
+    LeaveCriticalSection(&g_debugLock);
+    return text;
+}
+
+HWND MakeParent() {
+    static ATOM atom;
+    if (!atom) {
+        WNDCLASSA wc = {};
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = GetModuleHandleA(nullptr);
+        wc.lpszClassName = "GifTestParent";
+        wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
+        atom = RegisterClassA(&wc);
+    }
+    return CreateWindowExA(0, "GifTestParent", "gif test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200,
+                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+}
+
+int ThreadCount() {
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 te;
+    te.dwSize = sizeof te;
+    int count = 0;
+    DWORD self = GetCurrentProcessId();
+    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
+        if (te.th32OwnerProcessID == self) ++count;
+    CloseHandle(snap);
+    return count;
+}
+
+// Where the system keeps no count (Wine answers 0), the count is read from the handle
+// allocator: it hands out the lowest free slots, so after taking more probes than there can be
+// free slots among the used ones, the highest probe's index is the live count plus the probes.
+const int kProbes = 4000;
+
+DWORD HandleCount() {
+    DWORD count = 0;
+    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) return count;
+    std::vector<HANDLE> probes;
+    uintptr_t highest = 0;
+    for (int i = 0; i < kProbes; ++i) {
+        HANDLE h = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        if (!h) break;
+        probes.push_back(h);
+        highest = std::max(highest, (uintptr_t)h / 4);
+    }
+    for (HANDLE h : probes)
+        CloseHandle(h);
+    return (DWORD)(highest + 1 - probes.size());
+}
+
+// Wine keeps no GDI count either, but publishes its GDI handle table in the process block:
+// entries of 24 bytes, the object type at byte 14 and 0 for a free entry.
+DWORD GdiCount() {
+    DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
+    if (count) return count;
+    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
+    if (!GetProcAddress(ntdll, "wine_get_version")) return 0;
+    typedef LONG(WINAPI * QueryFn)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
+    QueryFn query = (QueryFn)(void*)GetProcAddress(ntdll, "NtQueryInformationProcess");
+    PROCESS_BASIC_INFORMATION info = {};
+    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr))
+        return 0;
+    const uint8_t* peb = (const uint8_t*)info.PebBaseAddress;
+    const uint8_t* table = *(const uint8_t* const*)(peb + 0x94);
+    if (!table) return 0;
+    for (int i = 0; i < 0x10000; ++i)
+        if (table[i * 24 + 14]) ++count;
+    return count;
+}
+
+double NowMs() {
+    static LARGE_INTEGER frequency;
+    if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
+    LARGE_INTEGER now;
+    QueryPerformanceCounter(&now);
+    return now.QuadPart * 1000.0 / frequency.QuadPart;
+}
+
+std::string ArtifactPath(const char* name) {
+    const char* dir = getenv("ZLV_ARTIFACTS");
+    if (!dir || !*dir) return "";
+    std::string path = dir;
+    if (path[0] == '/') path = "Z:" + path; // the runner hands over a Unix path
+    for (char& c : path)
+        if (c == '/') c = '\\';
+    CreateDirectoryA(path.c_str(), nullptr);
+    return path + "\\" + name;
+}

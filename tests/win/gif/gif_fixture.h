@@ -1,0 +1,52 @@
+// Shared helpers of the Gif32 and About box tests: test pictures, debug output capture, counts.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+#include "agent/gif/gif32.h"
+
+// A frame of one colour; a fully transparent frame when colour is -1.
+struct TestFrame {
+    int left, top, width, height;
+    int delay; // -1: no graphic control extension
+    int disposal;
+    int colour; // palette index: 1 red, 2 green, 3 blue, 4 yellow, 5 magenta, 6 cyan
+};
+
+const COLORREF kPaletteColours[] = {RGB(0, 0, 0),    RGB(255, 0, 0),   RGB(0, 255, 0),
+                                    RGB(0, 0, 255),  RGB(255, 255, 0), RGB(255, 0, 255),
+                                    RGB(0, 255, 255)};
+
+std::vector<uint8_t> MakeGif(int width, int height, const std::vector<TestFrame>& frames);
+HGLOBAL ToGlobal(const std::vector<uint8_t>& bytes);
+
+// Everything written with OutputDebugStringA since the last Take.
+class DebugCapture {
+  public:
+    DebugCapture();
+    ~DebugCapture();
+    std::string Take();
+};
+
+// A hidden top-level window to hold controls.
+HWND MakeParent();
+
+int ThreadCount();
+DWORD HandleCount();
+DWORD GdiCount();
+
+double NowMs();
+// Polls until pred is true or timeout passes; returns whether it became true.
+template <class Pred> bool WaitFor(Pred pred, int timeoutMs) {
+    double end = NowMs() + timeoutMs;
+    while (NowMs() < end) {
+        if (pred()) return true;
+        Sleep(1);
+    }
+    return pred();
+}
+
+// Where the build keeps screenshots and figures, as a Windows path ("" when unknown).
+std::string ArtifactPath(const char* name);

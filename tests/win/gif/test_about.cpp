@@ -1,0 +1,216 @@
+// The About box: placement, caption, the logo on the dialog's face, animation, closing, reopening.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include "agent/shell/about.h"
+#include "agent/shell/agent_state.h"
+#include "tests/win/gif/gif_fixture.h"
+
+namespace {
+
+class AboutBox : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        g_agent.instance = GetModuleHandleA(nullptr);
+        g_agent.mainWindow = MakeParent();
+        threads = ThreadCount();
+    }
+    void TearDown() override {
+        if (g_agent.aboutWindow) DestroyWindow(g_agent.aboutWindow);
+        DestroyWindow(g_agent.mainWindow);
+        g_agent.mainWindow = nullptr;
+        EXPECT_EQ(nullptr, g_agent.aboutWindow);
+        EXPECT_EQ(nullptr, g_agent.aboutPicture);
+    }
+    static void Pump(int ms) {
+        double end = NowMs() + ms;
+        do {
+            MSG m;
+            while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
+                TranslateMessage(&m);
+                DispatchMessageA(&m);
+            }
+            Sleep(5);
+        } while (NowMs() < end);
+    }
+    int threads = 0;
+};
+
+// The logo's area of the screen, as 32-bit pixels; saved as a bitmap when a name is given.
+std::vector<uint32_t> Capture(HWND window, const RECT& area, const char* name) {
+    int w = area.right - area.left, h = area.bottom - area.top;
+    POINT origin = {area.left, area.top};
+    ClientToScreen(window, &origin);
+    HDC screen = GetDC(nullptr);
+    HDC dc = CreateCompatibleDC(screen);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = w;
+    bi.bmiHeader.biHeight = -h;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    void* bits = nullptr;
+    HBITMAP bitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
+    HGDIOBJ old = SelectObject(dc, bitmap);
+    BitBlt(dc, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
+    GdiFlush();
+    std::vector<uint32_t> pixels((uint32_t*)bits, (uint32_t*)bits + w * h);
+    std::string path = name ? ArtifactPath(name) : "";
+    if (!path.empty()) {
+        FILE* f = fopen(path.c_str(), "wb");
+        if (f) {
+            BITMAPFILEHEADER fh = {};
+            fh.bfType = 0x4D42;
+            fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
+            fh.bfSize = fh.bfOffBits + w * h * 4;
+            fwrite(&fh, sizeof fh, 1, f);
+            fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f);
+            fwrite(bits, 4, w * h, f);
+            fclose(f);
+        }
+    }
+    SelectObject(dc, old);
+    DeleteObject(bitmap);
+    DeleteDC(dc);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+RECT ClientRectOf(HWND child, HWND dialog) {
+    RECT r;
+    GetWindowRect(child, &r);
+    MapWindowPoints(nullptr, dialog, (POINT*)&r, 2);
+    return r;
+}
+
+int CountChildren(HWND parent) {
+    int count = 0;
+    for (HWND c = GetWindow(parent, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT))
+        ++count;
+    return count;
+}
+
+} // namespace
+
+TEST_F(AboutBox, ShowsCentredWithCaptionAndLogo) {
+    ShowAbout();
+    HWND about = g_agent.aboutWindow;
+    ASSERT_TRUE(about);
+    ASSERT_TRUE(g_agent.aboutPicture);
+    EXPECT_TRUE(IsWindowVisible(about));
+    char caption[64];
+    GetWindowTextA(about, caption, sizeof caption);
+    EXPECT_STREQ("Zelvantic", caption);
+    EXPECT_TRUE(GetWindowLongA(about, GWL_EXSTYLE) & WS_EX_TOOLWINDOW);
+
+    RECT r, desktop;
+    GetWindowRect(about, &r);
+    GetWindowRect(GetDesktopWindow(), &desktop);
+    EXPECT_EQ((desktop.right - (r.right - r.left)) / 2, r.left);
+    EXPECT_EQ((desktop.bottom - (r.bottom - r.top)) / 2, r.top);
+
+    // Resized to 300 x 100 and shown again: on a 1024 x 768 desktop it sits at (362, 334).
+    if (desktop.right == 1024 && desktop.bottom == 768) {
+        SetWindowPos(about, nullptr, 0, 0, 300, 100, SWP_NOZORDER | SWP_NOACTIVATE);
+        ShowAbout();
+        GetWindowRect(about, &r);
+        EXPECT_EQ(362, r.left);
+        EXPECT_EQ(334, r.top);
+        EXPECT_EQ(300, r.right - r.left);
+    } else {
+        ADD_FAILURE() << "desktop is " << desktop.right << "x" << desktop.bottom;
+    }
+
+    HWND logo = g_agent.aboutPicture->Window();
+    RECT at = ClientRectOf(logo, about);
+    EXPECT_EQ(10, at.left);
+    EXPECT_EQ(15, at.top);
+    EXPECT_EQ(48, at.right - at.left);
+    EXPECT_EQ(48, at.bottom - at.top);
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), g_agent.aboutPicture->Background());
+    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), g_agent.aboutPicture->CanvasPixel(0, 0));
+}
+
+TEST_F(AboutBox, LogoAnimatesOnTheDialogFace) {
+    ShowAbout();
+    HWND about = g_agent.aboutWindow;
+    ASSERT_TRUE(about);
+    HWND logo = g_agent.aboutPicture->Window();
+    SetWindowPos(about, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
+    Pump(250);
+    RECT area = ClientRectOf(logo, about);
+    std::vector<uint32_t> first = Capture(about, area, "about_logo_1.bmp");
+    Pump(1000);
+    std::vector<uint32_t> second = Capture(about, area, "about_logo_2.bmp");
+    EXPECT_NE(first, second);
+
+    RECT client;
+    GetClientRect(about, &client);
+    Capture(about, client, "about_dialog.bmp");
+    // The logo's corner (transparent in every frame) and the dialog's face are one colour.
+    RECT corner = {area.left, area.top, area.left + 1, area.top + 1};
+    RECT face = {area.left - 5, area.top, area.left - 4, area.top + 1};
+    EXPECT_EQ(Capture(about, face, nullptr), Capture(about, corner, nullptr));
+}
+
+TEST_F(AboutBox, ChoosingAboutAgainKeepsOneWorkingLogo) {
+    ShowAbout();
+    HWND about = g_agent.aboutWindow;
+    Gif32* logo = g_agent.aboutPicture;
+    ASSERT_TRUE(logo);
+    int children = CountChildren(about);
+    EXPECT_EQ(2, children); // the text and the logo
+    Pump(300);
+    int running = ThreadCount();
+    EXPECT_EQ(threads + 1, running);
+
+    ShowAbout();
+    EXPECT_EQ(about, g_agent.aboutWindow);
+    EXPECT_EQ(logo, g_agent.aboutPicture);
+    EXPECT_EQ(children, CountChildren(about));
+    EXPECT_EQ(running, ThreadCount());
+    EXPECT_TRUE(logo->HasThread());
+}
+
+TEST_F(AboutBox, CloseBoxEndsEverythingAndReopeningBuildsAnew) {
+    ShowAbout();
+    HWND first = g_agent.aboutWindow;
+    ASSERT_TRUE(first);
+    HWND firstLogo = g_agent.aboutPicture->Window();
+    Pump(200);
+    // The close box: the dialog gets SC_CLOSE, then the IDCANCEL command.
+    SendMessageA(first, WM_SYSCOMMAND, SC_CLOSE, 0);
+    Pump(100);
+    EXPECT_FALSE(IsWindow(first));
+    EXPECT_FALSE(IsWindow(firstLogo));
+    EXPECT_EQ(nullptr, g_agent.aboutWindow);
+    EXPECT_EQ(nullptr, g_agent.aboutPicture);
+    EXPECT_EQ(threads, ThreadCount());
+
+    ShowAbout();
+    ASSERT_TRUE(g_agent.aboutWindow);
+    ASSERT_TRUE(g_agent.aboutPicture);
+    EXPECT_TRUE(IsWindowVisible(g_agent.aboutWindow));
+    EXPECT_TRUE(IsWindow(g_agent.aboutPicture->Window()));
+    EXPECT_TRUE(WaitFor([&] { return g_agent.aboutPicture->CurrentFrame() > 0; }, 1500));
+}
+
+TEST_F(AboutBox, DestroyingTheOwnerClosesTheDialog) {
+    ShowAbout();
+    HWND about = g_agent.aboutWindow;
+    ASSERT_TRUE(about);
+    Pump(150);
+    DestroyWindow(g_agent.mainWindow);
+    EXPECT_FALSE(IsWindow(about));
+    EXPECT_EQ(nullptr, g_agent.aboutWindow);
+    EXPECT_EQ(nullptr, g_agent.aboutPicture);
+    EXPECT_EQ(threads, ThreadCount());
+}
+
+TEST_F(AboutBox, NoDialogWhenTheTemplateIsMissing) {
+    g_agent.instance = GetModuleHandleA("kernel32.dll");
+    ShowAbout();
+    EXPECT_EQ(nullptr, g_agent.aboutWindow);
+    EXPECT_EQ(nullptr, g_agent.aboutPicture);
+}

@@ -1,0 +1,387 @@
+// Gif32 under Wine: load paths, timing, disposal, stopping and resuming, and clean-up.
+#include <gtest/gtest.h>
+
+#include <stdio.h>
+
+#include "tests/win/gif/gif_fixture.h"
+
+namespace {
+
+const COLORREF kRed = RGB(255, 0, 0), kGreen = RGB(0, 255, 0), kBlue = RGB(0, 0, 255),
+               kYellow = RGB(255, 255, 0), kMagenta = RGB(255, 0, 255), kCyan = RGB(0, 255, 255);
+const COLORREF kBackground = RGB(10, 20, 30);
+
+class GifControl : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        parent = MakeParent();
+        ASSERT_TRUE(parent);
+        gif = new Gif32;
+        ASSERT_TRUE(gif->CreateChild(parent, nullptr, 0, 0, CW_USEDEFAULT, CW_USEDEFAULT, nullptr));
+    }
+    void TearDown() override {
+        delete gif;
+        if (IsWindow(parent)) DestroyWindow(parent);
+        for (HGLOBAL m : memory)
+            GlobalFree(m);
+    }
+    BOOL LoadBytes(const std::vector<uint8_t>& bytes) {
+        memory.push_back(ToGlobal(bytes));
+        return gif->Load(memory.back(), (DWORD)bytes.size());
+    }
+    // Loaded, on a known background, and playing continuously: the first Draw of a fresh
+    // control shows one frame only, the second plays on.
+    void Play(const std::vector<uint8_t>& bytes) {
+        ASSERT_TRUE(LoadBytes(bytes));
+        gif->SetBackground(kBackground);
+        ASSERT_TRUE(gif->Draw());
+        ASSERT_TRUE(gif->Draw());
+    }
+    COLORREF At(int x, int y) { return gif->CanvasPixel(x, y); }
+    bool WaitColour(int x, int y, COLORREF c, int ms = 2000) {
+        return WaitFor([&] { return At(x, y) == c; }, ms);
+    }
+
+    HWND parent = nullptr;
+    Gif32* gif = nullptr;
+    std::vector<HGLOBAL> memory;
+};
+
+// A 2x2 24-bit bottom-up BMP of one colour.
+std::vector<uint8_t> MakeBmp(int w, int h, COLORREF c) {
+    int row = (w * 3 + 3) & ~3;
+    std::vector<uint8_t> b(54 + row * h, 0);
+    BITMAPFILEHEADER* fh = (BITMAPFILEHEADER*)b.data();
+    BITMAPINFOHEADER* ih = (BITMAPINFOHEADER*)(b.data() + 14);
+    fh->bfType = 0x4D42;
+    fh->bfSize = (DWORD)b.size();
+    fh->bfOffBits = 54;
+    ih->biSize = 40;
+    ih->biWidth = w;
+    ih->biHeight = h;
+    ih->biPlanes = 1;
+    ih->biBitCount = 24;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            uint8_t* p = b.data() + 54 + y * row + x * 3;
+            p[0] = GetBValue(c);
+            p[1] = GetGValue(c);
+            p[2] = GetRValue(c);
+        }
+    return b;
+}
+
+// Replaces the image data of frame k (every frame with graphic control) with codes the
+// decoder refuses, keeping the block structure whole.
+void BreakFrame(std::vector<uint8_t>* gif, int k) {
+    size_t at = 13 + 768 + 19;
+    for (int i = 0;; ++i) {
+        at += 8 + 10; // control and descriptor
+        size_t data = at;
+        at += 1;
+        while ((*gif)[at])
+            at += (*gif)[at] + 1;
+        at += 1;
+        if (i == k) {
+            const uint8_t broken[] = {0x02, 0x02, 0xFF, 0xFF, 0x00};
+            gif->erase(gif->begin() + data, gif->begin() + at);
+            gif->insert(gif->begin() + data, broken, broken + sizeof broken);
+            return;
+        }
+    }
+}
+
+} // namespace
+
+TEST_F(GifControl, DrawBeforeLoadSaysSoAndRefuses) {
+    DebugCapture debug;
+    EXPECT_FALSE(gif->Draw());
+    EXPECT_EQ("Call one of the Gif32::Load() member functions before calling Draw()\n",
+              debug.Take());
+    gif->SetBackground(kRed); // nothing to fill yet
+    EXPECT_EQ(CLR_INVALID, At(0, 0));
+    EXPECT_FALSE(gif->IsReady());
+}
+
+TEST_F(GifControl, LoadFailuresLeaveTheControlNotReady) {
+    DebugCapture debug;
+    EXPECT_FALSE(gif->Load((HGLOBAL) nullptr, 10));
+    EXPECT_EQ("Load: Error locking memory\n", debug.Take());
+
+    EXPECT_FALSE(gif->Load(MAKEINTRESOURCEA(999), "GIF", GetModuleHandleA(nullptr)));
+    EXPECT_EQ("Load (resource): Error loading resource \n", debug.Take());
+    // Read and copied, but no picture: the Draw that follows says so too.
+    EXPECT_FALSE(gif->Load(MAKEINTRESOURCEA(142), "GIF", GetModuleHandleA(nullptr)));
+    EXPECT_EQ("Call one of the Gif32::Load() member functions before calling Draw()\n",
+              debug.Take());
+
+    std::vector<uint8_t> noFrame = MakeGif(8, 8, {{0, 0, 8, 8, 0, 1, 1}});
+    noFrame.resize(noFrame.size() - 6); // the only frame cut short
+    EXPECT_FALSE(LoadBytes(noFrame));
+    EXPECT_FALSE(LoadBytes(std::vector<uint8_t>(100, 0xAB)));
+    EXPECT_FALSE(LoadBytes({'G', 'I', 'F'}));
+    EXPECT_FALSE(gif->IsReady());
+    EXPECT_EQ("", debug.Take());
+
+    // A byte count beyond the memory block is not read past the block.
+    std::vector<uint8_t> good = MakeGif(8, 8, {{0, 0, 8, 8, 0, 1, 1}, {0, 0, 8, 8, 0, 1, 2}});
+    HGLOBAL block = ToGlobal(good);
+    memory.push_back(block);
+    EXPECT_TRUE(gif->Load(block, (DWORD)good.size() + 100000));
+    EXPECT_EQ(2, gif->FrameCount());
+}
+
+TEST_F(GifControl, StillPicturesAreDrawnOnceWithoutAThread) {
+    int threads = ThreadCount();
+    ASSERT_TRUE(LoadBytes(MakeBmp(8, 6, kCyan)));
+    EXPECT_EQ(8, gif->Width());
+    EXPECT_EQ(6, gif->Height());
+    EXPECT_FALSE(gif->IsAnimated());
+    EXPECT_TRUE(gif->Draw());
+    EXPECT_FALSE(gif->HasThread());
+    EXPECT_EQ(kCyan, At(3, 3));
+    EXPECT_EQ(threads, ThreadCount());
+
+    // One frame: still, at the logical screen size.
+    ASSERT_TRUE(LoadBytes(MakeGif(20, 10, {{2, 2, 4, 4, 0, 1, 3}})));
+    EXPECT_EQ(20, gif->Width());
+    EXPECT_FALSE(gif->IsAnimated());
+    gif->SetBackground(kBackground);
+    EXPECT_TRUE(gif->Draw());
+    EXPECT_FALSE(gif->HasThread());
+    EXPECT_EQ(kBlue, At(3, 3));
+    EXPECT_EQ(kBackground, At(15, 8));
+
+    // The same with a broken frame behind it, which the picture loader would refuse whole.
+    std::vector<uint8_t> one = MakeGif(20, 10, {{2, 2, 4, 4, 0, 1, 3}, {0, 0, 20, 10, 0, 1, 2}});
+    one.resize(one.size() - 10);
+    ASSERT_TRUE(LoadBytes(one));
+    EXPECT_EQ(20, gif->Width());
+    EXPECT_EQ(10, gif->Height());
+    RECT r;
+    GetClientRect(gif->Window(), &r);
+    EXPECT_EQ(20, r.right);
+    EXPECT_EQ(10, r.bottom);
+    EXPECT_FALSE(gif->IsAnimated());
+    gif->SetBackground(kBackground);
+    EXPECT_TRUE(gif->Draw());
+    EXPECT_FALSE(gif->HasThread());
+    EXPECT_EQ(kBlue, At(3, 3));
+    EXPECT_EQ(kBackground, At(15, 8));
+}
+
+TEST_F(GifControl, FramesTheLoaderRefusesAreDropped) {
+    std::vector<uint8_t> bytes =
+        MakeGif(6, 6, {{0, 0, 6, 6, 0, 1, 1}, {0, 0, 6, 6, 0, 1, 2}, {0, 0, 6, 6, 0, 1, 3}});
+    BreakFrame(&bytes, 1);
+    ASSERT_TRUE(LoadBytes(bytes));
+    ASSERT_EQ(2, gif->FrameCount());
+    EXPECT_TRUE(gif->IsAnimated());
+
+    // Only one frame left: ready, but neither animated nor still.
+    BreakFrame(&bytes, 2);
+    ASSERT_TRUE(LoadBytes(bytes));
+    EXPECT_EQ(1, gif->FrameCount());
+    EXPECT_TRUE(gif->IsReady());
+    EXPECT_FALSE(gif->IsAnimated());
+    gif->SetBackground(kBackground);
+    EXPECT_FALSE(gif->Draw());
+    EXPECT_FALSE(gif->HasThread());
+    EXPECT_EQ(kBackground, At(2, 2));
+
+    BreakFrame(&bytes, 0);
+    EXPECT_FALSE(LoadBytes(bytes));
+    EXPECT_FALSE(gif->IsReady());
+}
+
+TEST_F(GifControl, FirstDrawShowsOneFrameTheNextPlaysOn) {
+    int threads = ThreadCount();
+    ASSERT_TRUE(LoadBytes(MakeGif(4, 4, {{0, 0, 4, 4, 0, 1, 1}, {0, 0, 4, 4, 0, 1, 2}})));
+    EXPECT_TRUE(gif->IsAnimated());
+    ASSERT_TRUE(gif->Draw());
+    ASSERT_TRUE(WaitColour(0, 0, kRed, 500));
+    // The run ends after the first frame's 100 ms without moving on.
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threads; }, 1000));
+    Sleep(150);
+    EXPECT_EQ(kRed, At(0, 0));
+    EXPECT_EQ(0, gif->CurrentFrame());
+
+    ASSERT_TRUE(gif->Draw());
+    EXPECT_TRUE(WaitColour(0, 0, kGreen, 500));
+    EXPECT_TRUE(WaitColour(0, 0, kRed, 500));
+}
+
+// Delays under 5 hundredths, and frames without graphic control, show for 100 ms; 5 for 50 ms.
+TEST_F(GifControl, FrameDelays) {
+    const int delays[] = {0, 4, 5, 10, -1, 20};
+    const double expected[] = {100, 100, 50, 100, 100, 200};
+    const COLORREF colours[] = {kRed, kGreen, kBlue, kYellow, kMagenta, kCyan};
+    std::vector<TestFrame> frames;
+    for (int i = 0; i < 6; ++i)
+        frames.push_back({0, 0, 2, 2, delays[i], 1, i + 1});
+    Play(MakeGif(2, 2, frames));
+
+    // Three rounds: the time from each colour's first sighting to the next one's, averaged so
+    // that the polling's own jitter stays small against the 50 ms that set frames apart.
+    const int kRounds = 3;
+    ASSERT_TRUE(WaitColour(0, 0, kRed));
+    double seen[6 * kRounds + 1];
+    seen[0] = NowMs();
+    for (int step = 1; step <= 6 * kRounds; ++step) {
+        ASSERT_TRUE(WaitColour(0, 0, colours[step % 6], 1000)) << step;
+        seen[step] = NowMs();
+    }
+    for (int i = 0; i < 6; ++i) {
+        double total = 0;
+        for (int round = 0; round < kRounds; ++round)
+            total += seen[round * 6 + i + 1] - seen[round * 6 + i];
+        EXPECT_NEAR(expected[i], total / kRounds, 25) << "frame " << i << " delay " << delays[i];
+    }
+}
+
+TEST_F(GifControl, DisposalToBackgroundAndToPrevious) {
+    Play(MakeGif(20, 20,
+                 {{0, 0, 20, 20, 0, 1, 1},
+                  {2, 2, 6, 6, 0, 2, 3},
+                  {10, 10, 6, 6, 0, 3, 2},
+                  {0, 0, 2, 2, 30, 1, 4}}));
+    // While the third frame shows, the second has been removed to the background.
+    ASSERT_TRUE(WaitColour(11, 11, kGreen));
+    EXPECT_EQ(kBackground, At(3, 3));
+    EXPECT_EQ(kRed, At(18, 18));
+    // Each frame sits at its own place and size.
+    EXPECT_EQ(kGreen, At(10, 10));
+    EXPECT_EQ(kGreen, At(15, 15));
+    EXPECT_EQ(kRed, At(16, 16));
+    EXPECT_EQ(kRed, At(9, 9));
+    // While the fourth shows, the area under the third is back as it was.
+    ASSERT_TRUE(WaitColour(0, 0, kYellow));
+    EXPECT_EQ(kRed, At(11, 11));
+    EXPECT_EQ(kBackground, At(3, 3));
+    EXPECT_EQ(kRed, At(18, 18));
+}
+
+TEST_F(GifControl, CanvasIsClearedAfterTheLastFrame) {
+    Play(MakeGif(16, 16, {{0, 0, 4, 4, 10, 1, 1}, {10, 10, 4, 4, 10, 1, 3}}));
+    ASSERT_TRUE(WaitColour(11, 11, kBlue));
+    EXPECT_EQ(kRed, At(1, 1)); // the first frame stays while the second shows
+    EXPECT_TRUE(WaitFor([&] { return At(11, 11) == kBackground && At(1, 1) == kRed; }, 1000));
+}
+
+TEST_F(GifControl, StopDuringALongDelayReturnsAtOnceAndDrawResumesThere) {
+    int threads = ThreadCount();
+    Play(MakeGif(4, 4, {{0, 0, 4, 4, 10, 2, 1}, {0, 0, 4, 4, 200, 2, 2}, {0, 0, 4, 4, 10, 2, 3}}));
+    ASSERT_TRUE(WaitColour(0, 0, kGreen));
+    Sleep(200);
+    double start = NowMs();
+    gif->StopAnimation();
+    EXPECT_LT(NowMs() - start, 100);
+    EXPECT_FALSE(gif->HasThread());
+    EXPECT_EQ(threads, ThreadCount());
+    EXPECT_EQ(1, gif->CurrentFrame());
+    EXPECT_EQ(kGreen, At(0, 0));
+
+    ASSERT_TRUE(gif->Draw());
+    Sleep(700);
+    // The resumed frame waits its whole two seconds again.
+    EXPECT_EQ(1, gif->CurrentFrame());
+    EXPECT_EQ(kGreen, At(0, 0));
+    start = NowMs();
+    gif->StopAnimation();
+    EXPECT_LT(NowMs() - start, 100);
+}
+
+TEST_F(GifControl, DestroyingTheWindowStopsTheThread) {
+    int threads = ThreadCount();
+    Play(MakeGif(4, 4, {{0, 0, 4, 4, 100, 1, 1}, {0, 0, 4, 4, 100, 1, 2}}));
+    EXPECT_TRUE(gif->HasThread());
+    EXPECT_EQ(threads + 1, ThreadCount());
+    HWND control = gif->Window();
+    WNDPROC subclass = (WNDPROC)GetWindowLongA(control, GWL_WNDPROC);
+    EXPECT_EQ((WNDPROC)ChildWindow::ControlWindowProc, subclass);
+    DestroyWindow(parent);
+    EXPECT_FALSE(IsWindow(control));
+    EXPECT_FALSE(gif->HasThread());
+    EXPECT_EQ(threads, ThreadCount());
+    EXPECT_EQ(nullptr, gif->Window());
+    // The object stays usable: a new load fails quietly for want of a window.
+    EXPECT_FALSE(LoadBytes(MakeGif(4, 4, {{0, 0, 4, 4, 0, 1, 1}, {0, 0, 4, 4, 0, 1, 2}})));
+    gif->Clear();
+}
+
+// The counters themselves must see a leak, or their agreement below proves nothing.
+TEST(Counters, SeeLeakedObjects) {
+    DWORD handles = HandleCount();
+    DWORD gdi = GdiCount();
+    HANDLE events[10];
+    HBRUSH brushes[10];
+    for (int i = 0; i < 10; ++i) {
+        events[i] = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+        brushes[i] = CreateSolidBrush(RGB(i, i, i));
+    }
+    EXPECT_EQ(handles + 10, HandleCount());
+    EXPECT_EQ(gdi + 10, GdiCount());
+    for (int i = 0; i < 10; ++i) {
+        CloseHandle(events[i]);
+        DeleteObject(brushes[i]);
+    }
+    EXPECT_EQ(handles, HandleCount());
+    EXPECT_EQ(gdi, GdiCount());
+}
+
+TEST_F(GifControl, ThousandCyclesLeaveNoThreadsHandlesOrGdiObjects) {
+    std::vector<uint8_t> bytes =
+        MakeGif(8, 8, {{0, 0, 8, 8, 0, 2, 1}, {2, 2, 4, 4, 0, 3, 2}, {0, 0, 8, 8, 0, 1, 3}});
+    HGLOBAL block = ToGlobal(bytes);
+    memory.push_back(block);
+    // One round first, so that what the system keeps once (OLE, the picture decoder) is there.
+    ASSERT_TRUE(gif->Load(block, (DWORD)bytes.size()));
+    gif->Draw();
+    gif->Clear();
+    int threads = ThreadCount();
+    DWORD handles = HandleCount();
+    DWORD gdi = GdiCount();
+    for (int i = 0; i < 1000; ++i) {
+        ASSERT_TRUE(gif->Load(block, (DWORD)bytes.size()));
+        ASSERT_TRUE(gif->Draw());
+        if (i % 2) {
+            ASSERT_TRUE(gif->Draw()); // a running animation replaced
+        }
+        if (i % 3 == 0) Sleep(0);
+        gif->StopAnimation();
+        gif->Clear();
+    }
+    EXPECT_EQ(threads, ThreadCount());
+    EXPECT_EQ(handles, HandleCount());
+    EXPECT_EQ(gdi, GdiCount());
+    printf("threads %d, handles %lu, GDI objects %lu\n", threads, handles, gdi);
+}
+
+TEST_F(GifControl, LogoResourceLoadsTenFrames) {
+    double start = NowMs();
+    ASSERT_TRUE(gif->Load(MAKEINTRESOURCEA(141), "GIF", GetModuleHandleA(nullptr)));
+    double took = NowMs() - start;
+    EXPECT_EQ(48, gif->Width());
+    EXPECT_EQ(48, gif->Height());
+    ASSERT_EQ(10, gif->FrameCount());
+    EXPECT_TRUE(gif->IsAnimated());
+    EXPECT_EQ(11, gif->Frame(8).left);
+    EXPECT_EQ(25, gif->Frame(8).width);
+    EXPECT_EQ(6, gif->Frame(8).height);
+    EXPECT_EQ(15, gif->Frame(9).left);
+    EXPECT_EQ(29, gif->Frame(9).width);
+    EXPECT_EQ(200, gif->Frame(9).delay);
+    // The resource load shows the first frame at once: the coin's centre is not background.
+    EXPECT_TRUE(WaitFor([&] { return At(24, 24) != gif->Background(); }, 500));
+    EXPECT_EQ(gif->Background(), At(0, 0));
+
+    printf("logo: ten frames loaded in %.1f ms\n", took);
+    std::string path = ArtifactPath("gif_logo_load.txt");
+    if (!path.empty()) {
+        FILE* f = fopen(path.c_str(), "w");
+        if (f) {
+            fprintf(f, "ten frames loaded in %.1f ms\n", took);
+            fclose(f);
+        }
+    }
+}

@@ -53,6 +53,7 @@ class Downloader {
     int readAheadEnd = 0;
 
     bool WaitReady(bool write, int timeoutSeconds);
+    bool Connect(const sockaddr_in& address);
     void ReadResponse(const char* firstChunk);
     bool AppendChunk(const char* chunk);
     bool Signalled(HANDLE event, DWORD waitMs);

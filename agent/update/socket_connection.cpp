@@ -50,10 +50,29 @@ void Downloader::OpenConnection(const char* hostText) {
         memcpy(&ip, entry->h_addr_list[0], 4);
     }
     address.sin_addr.s_addr = ip;
-    if (connect(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    if (!Connect(address)) {
         closesocket(socket);
         socket = INVALID_SOCKET;
     }
+}
+
+bool Downloader::Connect(const sockaddr_in& address) {
+    // Not blocking, so that Stop also ends a connect to a host that never answers, which would
+    // otherwise hold the destructor for the system's whole connect time-out.
+    u_long nonBlocking = 1;
+    bool waits = ioctlsocket(socket, FIONBIO, &nonBlocking) == 0;
+    bool ok = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    if (!ok && waits && WSAGetLastError() == WSAEWOULDBLOCK &&
+        WaitWritable(kConnectWaitMs / 1000)) {
+        int error = -1;
+        int size = sizeof error;
+        ok =
+            getsockopt(socket, SOL_SOCKET, SO_ERROR, reinterpret_cast<char*>(&error), &size) == 0 &&
+            error == 0;
+    }
+    nonBlocking = 0;
+    if (waits && ioctlsocket(socket, FIONBIO, &nonBlocking) != 0) ok = false;
+    return ok;
 }
 
 bool Downloader::WaitReady(bool write, int timeoutSeconds) {

@@ -16,7 +16,7 @@ ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dir
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 EXE = os.path.join(BUILD, "win", "tests", "download_tests.exe")
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
-NGINX_HOST, FAULT_HOST = "127.0.0.1", "127.0.0.2"
+NGINX_HOST, FAULT_HOST, UNANSWERED_HOST = "127.0.0.1", "127.0.0.2", "127.0.0.3"
 PAGE_SIZE = 60000
 
 
@@ -93,7 +93,8 @@ http {
 
 def start_fault_server(tmp):
     proc = subprocess.Popen([sys.executable, os.path.join(ROOT, "tests", "tools", "fault_server.py"),
-                             "--host", FAULT_HOST, "--port", "80"], stdout=subprocess.PIPE,
+                             "--host", FAULT_HOST, "--port", "80", "--unanswered",
+                             UNANSWERED_HOST], stdout=subprocess.PIPE,
                             stderr=open(os.path.join(tmp, "fault_server.log"), "w"), text=True)
     if proc.stdout.readline().strip() != "ready":
         proc.terminate()
@@ -105,6 +106,7 @@ def start_fault_server(tmp):
 def run_peer_cases(tmp, out):
     xml_path = os.path.join(tmp, "peers.xml")
     env = dict(os.environ, ZLV_NGINX_HOST=NGINX_HOST, ZLV_FAULT_HOST=FAULT_HOST,
+               ZLV_UNANSWERED_HOST=UNANSWERED_HOST,
                ZLV_NGINX_PAGE=win_path(os.path.join(tmp, "www", "updatedrates.php")),
                ZLV_DOWNLOAD_OUT=win_path(out))
     log = os.path.join(tmp, "wine.log")

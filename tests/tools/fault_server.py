@@ -11,7 +11,9 @@
   /page/<n>       a 200 page whose body is n bytes of rate lines, then close
   /trickle        a 200 page arriving 32 bytes every 20 ms for up to 10 s
 
-Silence lasts until the client closes or 10 s pass. Prints "ready" once listening.
+Silence lasts until the client closes or 10 s pass. With --unanswered HOST it also keeps a
+listener on HOST:80 whose queue is full, so that connects there get no answer at all.
+Prints "ready" once listening.
 """
 import argparse
 import select
@@ -116,14 +118,32 @@ def log(text):
     sys.stderr.flush()
 
 
+def unanswered(host, port):
+    """A listener that never accepts, its queue filled: further SYNs are dropped unanswered."""
+    listener = socket.socket()
+    listener.bind((host, port))
+    listener.listen(0)
+    fillers = []
+    for _ in range(2):
+        s = socket.socket()
+        s.setblocking(False)
+        s.connect_ex((host, port))
+        fillers.append(s)
+    time.sleep(0.2)
+    return [listener] + fillers
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--host", default="127.0.0.2")
     ap.add_argument("--port", type=int, default=80)
+    ap.add_argument("--unanswered")
     args = ap.parse_args()
+    keep = unanswered(args.unanswered, args.port) if args.unanswered else []
     with Server((args.host, args.port), Handler) as server:
         print("ready", flush=True)
         server.serve_forever()
+    del keep
 
 
 if __name__ == "__main__":

@@ -66,20 +66,6 @@ TEST(Downloader, NameThatDoesNotResolveNeverConnects) {
     printf("unresolvable name gave up after %lu ms\n", MsSince(start));
 }
 
-TEST(Downloader, StopAndDestructionWithoutAnyConnectionAreQuick) {
-    DWORD start = GetTickCount();
-    {
-        Downloader idle;
-        idle.Stop();
-        Downloader stopped;
-        stopped.Stop();
-        EXPECT_TRUE(stopped.Start(ClosedHost(), true));
-        EXPECT_LE(WaitUntil([&] { return Finished(stopped); }, 2000), 2000u);
-        EXPECT_FALSE(stopped.NotStopped());
-    }
-    EXPECT_LT(MsSince(start), 2500u);
-}
-
 TEST(Downloader, WinsockStaysStartedWhileAnyDownloaderLives) {
     Downloader* first = new Downloader;
     Downloader* second = new Downloader;

@@ -181,6 +181,24 @@ TEST(DownloaderPeer, StopDuringAWaitingReadEndsQuickly) {
     EXPECT_LT(ms, 2000u);
 }
 
+TEST(DownloaderPeer, StopEndsAConnectThatGetsNoAnswer) {
+    NEED_PEER(ZLV_UNANSWERED_HOST);
+    DWORD ms;
+    {
+        Downloader d;
+        ASSERT_TRUE(d.Start(ZLV_UNANSWERED_HOST, true));
+        Sleep(500);
+        EXPECT_FALSE(d.IsConnected());
+        EXPECT_FALSE(Finished(d)) << "the connect should still be waiting for an answer";
+        DWORD start = GetTickCount();
+        d.Stop();
+        EXPECT_LE(WaitUntil([&] { return Finished(d); }, 1000), 1000u);
+        ms = MsSince(start);
+    }
+    printf("Stop during a connect without answer: %lu ms\n", ms);
+    EXPECT_LT(ms, 1000u);
+}
+
 TEST(DownloaderPeer, ReceiveAllCountsOnlyAFullBuffer) {
     NEED_PEER(ZLV_FAULT_HOST);
     auto connect = [&](Downloader& d, const char* path) {

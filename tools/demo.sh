@@ -41,6 +41,7 @@ fi
 # Inside the session.
 STEP="${ZLV_DEMO_STEP:-1}"
 TMP="$(mktemp -d /tmp/zlv-demo-XXXXXX)"
+chmod 755 "$TMP" # nginx's workers read the page as an unprivileged user
 AGENT_PID=""
 NGINX_PID=""
 C="$WINEPREFIX/drive_c"
@@ -202,6 +203,7 @@ if [ -s "$RATES" ]; then
     say "\"lastupdate\" now holds the time of this download: $(regval lastupdate)"
 else
     missing "no rates file appeared within 30 seconds"
+    [ -s "$TMP/nginx/access.log" ] && sed 's/^/nginx: /' "$TMP/nginx/access.log" | show
 fi
 
 # ---------------------------------------------------------------------------------------------
@@ -228,13 +230,18 @@ if [ ! -f "$PALM/hotsync.exe" ] || [ ! -f "$INSTALL/conduit.dll" ] ||
 else
     mkdir -p "$HANDHELD"
     export ZLV_HANDHELD_DIR="$(winepath -w "$HANDHELD" 2>/dev/null)"
-    say "The handheld is the folder $HANDHELD; the rates application there has its database:"
-    wine_quiet "$PALM_W\\hotsync.exe" --install-db | tr -d '\r' | show
-    say "HotSync Manager's log:"
-    wine_quiet "$PALM_W\\hotsync.exe" | tr -d '\r' | show
+    say "The handheld is the folder $HANDHELD. The Zelvantic application there has made its"
+    say "(empty) database, as it does when it is installed:"
+    wine "$PALM_W\\hotsync.exe" --install-db 2>&1 | tr -d '\r' | show
+    had_rates=0
+    [ -e "$RATES" ] && had_rates=1
+    say "Pressing the HotSync button. The HotSync Manager's log:"
+    wine "$PALM_W\\hotsync.exe" 2>&1 | tr -d '\r' | show
     code=${PIPESTATUS[0]}
     if [ "$code" = 0 ]; then ok "HotSync finished with 0 (success)"; else missing "HotSync ended with $code"; fi
-    [ -e "$RATES" ] || ok "the conduit deleted the rates file: the handheld now has the update"
+    if [ $had_rates = 1 ] && [ ! -e "$RATES" ]; then
+        ok "the conduit deleted the rates file: the update has reached the handheld"
+    fi
     sleep 3
     say "The agent shows the conduit's success notice at its tray icon:"
     screenshot demo-hotsync.png

@@ -24,7 +24,8 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 class WineSession:
     """One prefix, one display, one wineserver for the whole run."""
 
-    def __init__(self, artifacts=None):
+    def __init__(self, artifacts=None, restart_desktop=False):
+        self.restart_desktop = restart_desktop
         self.tmp = tempfile.mkdtemp(prefix="zlv-wine-")
         self.artifacts = artifacts or os.path.join(BUILD, "artifacts")
         self.xvfb = None
@@ -69,6 +70,11 @@ class WineSession:
                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
             subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=env,
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        if self.restart_desktop:
+            # The desktop that wineboot started ignores these keys; a new wineserver obeys them.
+            subprocess.run(["wineserver", "-k"], env=env)
+            subprocess.run(["wineserver", "-w"], env=env)
+            subprocess.run(["wineserver", "-p"], env=env, check=True)
 
     def stop(self):
         if self.env:
@@ -109,7 +115,7 @@ def main(argv):
         return 2
     enter_private_network()
     loopback_up()
-    session = WineSession(artifacts)
+    session = WineSession(artifacts, restart_desktop=True)
     try:
         session.start()
         if session.error:

@@ -6,7 +6,7 @@ WIN="${ZLV_BUILD:-${ZLV_ROOT:-.}/build}/win"
 OBJDUMP=i686-w64-mingw32-objdump
 
 SYSTEM_DLLS=" kernel32.dll user32.dll gdi32.dll advapi32.dll shell32.dll comctl32.dll ws2_32.dll
-wsock32.dll ole32.dll oleaut32.dll msvcrt.dll shlwapi.dll comdlg32.dll version.dll "
+wsock32.dll ole32.dll oleaut32.dll msvcrt.dll shlwapi.dll comdlg32.dll version.dll msimg32.dll "
 
 result() { # PASS|FAIL name [why]
     if [ "$1" = FAIL ]; then echo "FAIL $2: ${3:-}"; else echo "PASS $2"; fi
@@ -45,14 +45,15 @@ check_pe() { # file, label, kind (program|library), extra allowed import
     fi
     foreign="$(foreign_imports "$dump" "$extra")"
     if [ -z "$foreign" ] && grep -q 'DLL Name:' <<<"$dump"; then
-        result PASS "$label imports only system DLLs and $extra"
+        result PASS "$label imports only system DLLs${extra:+ and $extra}"
     else
-        result FAIL "$label imports only system DLLs and $extra" "also needs: ${foreign:-?}"
+        result FAIL "$label imports only system DLLs${extra:+ and $extra}" "also needs: ${foreign:-?}"
     fi
     echo "size of $label: $(stat -c %s "$file") bytes"
 }
 
-check_pe "$WIN/agent.exe" agent.exe program condmgr.dll
+# The agent binds the Conduit Manager at run time: without one it must still start and download.
+check_pe "$WIN/agent.exe" agent.exe program ""
 
 if check_pe "$WIN/conduit.dll" conduit.dll library sync20.dll; then
     # The HotSync Manager finds the entry points by their plain, undecorated names.

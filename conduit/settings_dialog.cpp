@@ -1,0 +1,324 @@
+#include "conduit/settings_dialog.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "conduit/conduit_api.h"
+#include "conduit/resources/dialog_ids.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+namespace {
+
+const DWORD kHelpContext = 0x2018F;
+const char kSettingsKey[] = "Software\\Morvane\\Zelvantic";
+const COLORREF kPictureBackground = RGB(0xC0, 0xC0, 0xC0);
+
+struct Action {
+    int button;
+    int picture;
+    int bitmap;
+    int status;
+};
+// In bitmap order: RecolorActionBitmaps walks 103 to 106.
+const Action kActions[] = {
+    {IDC_SYNC, IDC_PICTURE_SYNC, IDB_ACTION_SYNC, IDS_STATUS_SYNC},
+    {IDC_UPDATE, IDC_PICTURE_UPDATE, IDB_ACTION_UPDATE, IDS_STATUS_UPDATE},
+    {IDC_OVERWRITE, IDC_PICTURE_OVERWRITE, IDB_ACTION_OVERWRITE, IDS_STATUS_OVERWRITE},
+    {IDC_NOTHING, IDC_PICTURE_NOTHING, IDB_ACTION_NOTHING, IDS_STATUS_NOTHING},
+};
+
+const Action& ActionFor(DWORD syncType) {
+    if (syncType == 0 || syncType == 1) return kActions[0];
+    if (syncType == kSyncUpdate) return kActions[1];
+    if (syncType == kSyncHandheldOverwrites) return kActions[2];
+    return kActions[3];
+}
+
+// Only one configuration runs at a time, so the record and icons live here for the dialog.
+CurrentSettings* g_record = nullptr;
+HICON g_icon = nullptr;
+HICON g_smallIcon = nullptr;
+
+HINSTANCE Module() {
+    return reinterpret_cast<HINSTANCE>(&__ImageBase);
+}
+
+// The conduit keeps its own copy of the agent's flag rules: the two share no code.
+HKEY OpenSettingsKey() {
+    HKEY key = nullptr;
+    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                        &key, nullptr) != ERROR_SUCCESS)
+        return nullptr;
+    return key;
+}
+
+bool ReadFlag(const char* name) {
+    char text[5] = {0, 0, 0, 0, 0};
+    HKEY key = OpenSettingsKey();
+    if (!key) return false;
+    DWORD type = REG_SZ;
+    DWORD size = 4; // text[4] stays the terminator
+    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    RegCloseKey(key);
+    if (rc != ERROR_SUCCESS) return false;
+    text[4] = '\0';
+    return atol(text) != 0;
+}
+
+void WriteFlag(const char* name, bool on) {
+    const char text[4] = {on ? '1' : '0', 0, 0, 0};
+    HKEY key = OpenSettingsKey();
+    if (!key) return;
+    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
+    RegCloseKey(key);
+}
+
+bool IsChecked(HWND dialog, int id) {
+    return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
+}
+
+void SwapColor(BYTE* bgr, COLORREF face) {
+    if (RGB(bgr[2], bgr[1], bgr[0]) != kPictureBackground) return;
+    bgr[0] = GetBValue(face);
+    bgr[1] = GetGValue(face);
+    bgr[2] = GetRValue(face);
+}
+
+struct PaletteInfo {
+    BITMAPINFOHEADER header;
+    RGBQUAD colors[256];
+};
+
+// The bitmap resource with its light-grey background in the button-face colour. Palettised
+// pictures change only their colour table; 24-bit ones are recoloured pixel by pixel.
+HBITMAP CreateRecoloredBitmap(int id, COLORREF face) {
+    HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));
+    if (!found) return nullptr;
+    const DWORD size = SizeofResource(Module(), found);
+    HGLOBAL loaded = LoadResource(Module(), found);
+    const BYTE* data = loaded ? static_cast<const BYTE*>(LockResource(loaded)) : nullptr;
+    if (!data || size < sizeof(BITMAPINFOHEADER)) return nullptr;
+
+    PaletteInfo info;
+    memset(&info, 0, sizeof info);
+    memcpy(&info.header, data, sizeof info.header);
+    BITMAPINFOHEADER& h = info.header;
+    const DWORD headerSize = h.biSize;
+    const LONG height = h.biHeight < 0 ? -h.biHeight : h.biHeight;
+    const WORD bits = h.biBitCount;
+    if (headerSize < sizeof h || headerSize > size || h.biPlanes != 1 ||
+        h.biCompression != BI_RGB || h.biWidth <= 0 || h.biWidth > 4096 || height <= 0 ||
+        height > 4096 || (bits != 1 && bits != 4 && bits != 8 && bits != 24))
+        return nullptr;
+    DWORD colors = 0;
+    if (bits <= 8) {
+        colors = h.biClrUsed ? h.biClrUsed : (1u << bits);
+        if (colors > (1u << bits)) return nullptr;
+    }
+    const DWORD stride = ((static_cast<DWORD>(h.biWidth) * bits + 31) / 32) * 4;
+    const DWORD imageBytes = stride * static_cast<DWORD>(height);
+    const DWORD tableBytes = colors * sizeof(RGBQUAD);
+    if (size - headerSize < tableBytes || size - headerSize - tableBytes < imageBytes)
+        return nullptr;
+
+    h.biSize = sizeof h; // a larger header's extra fields are not needed to draw it
+    memcpy(info.colors, data + headerSize, tableBytes);
+    const BYTE* pixels = data + headerSize + tableBytes;
+    BYTE* copy = nullptr;
+    if (bits <= 8) {
+        for (DWORD i = 0; i < colors; ++i)
+            SwapColor(&info.colors[i].rgbBlue, face);
+    } else {
+        copy = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, imageBytes));
+        if (!copy) return nullptr;
+        memcpy(copy, pixels, imageBytes);
+        for (LONG y = 0; y < height; ++y)
+            for (LONG x = 0; x < h.biWidth; ++x)
+                SwapColor(copy + y * stride + x * 3, face);
+        pixels = copy;
+    }
+
+    HDC screen = GetDC(nullptr);
+    HBITMAP made = screen ? CreateDIBitmap(screen, &h, CBM_INIT, pixels,
+                                           reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS)
+                          : nullptr;
+    if (screen) ReleaseDC(nullptr, screen);
+    if (copy) HeapFree(GetProcessHeap(), 0, copy);
+    return made;
+}
+
+// Picture controls do not free their bitmaps; the dialog owns them.
+void ReleaseActionBitmaps(HWND dialog) {
+    for (const Action& a : kActions) {
+        HWND picture = GetDlgItem(dialog, a.picture);
+        if (!picture) continue;
+        HGDIOBJ old =
+            reinterpret_cast<HGDIOBJ>(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, 0));
+        if (old) DeleteObject(old);
+    }
+}
+
+void ReleaseIcons(HWND dialog) {
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, 0);
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, 0);
+    if (g_icon) DestroyIcon(g_icon);
+    if (g_smallIcon) DestroyIcon(g_smallIcon);
+    g_icon = g_smallIcon = nullptr;
+}
+
+void OpenHelp(HWND dialog) {
+    char path[MAX_PATH + 16];
+    const DWORD length = GetModuleFileNameA(Module(), path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return; // a cut path names no folder we can trust
+    path[length] = '\0';
+    char* slash = strrchr(path, '\\');
+    if (!slash) return;
+    static const char kHelpFile[] = "hotsync.hlp";
+    memcpy(slash + 1, kHelpFile, sizeof kHelpFile); // fits: slash + 1 <= path + MAX_PATH
+    WinHelpA(dialog, path, HELP_CONTEXT, kHelpContext);
+}
+
+void LoadText(int id, char* out, int size) {
+    if (LoadStringA(Module(), id, out, size) <= 0) out[0] = '\0';
+}
+
+void ShowCurrentSettings(HWND dialog, const CurrentSettings& record, const char* nextStatus) {
+    SetDlgItemTextA(dialog, IDC_NEXT_STATUS, nextStatus);
+    char text[256];
+    LoadText(ActionFor(record.defaultSyncType).status, text, sizeof text);
+    SetDlgItemTextA(dialog, IDC_DEFAULT_STATUS, text);
+
+    // The caller's name need not be terminated within its 64 bytes.
+    char name[sizeof record.userName + 1];
+    memcpy(name, record.userName, sizeof record.userName);
+    name[sizeof record.userName] = '\0';
+    char format[64];
+    LoadText(IDS_CURRENT_SETTINGS, format, sizeof format);
+    if (!format[0]) return;
+    _snprintf(text, sizeof text, format, name);
+    text[sizeof text - 1] = '\0';
+    SetDlgItemTextA(dialog, IDC_CURRENT_GROUP, text);
+}
+
+INT_PTR OnInitDialog(HWND dialog, CurrentSettings* record) {
+    g_record = nullptr;
+    ReleaseIcons(dialog);
+    g_icon =
+        static_cast<HICON>(LoadImageA(Module(), MAKEINTRESOURCEA(IDI_CONDUIT), IMAGE_ICON,
+                                      GetSystemMetrics(SM_CXICON), GetSystemMetrics(SM_CYICON), 0));
+    g_smallIcon = static_cast<HICON>(LoadImageA(Module(), MAKEINTRESOURCEA(IDI_CONDUIT), IMAGE_ICON,
+                                                GetSystemMetrics(SM_CXSMICON),
+                                                GetSystemMetrics(SM_CYSMICON), 0));
+    SendMessageA(dialog, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(g_icon));
+    SendMessageA(dialog, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(g_smallIcon));
+    if (!record) return TRUE;
+
+    char text[256];
+    LoadText(IDS_ACTION_GROUP, text, sizeof text);
+    if (text[0]) SetDlgItemTextA(dialog, IDC_ACTION_GROUP, text);
+    LoadText(1, text, sizeof text);
+    if (text[0]) SetWindowTextA(dialog, text);
+    RecolorActionBitmaps(dialog);
+
+    g_record = record;
+    // Only updating the currencies and doing nothing are offered.
+    if (record->nextSyncType != kSyncNothing) record->nextSyncType = kSyncUpdate;
+    const Action& next = ActionFor(record->nextSyncType);
+    CheckRadioButton(dialog, IDC_SYNC, IDC_NOTHING, next.button);
+    char nextStatus[128];
+    LoadText(next.status, nextStatus, sizeof nextStatus);
+
+    CheckDlgButton(dialog, IDC_AUTO_RUN, ReadFlag("startup") ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_HIDE_TIPS, ReadFlag("tooltip") ? BST_UNCHECKED : BST_CHECKED);
+
+    if (record->creatorId != 0) ShowCurrentSettings(dialog, *record, nextStatus);
+    return TRUE;
+}
+
+void OnOk(HWND dialog) {
+    if (g_record) { // without a record there is nowhere to put the choice
+        DWORD chosen = kSyncNothing;
+        if (IsChecked(dialog, IDC_SYNC))
+            chosen = kSyncFiles;
+        else if (IsChecked(dialog, IDC_UPDATE))
+            chosen = kSyncUpdate;
+        else if (IsChecked(dialog, IDC_OVERWRITE))
+            chosen = kSyncHandheldOverwrites;
+        g_record->chosenSyncType = chosen;
+        g_record->preferenceKind =
+            IsChecked(dialog, IDC_MAKE_DEFAULT) ? kPreferDefault : kPreferNextOnly;
+    }
+    EndDialog(dialog, 0);
+}
+
+INT_PTR OnCommand(HWND dialog, int id, int code) {
+    switch (id) {
+    case IDOK:
+        OnOk(dialog);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(dialog, 1);
+        return TRUE;
+    }
+    if (code != BN_CLICKED) return FALSE;
+    switch (id) {
+    case IDC_SYNC:
+    case IDC_UPDATE:
+    case IDC_OVERWRITE:
+    case IDC_NOTHING:
+        CheckRadioButton(dialog, IDC_SYNC, IDC_NOTHING, id);
+        return TRUE;
+    case IDC_AUTO_RUN:
+        WriteFlag("startup", IsChecked(dialog, IDC_AUTO_RUN));
+        return TRUE;
+    case IDC_HIDE_TIPS:
+        WriteFlag("tooltip", !IsChecked(dialog, IDC_HIDE_TIPS));
+        return TRUE;
+    case IDC_HELP_BUTTON:
+        OpenHelp(dialog);
+        return TRUE;
+    }
+    return FALSE;
+}
+
+void OnDestroy(HWND dialog) {
+    ReleaseActionBitmaps(dialog);
+    ReleaseIcons(dialog);
+    g_record = nullptr;
+}
+
+} // namespace
+
+void RecolorActionBitmaps(HWND dialog) {
+    const COLORREF face = GetSysColor(COLOR_BTNFACE);
+    for (const Action& a : kActions) {
+        HWND picture = GetDlgItem(dialog, a.picture);
+        if (!picture) continue;
+        HBITMAP fresh = CreateRecoloredBitmap(a.bitmap, face);
+        if (!fresh) continue; // keep the picture it shows rather than blank it
+        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
+            SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(fresh)));
+        if (old && old != fresh) DeleteObject(old);
+    }
+}
+
+INT_PTR CALLBACK SettingsDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        return OnInitDialog(dialog, reinterpret_cast<CurrentSettings*>(lParam));
+    case WM_COMMAND:
+        return OnCommand(dialog, LOWORD(wParam), HIWORD(wParam));
+    case WM_HELP:
+        OpenHelp(dialog);
+        return TRUE;
+    case WM_SYSCOLORCHANGE:
+        RecolorActionBitmaps(dialog);
+        return TRUE;
+    case WM_DESTROY:
+        OnDestroy(dialog);
+        return TRUE;
+    }
+    return FALSE;
+}

@@ -1,0 +1,243 @@
+#include <gtest/gtest.h>
+#include <string.h>
+
+#include "conduit/resources/dialog_ids.h"
+#include "tests/win/dialog/dialog_harness.h"
+
+namespace {
+
+const std::string kOn("1\0\0\0", 4);
+const std::string kOff("0\0\0\0", 4);
+
+TEST(SettingsDialog, NextActionIsForcedToUpdateUnlessNothing) {
+    for (DWORD next : {0u, 1u, 2u, 3u, 5u}) {
+        SettingsRecord r;
+        r.Set(kNextType, next);
+        INT_PTR result = RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
+            EXPECT_TRUE(Checked(d, IDC_UPDATE));
+            EXPECT_FALSE(Checked(d, IDC_SYNC) || Checked(d, IDC_OVERWRITE) ||
+                         Checked(d, IDC_NOTHING));
+            Command(d, IDCANCEL);
+        });
+        EXPECT_EQ(1, result) << "next type " << next;
+        EXPECT_EQ(3u, r.Get(kNextType)) << "next type " << next << " after Cancel";
+        EXPECT_EQ(kUntouched, r.Get(kChosenType));
+        EXPECT_EQ(kUntouched, r.Get(kKind));
+    }
+
+    SettingsRecord r;
+    r.Set(kNextType, 6);
+    RunSettingsDialog(IDD_SETTINGS_OLD, &r, [](HWND d) {
+        EXPECT_TRUE(Checked(d, IDC_NOTHING));
+        EXPECT_FALSE(Checked(d, IDC_UPDATE));
+        Command(d, IDCANCEL);
+    });
+    EXPECT_EQ(6u, r.Get(kNextType));
+}
+
+TEST(SettingsDialog, OkWritesTheChosenActionAndKind) {
+    struct Case {
+        int templateId;
+        DWORD next;
+        int clicks[3];
+        DWORD chosen, kind;
+    } cases[] = {
+        {IDD_SETTINGS, 2, {}, 3, 2},
+        {IDD_SETTINGS_OLD, 6, {}, 6, 2},
+        {IDD_SETTINGS, 3, {IDC_MAKE_DEFAULT}, 3, 1},
+        {IDD_SETTINGS, 3, {IDC_NOTHING}, 6, 2},
+        {IDD_SETTINGS_OLD, 6, {IDC_UPDATE, IDC_MAKE_DEFAULT}, 3, 1},
+        {IDD_SETTINGS, 3, {IDC_MAKE_DEFAULT, IDC_MAKE_DEFAULT}, 3, 2},
+    };
+    for (const Case& c : cases) {
+        SettingsRecord r;
+        r.Set(kNextType, c.next);
+        SettingsRecord before = r;
+        INT_PTR result = RunSettingsDialog(c.templateId, &r, [&](HWND d) {
+            for (int id : c.clicks)
+                if (id) Click(d, id);
+            Command(d, IDOK);
+        });
+        EXPECT_EQ(0, result);
+        EXPECT_EQ(c.chosen, r.Get(kChosenType))
+            << "template " << c.templateId << " next " << c.next;
+        EXPECT_EQ(c.kind, r.Get(kKind)) << "template " << c.templateId << " next " << c.next;
+        EXPECT_EQ(0, memcmp(before.bytes, r.bytes, kNextType)) << "bytes before the sync types";
+    }
+}
+
+TEST(SettingsDialog, RadioButtonsKeepOneChoice) {
+    SettingsRecord r;
+    r.Set(kNextType, 3);
+    RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
+        Click(d, IDC_NOTHING);
+        EXPECT_TRUE(Checked(d, IDC_NOTHING));
+        EXPECT_FALSE(Checked(d, IDC_UPDATE));
+        Click(d, IDC_UPDATE);
+        EXPECT_TRUE(Checked(d, IDC_UPDATE));
+        EXPECT_FALSE(Checked(d, IDC_NOTHING));
+        Command(d, IDCANCEL);
+    });
+}
+
+TEST(SettingsDialog, AgentFlagsAreWrittenAtTheClick) {
+    StoreFlag("startup", "0\0\0", 4);
+    StoreFlag("tooltip", "1\0\0", 4);
+    SettingsRecord r;
+    INT_PTR result = RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
+        EXPECT_FALSE(Checked(d, IDC_AUTO_RUN));
+        EXPECT_FALSE(Checked(d, IDC_HIDE_TIPS));
+        Click(d, IDC_AUTO_RUN);
+        EXPECT_EQ(kOn, StoredFlag("startup"));
+        Click(d, IDC_HIDE_TIPS);
+        EXPECT_EQ(kOff, StoredFlag("tooltip"));
+        Click(d, IDC_AUTO_RUN);
+        EXPECT_EQ(kOff, StoredFlag("startup"));
+        Click(d, IDC_AUTO_RUN);
+        Command(d, IDCANCEL);
+    });
+    EXPECT_EQ(1, result);
+    EXPECT_EQ(kOn, StoredFlag("startup")) << "Cancel must not undo a flag";
+    EXPECT_EQ(kOff, StoredFlag("tooltip")) << "Cancel must not undo a flag";
+
+    RunSettingsDialog(IDD_SETTINGS_OLD, &r, [](HWND d) {
+        EXPECT_TRUE(Checked(d, IDC_AUTO_RUN));
+        EXPECT_TRUE(Checked(d, IDC_HIDE_TIPS));
+        Click(d, IDC_HIDE_TIPS);
+        Command(d, IDOK);
+    });
+    EXPECT_EQ(kOn, StoredFlag("tooltip"));
+}
+
+TEST(SettingsDialog, OddStoredFlagsReadLikeNumbers) {
+    const DWORD one = 1;
+    struct Case {
+        const char* data;
+        DWORD size, type;
+        bool on;
+    } cases[] = {
+        {" 1\0", 4, REG_SZ, true},
+        {"2\0\0", 4, REG_SZ, true},
+        {"abc", 4, REG_SZ, false},
+        {"", 1, REG_SZ, false},
+        {"11111", 5, REG_SZ, false}, // longer than 4 bytes
+        {reinterpret_cast<const char*>(&one), 4, REG_DWORD, false},
+        {nullptr, 0, 0, false}, // missing
+    };
+    for (const Case& c : cases) {
+        if (c.data)
+            StoreFlag("startup", c.data, c.size, c.type);
+        else
+            DeleteFlag("startup");
+        SettingsRecord r;
+        RunSettingsDialog(IDD_SETTINGS_OLD, &r, [&](HWND d) {
+            EXPECT_EQ(c.on, Checked(d, IDC_AUTO_RUN)) << (c.data ? c.data : "(missing)");
+            Command(d, IDCANCEL);
+        });
+    }
+}
+
+TEST(SettingsDialog, CurrentSettingsAreaShowsUserAndActions) {
+    struct Case {
+        DWORD defaultType, nextType;
+        const char *defaultText, *nextText;
+    } cases[] = {
+        {1, 5, "Synchronize the files.", "Update currencies on Palm organizer"},
+        {5, 6, "Just do nothing", "Just do nothing"},
+        {2, 0, "Palm organizer overwrites Desktop.", "Update currencies on Palm organizer"},
+        {0, 3, "Synchronize the files.", "Update currencies on Palm organizer"},
+    };
+    for (const Case& c : cases) {
+        SettingsRecord r;
+        r.Set(kCreatorId, 0x5A4C5641);
+        r.SetUserName("Kim %s O'Neil", 13);
+        r.Set(kDefaultType, c.defaultType);
+        r.Set(kNextType, c.nextType);
+        RunSettingsDialog(IDD_SETTINGS, &r, [&](HWND d) {
+            EXPECT_EQ("Kim %s O'Neil's Current Settings:", ItemText(d, IDC_CURRENT_GROUP));
+            EXPECT_EQ(c.defaultText, ItemText(d, IDC_DEFAULT_STATUS));
+            EXPECT_EQ(c.nextText, ItemText(d, IDC_NEXT_STATUS));
+            EXPECT_EQ("Hot Sync Action for Zelvantic", ItemText(d, IDC_ACTION_GROUP));
+            char caption[64];
+            GetWindowTextA(d, caption, sizeof caption);
+            EXPECT_STREQ("Zelvantic", caption);
+            Command(d, IDCANCEL);
+        });
+    }
+
+    // A name that fills all 64 bytes without a terminator is shown whole and no further.
+    SettingsRecord r;
+    r.Set(kCreatorId, 1);
+    std::string name(64, 'N');
+    r.SetUserName(name.c_str(), 64);
+    memset(r.bytes + kUserName + 64, 'P', 256); // nor is the path after it
+    r.Set(kDefaultType, 0x50505050);
+    RunSettingsDialog(IDD_SETTINGS, &r, [&](HWND d) {
+        EXPECT_EQ(name + "'s Current Settings:", ItemText(d, IDC_CURRENT_GROUP));
+        EXPECT_EQ("Just do nothing", ItemText(d, IDC_DEFAULT_STATUS));
+        Command(d, IDCANCEL);
+    });
+}
+
+TEST(SettingsDialog, NoCreatorOrNoRecordLeavesTheAreaAlone) {
+    SettingsRecord r;
+    r.SetUserName("Kim", 3);
+    RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
+        EXPECT_EQ("<User's Current Settings Place Holder>", ItemText(d, IDC_CURRENT_GROUP));
+        EXPECT_EQ("Static", ItemText(d, IDC_DEFAULT_STATUS));
+        EXPECT_EQ("Static", ItemText(d, IDC_NEXT_STATUS));
+        Command(d, IDCANCEL);
+    });
+    RunSettingsDialog(IDD_SETTINGS_OLD, &r, [](HWND d) {
+        EXPECT_EQ(nullptr, GetDlgItem(d, IDC_CURRENT_GROUP));
+        EXPECT_EQ("Hot Sync Action for Zelvantic", ItemText(d, IDC_ACTION_GROUP));
+        Command(d, IDCANCEL);
+    });
+
+    // Without a record the dialog still opens and closes; OK has nowhere to write.
+    INT_PTR result = RunSettingsDialog(IDD_SETTINGS, nullptr, [](HWND d) {
+        char caption[64];
+        GetWindowTextA(d, caption, sizeof caption);
+        EXPECT_STREQ("Zelvantic Settings", caption);
+        EXPECT_TRUE(SendMessageA(d, WM_GETICON, ICON_BIG, 0) != 0);
+        Click(d, IDC_NOTHING);
+        Command(d, IDOK);
+    });
+    EXPECT_EQ(0, result);
+}
+
+TEST(SettingsDialog, HiddenActionsStayHiddenAndDisabled) {
+    for (int templateId : {IDD_SETTINGS, IDD_SETTINGS_OLD}) {
+        SettingsRecord r;
+        RunSettingsDialog(templateId, &r, [](HWND d) {
+            for (int id : {IDC_SYNC, IDC_OVERWRITE, IDC_PICTURE_SYNC, IDC_PICTURE_OVERWRITE}) {
+                ASSERT_TRUE(GetDlgItem(d, id));
+                EXPECT_FALSE(IsWindowVisible(GetDlgItem(d, id))) << id;
+                EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, id))) << id;
+            }
+            for (int id : {IDC_UPDATE, IDC_NOTHING, IDC_PICTURE_UPDATE, IDC_PICTURE_NOTHING,
+                           IDC_MAKE_DEFAULT, IDC_AUTO_RUN, IDC_HIDE_TIPS, IDC_HELP_BUTTON})
+                EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, id))) << id;
+            Command(d, IDCANCEL);
+        });
+    }
+}
+
+TEST(SettingsDialog, HelpOpensTheHotSyncHelpBesideTheConduit) {
+    HelpViewer viewer;
+    ASSERT_TRUE(viewer.window);
+    SettingsRecord r;
+    RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
+        Click(d, IDC_HELP_BUTTON);
+        HELPINFO info = {sizeof info, HELPINFO_WINDOW, IDC_UPDATE, GetDlgItem(d, IDC_UPDATE),
+                         0,           {0, 0}};
+        SendMessageA(d, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
+        Command(d, IDCANCEL);
+    });
+    EXPECT_EQ(2, viewer.requests);
+    EXPECT_EQ(ProgramFolder() + "hotsync.hlp", viewer.file);
+    EXPECT_EQ(HELP_CONTEXT, viewer.command);
+    EXPECT_EQ(0x2018F, viewer.data);
+}
+
+} // namespace

@@ -196,16 +196,35 @@ TEST_F(AboutBox, CloseBoxEndsEverythingAndReopeningBuildsAnew) {
     EXPECT_TRUE(WaitFor([&] { return g_agent.aboutPicture->CurrentFrame() > 0; }, 1500));
 }
 
-TEST_F(AboutBox, DestroyingTheOwnerClosesTheDialog) {
+std::vector<HWND> g_destroyed;
+
+LRESULT CALLBACK RecordDestroy(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPSTRUCT* m = (const CWPSTRUCT*)lParam;
+    if (code == HC_ACTION && m->message == WM_DESTROY &&
+        (m->hwnd == g_agent.aboutWindow || m->hwnd == g_agent.mainWindow ||
+         (g_agent.aboutPicture && m->hwnd == g_agent.aboutPicture->Window())))
+        g_destroyed.push_back(m->hwnd);
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+// As when the agent ends with the box open: the box and its logo go before the main window.
+TEST_F(AboutBox, DestroyingTheOwnerClosesTheDialogFirst) {
     ShowAbout();
     HWND about = g_agent.aboutWindow;
     ASSERT_TRUE(about);
+    HWND logo = g_agent.aboutPicture->Window();
+    HWND owner = g_agent.mainWindow;
     Pump(150);
-    DestroyWindow(g_agent.mainWindow);
+    g_destroyed.clear();
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROC, RecordDestroy, nullptr, GetCurrentThreadId());
+    DestroyWindow(owner);
+    UnhookWindowsHookEx(hook);
     EXPECT_FALSE(IsWindow(about));
+    std::vector<HWND> expected = {about, logo, owner};
+    EXPECT_EQ(expected, g_destroyed);
     EXPECT_EQ(nullptr, g_agent.aboutWindow);
     EXPECT_EQ(nullptr, g_agent.aboutPicture);
-    EXPECT_EQ(threads, ThreadCount());
+    EXPECT_TRUE(WaitFor([&] { return ThreadCount() == threads; }, 1000));
 }
 
 TEST_F(AboutBox, NoDialogWhenTheTemplateIsMissing) {

@@ -1,0 +1,66 @@
+// The agent itself: its About box shows the logo, and Exit while the box is open ends cleanly.
+#include <gtest/gtest.h>
+
+#include <time.h>
+
+#include <string>
+#include <vector>
+
+#include "tests/win/agent_process/agent_harness.h"
+
+namespace {
+
+const UINT kAboutCommand = 40001;
+
+HWND FindAbout(DWORD process) {
+    for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", "Zelvantic"); w;
+         w = FindWindowExA(nullptr, w, "#32770", "Zelvantic")) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == process) return w;
+    }
+    return nullptr;
+}
+
+} // namespace
+
+TEST(AboutInAgent, ExitWithTheDialogOpenEndsCleanly) {
+    std::string exe = BuiltAgentPath();
+#ifndef ZLV_AGENT_BUILT
+    if (!FileExists(exe)) GTEST_SKIP() << "agent.exe is not part of this build yet";
+#endif
+    ASSERT_TRUE(FileExists(exe)) << exe;
+    EndStrayAgents();
+    // Updated today and quiet: no download, no balloons.
+    ASSERT_TRUE(SetDword("lastupdate", (DWORD)time(nullptr)));
+    ASSERT_TRUE(SetFlagText("tooltip", "0"));
+
+    AgentProcess agent;
+    ASSERT_TRUE(agent.Start(exe));
+    HWND main = agent.WaitWindow(30000); // a first start in a fresh prefix is slow
+    ASSERT_TRUE(main);
+    PostMessageA(main, WM_COMMAND, kAboutCommand, 0);
+    HWND about = nullptr;
+    for (int i = 0; i < 200 && !(about && IsWindowVisible(about)); ++i) {
+        Sleep(25);
+        about = FindAbout(agent.Id());
+    }
+    ASSERT_TRUE(about && IsWindowVisible(about));
+    // The logo from the agent's own resources: a 48 x 48 child beside the text.
+    int logos = 0;
+    for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT r;
+        GetWindowRect(c, &r);
+        if (r.right - r.left == 48 && r.bottom - r.top == 48) ++logos;
+    }
+    EXPECT_EQ(1, logos);
+    Sleep(300); // the logo is playing on its own thread
+
+    // The animation thread is joined and the box gone before the agent's own exit code comes.
+    PostMessageA(main, WM_COMMAND, kExitCommand, 0);
+    DWORD code = 1;
+    ASSERT_TRUE(agent.WaitExit(5000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(IsWindow(about));
+    EXPECT_FALSE(IsWindow(main));
+}

@@ -13,26 +13,32 @@ typedef time_t (*ClockFn)(time_t*);
 enum { kFrameCount = 28, kTimerId = 100, kTimerPeriodMs = 100 };
 
 struct AgentState {
-    UINT syncResultMessage;       // "zlv_kelpo_palm_synch"
-    time_t lastRecycleTime;       // process start, then each 15-minute recycle
+    UINT syncResultMessage;     // "zlv_kelpo_palm_synch"
+    UINT taskbarCreatedMessage; // "TaskbarCreated", broadcast when the shell restarts
+    time_t lastRecycleTime;     // process start, then each 15-minute recycle
     HINSTANCE instance;
     HANDLE instanceMutex;
-    char* agentFolder;            // heap text, no final separator
+    char* agentFolder; // heap text, no final separator
     HICON classIcon;
-    HMODULE shellModule;          // shell32.dll, may be null
-    NotifyIconFn notify;          // bound Shell_NotifyIcon, may be null
-    HWND notifyAreaWindow;        // "TrayNotifyWnd" on shells without balloons
-    HBITMAP balloonBitmaps[3];    // 139, 137, 138
+    HMODULE shellModule;       // shell32.dll, may be null
+    NotifyIconFn notify;       // bound Shell_NotifyIcon, may be null
+    HWND notifyAreaWindow;     // "TrayNotifyWnd" on shells without balloons
+    HBITMAP balloonBitmaps[3]; // 139, 137, 138
     bool updatedToday;
-    HICON frames[kFrameCount];    // icons 104..131
-    HMENU menu;                   // menu 134
-    HMENU popupMenu;              // its sub-menu 0
+    HICON frames[kFrameCount]; // icons 104..131
+    HMENU menu;                // menu 134
+    HMENU popupMenu;           // its sub-menu 0
     HWND mainWindow;
-    NOTIFYICONDATAA* trayRecord;  // long or short form, on the heap
+    NOTIFYICONDATAA* trayRecord; // long or short form, on the heap
     bool trayAdded;
     int frameCounter;
     time_t lastReminderTime;
     Downloader* downloader;
+    bool requestSent;
+    bool connectAbandoned; // stopped at the connect deadline
+    time_t attemptStartTime;
+    Downloader* retiredDownloader; // stopped, destroyed once its worker has ended
+    time_t lastRatesWriteTime;     // last failed attempt to write a completed download
     HWND aboutWindow;
     Gif32* aboutPicture;
 
@@ -42,4 +48,6 @@ struct AgentState {
 
 extern AgentState g_agent;
 
-inline time_t AgentNow() { return g_agent.clock ? g_agent.clock(nullptr) : time(nullptr); }
+inline time_t AgentNow() {
+    return g_agent.clock ? g_agent.clock(nullptr) : time(nullptr);
+}

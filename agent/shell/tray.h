@@ -5,11 +5,14 @@
 enum NoticeKind { kNoticeInformation = 1, kNoticeWarning = 2, kNoticeError = 3 };
 
 bool ShellHasBalloons();
+// The taskbar's "TrayNotifyWnd" child, where custom balloons point; null when there is none.
+HWND FindNotifyAreaWindow();
 void SetTrayFrame(int frame);
 void ShowTrayNotice(const char* text, int kind); // text null: clear the pending notice
 void AdvanceTrayAnimation();
 void ResetTrayAnimation();
 void DeleteTrayIcon();
+void RestoreTrayIcon(); // the shell came back: add the icon again with the current frame
 void ShowPopupMenu();
-void InitMenuChecks();          // start-up: marks from "startup" and "tooltip"
+void InitMenuChecks(); // start-up: marks from "startup" and "tooltip"
 void ToggleMenuCheck(UINT commandId);

@@ -1,0 +1,285 @@
+#include "agent/shell/main_window.h"
+
+#include <new>
+
+#include "agent/resources/resource.h"
+#include "agent/shell/about.h"
+#include "agent/shell/agent_state.h"
+#include "agent/shell/settings.h"
+#include "agent/shell/tray.h"
+#include "agent/update/byte_string.h"
+#include "agent/update/downloader.h"
+#include "agent/update/rates_file.h"
+
+namespace {
+
+const double kRecycleSeconds = 900.0;
+const double kReminderSeconds = 3600.0;
+// Start's own wait, kept as the attempt's deadline now that the tick no longer blocks on it.
+const double kConnectSeconds = 10.0;
+// How soon a download the rates file could not take is written again (the conduit may hold it).
+const double kRatesRetrySeconds = 5.0;
+
+const char kSyncSucceeded[] =
+    "Successfully updated the currency \ndatabase during hot sync operation.";
+const char kSyncFailed[] =
+    "An error occurred while updating the currency \ndatabase.  Please check "
+    "the hot sync log for \nmore details.";
+
+const char* AgentFolder() {
+    return g_agent.agentFolder ? g_agent.agentFolder : "";
+}
+
+bool HasCompletedDownload() {
+    Downloader* d = g_agent.downloader;
+    return d && d->finished && d->response.Length() > 0;
+}
+
+// A stopped downloader's worker may still sit in a read or a connect; joining it here would
+// freeze the tray, so it is destroyed on a later tick once the worker has ended.
+void RetireDownloader() {
+    Downloader* d = g_agent.downloader;
+    g_agent.downloader = nullptr;
+    if (!d) return;
+    d->Stop();
+    if (!d->thread || d->finished) {
+        delete d;
+        return;
+    }
+    delete g_agent.retiredDownloader; // a worker 15 minutes old: its waits have long run out
+    g_agent.retiredDownloader = d;
+}
+
+void CollectRetiredDownloader() {
+    Downloader* d = g_agent.retiredDownloader;
+    if (d && d->finished) {
+        delete d;
+        g_agent.retiredDownloader = nullptr;
+    }
+}
+
+void StartDownload(time_t now) {
+    Downloader* d = new (std::nothrow) Downloader;
+    if (!d) return;
+    g_agent.downloader = d;
+    g_agent.requestSent = false;
+    g_agent.connectAbandoned = false;
+    g_agent.attemptStartTime = now;
+    g_agent.lastRatesWriteTime = 0;
+    ByteString host;
+    host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
+    // No wait: the connection is looked for on the next ticks.
+    d->Start(host.CStr() ? host.CStr() : "", true);
+}
+
+void SendRequest(Downloader* d) {
+    ByteString host, path, request;
+    host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
+    path.FormatResource(g_agent.instance, IDS_UPDATE_PATH);
+    request.FormatResource(g_agent.instance, IDS_UPDATE_REQUEST, path.CStr() ? path.CStr() : "",
+                           host.CStr() ? host.CStr() : "");
+    // Refused only when nothing was sent; then the next tick tries again.
+    g_agent.requestSent = d->Send(request);
+}
+
+// "lastupdate" is stored only once the rates are on disk, so a download the file could not take
+// is written again later, or fetched again at the next start.
+void SaveCompletedDownload(time_t now) {
+    if (g_agent.lastRatesWriteTime != 0 &&
+        difftime(now, g_agent.lastRatesWriteTime) < kRatesRetrySeconds)
+        return;
+    Downloader* d = g_agent.downloader;
+    if (!WriteRatesFile(d->response)) {
+        g_agent.lastRatesWriteTime = now;
+        return;
+    }
+    StoreLastUpdate();
+    d->response.Release();
+    g_agent.updatedToday = true;
+}
+
+void TickReminding(time_t now) {
+    ResetTrayAnimation();
+    if (g_agent.lastReminderTime != 0 &&
+        !(difftime(now, g_agent.lastReminderTime) > kReminderSeconds))
+        return;
+    ByteString path;
+    path.Format("%s\\%s", AgentFolder(), kRatesFileName);
+    HANDLE file = CreateFileA(path.CStr() ? path.CStr() : "", GENERIC_READ, FILE_SHARE_READ,
+                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+        if (ReadSettingFlag("tooltip")) {
+            ByteString text;
+            text.FormatResource(g_agent.instance, IDS_UPDATE_READY);
+            ShowTrayNotice(text.CStr(), kNoticeInformation);
+        }
+    }
+    g_agent.lastReminderTime = now;
+}
+
+void TickDownloading(time_t now) {
+    Downloader* d = g_agent.downloader;
+    if (!d) {
+        StartDownload(now);
+    } else if (HasCompletedDownload()) {
+        // One completed download per run: no recycle, only getting it onto disk.
+        ResetTrayAnimation();
+        SaveCompletedDownload(now);
+        return;
+    } else {
+        bool connected = d->IsConnected();
+        if (connected && !g_agent.requestSent) {
+            SendRequest(d);
+        } else if (!connected && !g_agent.requestSent && !g_agent.connectAbandoned &&
+                   difftime(now, g_agent.attemptStartTime) > kConnectSeconds) {
+            d->Stop(); // no connection in time: this attempt waits for the recycle
+            g_agent.connectAbandoned = true;
+        }
+        if (connected)
+            AdvanceTrayAnimation();
+        else
+            ResetTrayAnimation();
+        if (HasCompletedDownload()) {
+            SaveCompletedDownload(now);
+            return;
+        }
+    }
+    if (difftime(now, g_agent.lastRecycleTime) > kRecycleSeconds) {
+        g_agent.lastRecycleTime = now;
+        RetireDownloader();
+    }
+}
+
+void ShowWarning(UINT stringId, const char* path) {
+    ByteString text;
+    text.FormatResource(g_agent.instance, stringId, path);
+    ShowTrayNotice(text.CStr(), kNoticeWarning);
+}
+
+bool OpenDocument(const char* path, HWND owner, int show) {
+    HINSTANCE result = ShellExecuteA(owner, "open", path, nullptr, nullptr, show);
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+void OpenBesideAgent(const char* name, bool isManual) {
+    ByteString path;
+    path.Format("%s%s", AgentFolder(), name);
+    const char* full = path.CStr() ? path.CStr() : "";
+    if (OpenDocument(full, nullptr, SW_SHOWDEFAULT)) return;
+    UINT message = IDS_CANNOT_OPEN;
+    if (isManual) {
+        // There but not opened: nothing on this machine reads PDF.
+        HANDLE file = CreateFileA(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) {
+            CloseHandle(file);
+            message = IDS_NO_PDF_READER;
+        }
+    }
+    ShowWarning(message, full);
+}
+
+bool OnCommand(HWND window, UINT id) {
+    switch (id) {
+    case IDM_ABOUT:
+        ShowAbout();
+        return true;
+    case IDM_EXIT:
+        DestroyWindow(window);
+        PostQuitMessage(0);
+        return true;
+    case IDM_INSTALL:
+        OpenBesideAgent("\\Palm", false);
+        return true;
+    case IDM_MANUAL:
+        OpenBesideAgent("\\Zelvantic for Palm Product Manual.pdf", true);
+        return true;
+    case IDM_README:
+        OpenBesideAgent("\\Readme.html", false);
+        return true;
+    case IDM_WEBSITE: {
+        ByteString site;
+        site.FormatResource(g_agent.instance, IDS_WEBSITE);
+        OpenDocument(site.CStr() ? site.CStr() : "", window, SW_SHOWNORMAL);
+        return true;
+    }
+    case IDM_TOOLTIP:
+    case IDM_STARTUP:
+        ToggleMenuCheck(id);
+        return true;
+    }
+    return false;
+}
+
+void OnSyncResult(WPARAM result) {
+    if (result != 2 && result != 3) return;
+    if (!ReadSettingFlag("tooltip")) return;
+    // A success is news, not an error: it gets the information icon.
+    if (result == 2)
+        ShowTrayNotice(kSyncSucceeded, kNoticeInformation);
+    else
+        ShowTrayNotice(kSyncFailed, kNoticeError);
+}
+
+void OnDestroy(HWND window) {
+    if (g_agent.aboutWindow) DestroyWindow(g_agent.aboutWindow);
+    KillTimer(window, kTimerId);
+    if (g_agent.downloader) g_agent.downloader->Stop();
+    DeleteTrayIcon();
+}
+
+bool OnTrayCallback(LPARAM notification) {
+    switch (static_cast<UINT>(notification)) {
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+        if (!g_agent.popupMenu) return false;
+        ShowPopupMenu();
+        return true;
+    case 0x404: // NIN_BALLOONTIMEOUT
+    case 0x405: // NIN_BALLOONUSERCLICK
+        ShowTrayNotice(nullptr, kNoticeInformation);
+        return true;
+    }
+    return false;
+}
+
+} // namespace
+
+void UpdateCycleTick() {
+    time_t now = AgentNow();
+    CollectRetiredDownloader();
+    if (g_agent.updatedToday)
+        TickReminding(now);
+    else
+        TickDownloading(now);
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message != 0 && message == g_agent.syncResultMessage) {
+        OnSyncResult(wParam);
+        return 0;
+    }
+    if (message != 0 && message == g_agent.taskbarCreatedMessage) {
+        RestoreTrayIcon();
+        return 0;
+    }
+    switch (message) {
+    case WM_DESTROY:
+        OnDestroy(window);
+        break;
+    case WM_COMMAND:
+        if (HIWORD(wParam) == 0 && OnCommand(window, LOWORD(wParam))) return 0;
+        break;
+    case WM_TIMER:
+        if (wParam == kTimerId) {
+            UpdateCycleTick();
+            return 0;
+        }
+        break;
+    case WM_USER:
+        if (OnTrayCallback(lParam)) return 0;
+        break;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

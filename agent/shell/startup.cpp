@@ -1,0 +1,156 @@
+#include "agent/shell/startup.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+#include "agent/balloon/balloon_window.h"
+#include "agent/resources/resource.h"
+#include "agent/shell/agent_state.h"
+#include "agent/shell/main_window.h"
+#include "agent/shell/register_conduit.h"
+#include "agent/shell/settings.h"
+#include "agent/shell/startup_text.h"
+#include "agent/shell/tray.h"
+#include "agent/update/byte_string.h"
+#include "agent/update/downloader.h"
+
+namespace {
+
+const char kMutexName[] = "(:::)Zelvantic Desktop Agent by kelpo";
+const char kWindowTitle[] = "kelpo";
+const char kMessageCaption[] = "Zelvantic";
+
+// The two start-up initialisers, in this order, before WinMain.
+struct RegisterMessages {
+    RegisterMessages() {
+        g_agent.syncResultMessage = RegisterWindowMessageA("zlv_kelpo_palm_synch");
+        g_agent.taskbarCreatedMessage = RegisterWindowMessageA("TaskbarCreated");
+    }
+} s_registerMessages;
+
+struct NoteStartTime {
+    NoteStartTime() { g_agent.lastRecycleTime = AgentNow(); }
+} s_noteStartTime;
+
+// False when start-up has to end with exit code 1.
+bool RecordAgentFolder(HINSTANCE instance) {
+    char* path = static_cast<char*>(calloc(260, 1));
+    if (!path) return false;
+    if (GetModuleFileNameA(instance, path, 259) == 0) {
+        free(path);
+        return false;
+    }
+    CutToFolder(path);
+    StoreFolderResult stored = StoreAgentFolder(path);
+    if (stored != kFolderStored) {
+        if (stored == kFolderWriteFailed) {
+            ByteString text;
+            text.FormatResource(instance, IDS_REGISTRY_FAILED);
+            MessageBoxA(nullptr, text.CStr() ? text.CStr() : "", kMessageCaption, MB_OK);
+        }
+        free(path);
+        return false;
+    }
+    g_agent.agentFolder = path;
+    return true;
+}
+
+void LoadShell() {
+    g_agent.shellModule = LoadLibraryA("shell32.dll");
+    if (!g_agent.shellModule) return;
+    FARPROC proc = GetProcAddress(g_agent.shellModule, "Shell_NotifyIcon");
+    g_agent.notify = reinterpret_cast<NotifyIconFn>(reinterpret_cast<void*>(proc));
+}
+
+void LoadResources(HINSTANCE instance) {
+    if (!ShellHasBalloons()) {
+        g_agent.notifyAreaWindow = FindNotifyAreaWindow();
+        g_agent.balloonBitmaps[0] = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_CLOSE_NORMAL));
+        g_agent.balloonBitmaps[1] = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_CLOSE_HOT));
+        g_agent.balloonBitmaps[2] = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_CLOSE_PRESSED));
+    }
+    g_agent.updatedToday = IsUpdatedToday();
+    for (int i = 0; i < kFrameCount; ++i)
+        g_agent.frames[i] = LoadIconA(instance, MAKEINTRESOURCEA(IDI_FRAME_FIRST + i));
+    g_agent.menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAY_MENU));
+    g_agent.popupMenu = g_agent.menu ? GetSubMenu(g_agent.menu, 0) : nullptr;
+    if (g_agent.popupMenu) InitMenuChecks();
+}
+
+bool CreateMainWindow(HINSTANCE instance) {
+    WNDCLASSEXA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.cbSize = sizeof wc;
+    wc.style = CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS;
+    wc.lpfnWndProc = MainWindowProc;
+    wc.hInstance = instance;
+    wc.hIcon = g_agent.classIcon;
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_MENU + 1);
+    wc.lpszClassName = ZLV_MAIN_WINDOW_CLASS;
+    if (!RegisterClassExA(&wc)) return false;
+    g_agent.mainWindow =
+        CreateWindowExA(0, ZLV_MAIN_WINDOW_CLASS, kWindowTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU,
+                        0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
+    // Without the window there is no tray icon and no Exit: do not run on invisibly.
+    return g_agent.mainWindow != nullptr;
+}
+
+void RunMessageLoop() {
+    MSG msg;
+    while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
+}
+
+void CleanUp() {
+    if (g_agent.classIcon) DestroyIcon(g_agent.classIcon);
+    for (HICON& frame : g_agent.frames)
+        if (frame) DestroyIcon(frame);
+    delete g_agent.downloader;
+    g_agent.downloader = nullptr;
+    delete g_agent.retiredDownloader;
+    g_agent.retiredDownloader = nullptr;
+    free(g_agent.trayRecord);
+    g_agent.trayRecord = nullptr;
+    // The whole menu: destroying it takes the popup with it.
+    if (g_agent.menu) DestroyMenu(g_agent.menu);
+    g_agent.menu = g_agent.popupMenu = nullptr;
+    free(g_agent.agentFolder);
+    g_agent.agentFolder = nullptr;
+    for (HBITMAP& bitmap : g_agent.balloonBitmaps)
+        if (bitmap) DeleteObject(bitmap);
+    if (g_agent.shellModule) FreeLibrary(g_agent.shellModule);
+    g_agent.shellModule = nullptr;
+    g_agent.notify = nullptr;
+    if (g_agent.instanceMutex) {
+        ReleaseMutex(g_agent.instanceMutex);
+        CloseHandle(g_agent.instanceMutex);
+        g_agent.instanceMutex = nullptr;
+    }
+}
+
+} // namespace
+
+int AgentMain(HINSTANCE instance, const char* commandLine) {
+    if (commandLine && *commandLine && IsSilentCommandLine(commandLine) &&
+        !ReadSettingFlag("startup"))
+        return 0;
+    g_agent.instance = instance;
+    g_agent.instanceMutex = CreateMutexA(nullptr, TRUE, kMutexName);
+    if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
+    if (!RecordAgentFolder(instance)) return 1;
+    g_agent.classIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_AGENT));
+    RegisterConduit(g_agent.agentFolder);
+    LoadShell();
+    LoadResources(instance);
+    if (CreateMainWindow(instance)) {
+        SetTrayFrame(0);
+        StoreWindowHandle(g_agent.mainWindow);
+        SetTimer(g_agent.mainWindow, kTimerId, kTimerPeriodMs, nullptr);
+        RunMessageLoop();
+        HideAllBalloons();
+    }
+    CleanUp();
+    return 0;
+}

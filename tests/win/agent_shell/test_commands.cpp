@@ -1,0 +1,173 @@
+// Menu commands, check marks and the conduit's sync-result message.
+#include "tests/win/agent_shell/shell_fixture.h"
+
+#include <string.h>
+
+#include "agent/shell/tray.h"
+#include "agent/update/downloader.h"
+
+namespace {
+
+using CommandTest = ShellTest;
+
+bool Checked(UINT id) {
+    HMENU settings = GetSubMenu(g_agent.popupMenu, 3);
+    return (GetMenuState(settings, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
+}
+
+TEST_F(CommandTest, MenuHoldsTheItemsInOrder) {
+    ASSERT_TRUE(g_agent.popupMenu);
+    const UINT ids[] = {40002, 0, 40003, static_cast<UINT>(-1), 0, 40005, 40004, 40006, 40001};
+    ASSERT_EQ(9, GetMenuItemCount(g_agent.popupMenu));
+    for (int i = 0; i < 9; ++i)
+        EXPECT_EQ(ids[i], GetMenuItemID(g_agent.popupMenu, i)) << i;
+    HMENU settings = GetSubMenu(g_agent.popupMenu, 3);
+    ASSERT_TRUE(settings);
+    EXPECT_EQ(40011u, GetMenuItemID(settings, 0));
+    EXPECT_EQ(40008u, GetMenuItemID(settings, 1));
+    char text[64];
+    GetMenuStringA(g_agent.popupMenu, 3, text, sizeof text, MF_BYPOSITION);
+    EXPECT_STREQ("&Settings", text);
+}
+
+TEST_F(CommandTest, ChecksFollowTheSettingsAndTogglesWriteThem) {
+    SetFlag("startup", "1");
+    SetFlag("tooltip", "abc");
+    InitMenuChecks();
+    EXPECT_TRUE(Checked(40011));
+    EXPECT_FALSE(Checked(40008));
+
+    EXPECT_EQ(0, Command(40008));
+    EXPECT_TRUE(Checked(40008));
+    EXPECT_EQ(std::string("1\0\0\0", 4), ReadRaw("tooltip"));
+    Command(40008);
+    EXPECT_FALSE(Checked(40008));
+    EXPECT_EQ(std::string("0\0\0\0", 4), ReadRaw("tooltip"));
+
+    Command(40011);
+    EXPECT_FALSE(Checked(40011));
+    EXPECT_EQ(std::string("0\0\0\0", 4), ReadRaw("startup"));
+    Command(40011);
+    EXPECT_TRUE(Checked(40011));
+    EXPECT_EQ(std::string("1\0\0\0", 4), ReadRaw("startup"));
+    EXPECT_TRUE(TakeNotices().empty());
+}
+
+TEST_F(CommandTest, MissingDocumentsGiveWarningsWhateverTheTooltipSetting) {
+    SetFlag("tooltip", "0");
+    std::string cannotOpen = LoadText(6);
+    ASSERT_FALSE(cannotOpen.empty());
+    struct Case {
+        UINT id;
+        const char* name;
+    } cases[] = {{40005, "\\Readme.html"},
+                 {40004, "\\Zelvantic for Palm Product Manual.pdf"},
+                 {40003, "\\Palm"}};
+    for (const Case& c : cases) {
+        Command(c.id);
+        std::vector<TrayCall> notices = TakeNotices();
+        ASSERT_EQ(1u, notices.size()) << c.id;
+        char expected[600];
+        snprintf(expected, sizeof expected, cannotOpen.c_str(), (folder_ + c.name).c_str());
+        EXPECT_STREQ(expected, notices[0].data.szInfo);
+        EXPECT_EQ(2u, notices[0].data.dwInfoFlags);
+    }
+}
+
+// Points ".pdf" at a class without any verb for as long as it lives.
+struct NoPdfReader {
+    NoPdfReader() {
+        RegCreateKeyExA(HKEY_CLASSES_ROOT, ".pdf", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                        nullptr);
+        DWORD size = sizeof saved;
+        had = RegQueryValueExA(key, nullptr, nullptr, nullptr, reinterpret_cast<BYTE*>(saved),
+                               &size) == ERROR_SUCCESS;
+        RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>("zlvnoreader"), 12);
+    }
+    ~NoPdfReader() {
+        if (had)
+            RegSetValueExA(key, nullptr, 0, REG_SZ, reinterpret_cast<BYTE*>(saved),
+                           static_cast<DWORD>(strlen(saved) + 1));
+        else
+            RegDeleteValueA(key, nullptr);
+        RegCloseKey(key);
+    }
+    HKEY key = nullptr;
+    char saved[128] = {0};
+    bool had = false;
+};
+
+TEST_F(CommandTest, ManualPresentButNothingReadsPdf) {
+    NoPdfReader noReader;
+    std::string manual = folder_ + "\\Zelvantic for Palm Product Manual.pdf";
+    WriteFileText(manual, "%PDF-1.4\n");
+    Command(40004);
+    std::vector<TrayCall> notices = TakeNotices();
+    ASSERT_EQ(1u, notices.size());
+    char expected[600];
+    snprintf(expected, sizeof expected, LoadText(7).c_str(), manual.c_str());
+    EXPECT_STREQ(expected, notices[0].data.szInfo);
+    EXPECT_EQ(2u, notices[0].data.dwInfoFlags);
+}
+
+TEST_F(CommandTest, SyncResultBecomesANoticeOnlyWithTooltipOn) {
+    UINT sync = g_agent.syncResultMessage;
+    SetFlag("tooltip", "0");
+    for (WPARAM result : {2, 3, 7})
+        EXPECT_EQ(0, SendMessageA(window_, sync, result, 0));
+    EXPECT_TRUE(TakeNotices().empty());
+
+    SetFlag("tooltip", "1");
+    EXPECT_EQ(0, SendMessageA(window_, sync, 2, 0));
+    std::vector<TrayCall> notices = TakeNotices();
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_STREQ("Successfully updated the currency \ndatabase during hot sync operation.",
+                 notices[0].data.szInfo);
+    EXPECT_EQ(1u, notices[0].data.dwInfoFlags);
+
+    EXPECT_EQ(0, SendMessageA(window_, sync, 3, 0));
+    notices = TakeNotices();
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_STREQ("An error occurred while updating the currency \ndatabase.  Please check the hot "
+                 "sync log for \nmore details.",
+                 notices[0].data.szInfo);
+    EXPECT_EQ(3u, notices[0].data.dwInfoFlags);
+
+    EXPECT_EQ(0, SendMessageA(window_, sync, 7, 0));
+    EXPECT_TRUE(TakeNotices().empty());
+}
+
+TEST_F(CommandTest, ExitDestroysTheWindowAndEndsTheLoop) {
+    SetTrayFrame(0);
+    Tick(); // an attempt is under way
+    ASSERT_TRUE(g_agent.downloader);
+    EXPECT_EQ(0, Command(40002));
+    EXPECT_FALSE(IsWindow(window_));
+    EXPECT_EQ(static_cast<DWORD>(NIM_DELETE), g_trayCalls.back().message);
+    EXPECT_FALSE(g_agent.downloader->NotStopped());
+    MSG msg;
+    ASSERT_TRUE(PeekMessageA(&msg, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    EXPECT_EQ(0u, msg.wParam);
+    // Unknown commands and other notification codes are not ours.
+    window_ = CreateWindowExA(0, "kelpoWindowClassv10->ovin ka spy!!!", "kelpo", WS_POPUP, 0, 0, 10,
+                              10, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
+    g_agent.mainWindow = window_;
+    EXPECT_EQ(0, SendMessageA(window_, WM_COMMAND, MAKEWPARAM(40002, 1), 0));
+    EXPECT_TRUE(IsWindow(window_));
+}
+
+TEST_F(CommandTest, TheAgentTexts) {
+    EXPECT_EQ(ZLV_EXPECTED_HOST, LoadText(1));
+    EXPECT_EQ("updatedrates.php", LoadText(2));
+    EXPECT_EQ("GET /%s HTTP/1.0\r\nHost: %s\r\nAccept: text/html \r\nCache-Control: no-cache "
+              "\r\n\r\n",
+              LoadText(3));
+    EXPECT_EQ("Zelvantic update is now ready \nfor synchronization.   You can now hot sync \nyour "
+              "device to complete the updates.",
+              LoadText(4));
+    EXPECT_EQ("Failed to modify the registry settings.   Please make sure that \nyou have enough "
+              "rights.",
+              LoadText(5));
+}
+
+} // namespace

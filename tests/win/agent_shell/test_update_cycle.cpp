@@ -1,0 +1,182 @@
+// The timer's update cycle against a server on 127.0.0.1:80 (the agent's test host).
+#include "tests/win/agent_shell/shell_fixture.h"
+
+#include <string.h>
+
+#include "agent/shell/tray.h"
+#include "agent/update/downloader.h"
+
+namespace {
+
+using UpdateCycleTest = ShellTest;
+
+const char kRatesReply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"
+                           "USD\tUS Dollar\t1.0000\t1.0000\n"
+                           "EUR\tEuro\t0.9100\t0.9200\n";
+
+std::string FileStart(const std::string& path, size_t n) {
+    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
+                           nullptr);
+    if (f == INVALID_HANDLE_VALUE) return "";
+    std::string data(n, '\0');
+    DWORD got = 0;
+    ReadFile(f, &data[0], static_cast<DWORD>(n), &got, nullptr);
+    CloseHandle(f);
+    data.resize(got);
+    return data;
+}
+
+std::string UpdateReady() {
+    return LoadText(4);
+}
+
+TEST_F(UpdateCycleTest, CompletedDownloadIsStoredThenRemindedHourly) {
+    HttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    SetFlag("tooltip", "1");
+    ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
+    DWORD last = 0;
+    ASSERT_TRUE(ReadDword("lastupdate", &last));
+    EXPECT_EQ(static_cast<DWORD>(g_fakeNow), last);
+    EXPECT_EQ(std::string("kelpo\0\0", 7), FileStart(RatesPath(), 7));
+    EXPECT_EQ(1, server.Requests());
+    EXPECT_TRUE(TakeNotices().empty());
+
+    Tick(); // the first tick of reminding
+    std::vector<TrayCall> notices = TakeNotices();
+    ASSERT_EQ(1u, notices.size());
+    EXPECT_EQ(UpdateReady(), notices[0].data.szInfo);
+    EXPECT_EQ(1u, notices[0].data.dwInfoFlags);
+    EXPECT_EQ(FakeFrame(0), notices[0].data.hIcon); // the animation is back at rest
+
+    Advance(3600); // not more than an hour yet
+    Tick();
+    EXPECT_TRUE(TakeNotices().empty());
+    Advance(1);
+    Tick();
+    EXPECT_EQ(1u, TakeNotices().size());
+
+    // "tooltip" off: checked, but nothing shown; after a HotSync took the file, nothing either.
+    SetFlag("tooltip", "0");
+    Advance(3601);
+    Tick();
+    EXPECT_TRUE(TakeNotices().empty());
+    SetFlag("tooltip", "1");
+    DeleteFileA(RatesPath().c_str());
+    Advance(3601);
+    Tick();
+    EXPECT_TRUE(TakeNotices().empty());
+
+    // One download per run: a day later there is still no new request.
+    Advance(86400);
+    for (int i = 0; i < 5; ++i)
+        Tick();
+    EXPECT_EQ(1, server.Connections());
+}
+
+TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
+    HttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    SetFlag("tooltip", "1");
+    // The conduit holds the rates file during a HotSync.
+    WriteFileText(RatesPath(), "old rates");
+    HANDLE held = CreateFileA(RatesPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    ASSERT_TRUE(TickUntil([&] {
+        return server.Requests() == 1 && g_agent.downloader && g_agent.downloader->finished;
+    }));
+    for (int i = 0; i < 3; ++i)
+        Tick();
+    DWORD last = 0;
+    EXPECT_FALSE(ReadDword("lastupdate", &last)) << "stored before the rates were on disk";
+    EXPECT_FALSE(g_agent.updatedToday);
+    EXPECT_TRUE(TakeNotices().empty());
+
+    CloseHandle(held); // the HotSync is over
+    Tick();            // too soon for the next try
+    EXPECT_FALSE(g_agent.updatedToday);
+    Advance(5);
+    Tick();
+    EXPECT_TRUE(g_agent.updatedToday);
+    ASSERT_TRUE(ReadDword("lastupdate", &last));
+    EXPECT_EQ(static_cast<DWORD>(g_fakeNow), last);
+    EXPECT_EQ(std::string("kelpo\0\0", 7), FileStart(RatesPath(), 7));
+    Tick();
+    EXPECT_EQ(1u, TakeNotices().size());
+
+    // Recycles came and went meanwhile: the completed download was never fetched again.
+    Advance(2000);
+    for (int i = 0; i < 3; ++i)
+        Tick();
+    EXPECT_EQ(1, server.Connections());
+}
+
+TEST_F(UpdateCycleTest, UpdatedTodayMeansNoNetworkAtAll) {
+    HttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    SetDword("lastupdate", static_cast<DWORD>(g_fakeNow - 60));
+    g_agent.updatedToday = IsUpdatedToday();
+    ASSERT_TRUE(g_agent.updatedToday);
+    SetFlag("tooltip", "1");
+    WriteFileText(RatesPath(), "kelpo");
+    for (int i = 0; i < 10; ++i) {
+        Tick();
+        Sleep(10);
+    }
+    Advance(901);
+    for (int i = 0; i < 10; ++i)
+        Tick();
+    EXPECT_EQ(nullptr, g_agent.downloader);
+    EXPECT_EQ(0, server.Connections());
+    // The reminder came on the first tick, once.
+    EXPECT_EQ(1u, TakeNotices().size());
+}
+
+TEST_F(UpdateCycleTest, UnreachableServerIsRetriedEvery900SecondsWithoutANotice) {
+    SetFlag("tooltip", "1");
+    Tick();
+    Downloader* first = g_agent.downloader;
+    ASSERT_TRUE(first);
+    // Nothing listens on port 80: the attempt ends without a connection.
+    ASSERT_TRUE(TickUntil([&] { return first->finished != 0; }));
+    Advance(899);
+    Tick();
+    EXPECT_EQ(first, g_agent.downloader);
+    Advance(2);
+    Tick(); // the recycle
+    EXPECT_EQ(nullptr, g_agent.downloader);
+    Tick(); // the next attempt
+    EXPECT_NE(nullptr, g_agent.downloader);
+    ASSERT_TRUE(TickUntil([&] { return g_agent.downloader->finished != 0; }));
+    EXPECT_TRUE(TakeNotices().empty());
+    EXPECT_TRUE(g_trayCalls.empty()) << "the icon stays on its resting frame";
+    EXPECT_FALSE(g_agent.updatedToday);
+    DWORD last = 0;
+    EXPECT_FALSE(ReadDword("lastupdate", &last));
+}
+
+TEST_F(UpdateCycleTest, SilentServerAnimatesUntilRecycleWithoutBlockingTheTick) {
+    HttpServer server(""); // accepts, then never answers
+    ASSERT_TRUE(server.Listening());
+    SetTrayFrame(0);
+    ASSERT_TRUE(TickUntil([&] { return g_agent.requestSent; }));
+    size_t before = g_trayCalls.size();
+    for (int i = 0; i < 5; ++i)
+        Tick();
+    EXPECT_EQ(before + 5, g_trayCalls.size()) << "one frame per tick while connected";
+    EXPECT_NE(0, g_agent.frameCounter);
+
+    // The recycle stops the attempt while its worker waits in a read; the tick must not wait.
+    Advance(901);
+    DWORD start = GetTickCount();
+    Tick();
+    DWORD took = GetTickCount() - start;
+    EXPECT_LT(took, 100u);
+    EXPECT_EQ(nullptr, g_agent.downloader);
+    // The stopped one goes once its worker is done; then the next attempt connects again.
+    ASSERT_TRUE(TickUntil([] { return g_agent.retiredDownloader == nullptr; }, 5000));
+    ASSERT_TRUE(TickUntil([&] { return server.Connections() == 2; }));
+}
+
+} // namespace

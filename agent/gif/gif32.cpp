@@ -232,7 +232,6 @@ BOOL Gif32::Load(HGLOBAL memory, DWORD size) {
 BOOL Gif32::PrepareCanvas(int w, int h) {
     // Without a window there is nothing to size, and a null window would mean the screen.
     if (!window) return FALSE;
-    SetWindowPos(window, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER);
     HDC dc = GetDC(window);
     if (!dc) return FALSE;
     canvasDC = CreateCompatibleDC(dc);
@@ -252,6 +251,9 @@ BOOL Gif32::PrepareCanvas(int w, int h) {
     // Filled with the background itself, so disposed areas match the untouched canvas.
     FillCanvas(0, 0, w, h);
     ReleaseDC(window, dc);
+    // Sized only once there is a canvas: a picture too big for one leaves the window as it was
+    // instead of an empty window spread over its parent.
+    SetWindowPos(window, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER);
     ready = TRUE;
     return TRUE;
 }

@@ -123,6 +123,21 @@ TEST_F(GifControl, LoadFailuresLeaveTheControlNotReady) {
     EXPECT_FALSE(gif->IsReady());
     EXPECT_EQ("", debug.Take());
 
+    // A screen too big for a canvas: refused, and the window keeps its size. (Counted after
+    // one load, so that what the picture decoder keeps for the process is there already.)
+    std::vector<uint8_t> small = MakeGif(2, 2, {{0, 0, 2, 2, 0, 1, 1}, {0, 0, 2, 2, 0, 1, 2}});
+    ASSERT_TRUE(LoadBytes(small));
+    gif->Clear();
+    DWORD gdi = GdiCount();
+    EXPECT_FALSE(LoadBytes(MakeGif(60000, 60000, {{0, 0, 2, 2, 0, 1, 1}, {0, 0, 2, 2, 0, 1, 2}})));
+    RECT r;
+    GetClientRect(gif->Window(), &r);
+    EXPECT_EQ(2, r.right);
+    EXPECT_EQ(2, r.bottom);
+    EXPECT_FALSE(gif->IsReady());
+    gif->Clear();
+    EXPECT_EQ(gdi, GdiCount());
+
     // A byte count beyond the memory block is not read past the block.
     std::vector<uint8_t> good = MakeGif(8, 8, {{0, 0, 8, 8, 0, 1, 1}, {0, 0, 8, 8, 0, 1, 2}});
     HGLOBAL block = ToGlobal(good);

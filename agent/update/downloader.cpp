@@ -21,6 +21,17 @@ DWORD WINAPI WorkerThunk(void* self) {
     return static_cast<Downloader*>(self)->WorkerMain();
 }
 
+// The page is text: a zero byte would end the chunk early and silently drop what follows it.
+// A read ended by the close counts none of its bytes; they run up to the first zero of the
+// zero-filled buffer unless a zero came with them.
+bool ChunkHoldsZero(const char* chunk, int counted) {
+    size_t text = strlen(chunk);
+    if (counted > 0) return text < static_cast<size_t>(counted);
+    for (size_t i = text; i < Downloader::kChunkSize; ++i)
+        if (chunk[i]) return true;
+    return false;
+}
+
 } // namespace
 
 Downloader::Downloader()
@@ -153,7 +164,8 @@ void Downloader::ReadResponse(const char* firstChunk) {
     bool keep = ParseHttpStatus(firstChunk, kChunkSize) == kHttpOk;
     bool failed = false;
     size_t received = kChunkSize;
-    if (keep && !AppendChunk(firstChunk)) failed = true;
+    if (keep && (ChunkHoldsZero(firstChunk, kChunkSize) || !AppendChunk(firstChunk)))
+        failed = true;
 
     char chunk[kChunkSize + 1];
     DWORD lastCheck = GetTickCount();
@@ -169,11 +181,15 @@ void Downloader::ReadResponse(const char* firstChunk) {
         }
         memset(chunk, 0, sizeof chunk);
         int n = ReceiveAll(chunk, kChunkSize, 0, kReceiveTimeout);
-        if (n < 0) break; // the bytes of this last call stay out
+        // Only the server's close ends a page; a reset or a stall leaves an unknown part unsent.
+        if (n < 0) {
+            failed = true;
+            break;
+        }
         if (n > 0) received += static_cast<size_t>(n);
         // More than any rates page can carry: give up rather than keep growing.
         if (received > kResponseLimit) failed = true;
-        if (!failed && keep && !AppendChunk(chunk)) failed = true;
+        if (!failed && keep && (ChunkHoldsZero(chunk, n) || !AppendChunk(chunk))) failed = true;
         if (n == 0) break; // the server closed: the page is complete
     }
     // Whatever ended the reading, this connection has nothing more to give.

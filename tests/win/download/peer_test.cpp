@@ -93,17 +93,16 @@ TEST(DownloaderPeer, ServerClosingBeforeAWholeChunkLeavesTheWorkerPolling) {
     EXPECT_LT(MsSince(start), 1000u);
 }
 
-TEST(DownloaderPeer, StallEndsTheResponseWithTheWholeChunksThatCame) {
+TEST(DownloaderPeer, StallEndsTheAttemptWithoutAPage) {
     NEED_PEER(ZLV_FAULT_HOST);
-    // The server sends these 74 bytes, then nothing for 3 seconds, then more.
-    std::string sent = "HTTP/1.0 200 OK\r\n\r\n" + std::string(55, 'x');
+    // The server sends 74 bytes, then nothing for 3 seconds, then more: a page cut short by the
+    // read time-out is no page, or the handheld would get its first lines as the day's rates.
     Downloader d;
     DWORD ms = Fetch(d, ZLV_FAULT_HOST, "stall", 6000);
     ASSERT_TRUE(Finished(d));
     EXPECT_GE(ms, 1900u);
     EXPECT_LT(ms, 3000u) << "ended by the 2-second read time-out, not by the server";
-    // The 10 bytes of the last, unfilled read are not taken.
-    EXPECT_EQ(sent.substr(0, 64), ResponseText(d));
+    EXPECT_EQ("", ResponseText(d));
 }
 
 TEST(DownloaderPeer, EndlessBodyStopsAtTheBoundWithMemoryBounded) {

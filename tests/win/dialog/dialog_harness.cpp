@@ -5,6 +5,22 @@
 
 #include "conduit/settings_dialog.h"
 
+namespace {
+// Wine waits up to 2 s for a window manager to withdraw each hidden window unless the program's
+// windows are unmanaged; Xvfb runs no window manager, so ours are, and each dialog closes at once.
+struct UnmanagedWindows {
+    UnmanagedWindows() {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER,
+                            "Software\\Wine\\AppDefaults\\dialog_tests.exe\\X11 Driver", 0, nullptr,
+                            0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+        RegCloseKey(key);
+    }
+} g_unmanaged;
+} // namespace
+
 SettingsRecord::SettingsRecord() {
     memset(bytes, 0, sizeof bytes);
     Set(0, 1);

@@ -130,7 +130,9 @@ TEST(DialogPictures, RecolouringLeaksNoGdiObjects) {
                     replaced.push_back(Held(d, id));
                 SendMessageA(d, WM_SYSCOLORCHANGE, 0, 0);
             }
-            EXPECT_EQ(before, GdiObjects()) << "after 50 colour changes";
+            const DWORD after = GdiObjects();
+            EXPECT_EQ(before, after) << "after 50 colour changes";
+            ::testing::Test::RecordProperty("gdi_objects_open", static_cast<int>(after));
             lastHeld.clear();
             for (int id : kPictures) {
                 lastHeld.push_back(Held(d, id));

@@ -152,20 +152,20 @@ fi
 [ -f "$ROOT/docs/Readme.html" ] && cp "$ROOT/docs/Readme.html" "$INSTALL/"
 [ -d "$ROOT/docs/Palm" ] && cp -r "$ROOT/docs/Palm" "$INSTALL/"
 
-# The Palm desktop software is not ours; our stand-ins play its part. Its libraries live where
-# every program finds them.
-for dll in condmgr.dll sync20.dll; do
-    if [ -f "$WIN/$dll" ]; then
-        cp "$WIN/$dll" "$C/windows/system32/"
-        ok "$dll (stand-in for the Palm $([ $dll = condmgr.dll ] && echo Conduit || echo Sync) Manager)"
-    else
-        missing "$dll (Palm stand-in) is not built yet"
-    fi
-done
-if [ -f "$WIN/hotsync.exe" ]; then
+# The Palm desktop software is not ours; our stand-ins play its part: the Conduit Manager where
+# every program finds it, the HotSync Manager with its Sync Manager in a folder of their own.
+if [ -f "$WIN/condmgr.dll" ]; then
+    cp "$WIN/condmgr.dll" "$C/windows/system32/"
+    ok "condmgr.dll (stand-in for the Palm Conduit Manager)"
+else
+    missing "condmgr.dll (Palm stand-in) is not built yet: the agent registers no conduit"
+fi
+if [ -f "$WIN/hotsync.exe" ] && [ -f "$WIN/sync20.dll" ]; then
     mkdir -p "$PALM"
-    cp "$WIN/hotsync.exe" "$PALM/"
-    ok "hotsync.exe (stand-in for the HotSync Manager) in $PALM_W"
+    cp "$WIN/hotsync.exe" "$WIN/sync20.dll" "$PALM/"
+    ok "hotsync.exe and sync20.dll (stand-ins for the HotSync and Sync Managers) in $PALM_W"
+else
+    missing "hotsync.exe or sync20.dll (Palm stand-ins) are not built yet"
 fi
 # Balloons are off on a fresh machine; the user turns them on from the menu. We do it here.
 wine_quiet reg add "$KEY" /v tooltip /t REG_SZ /d 1 /f >/dev/null
@@ -210,6 +210,14 @@ fi
 step "The reminder: the agent tells the user the update waits for a HotSync (hourly)"
 sleep 3 # the balloon comes up a moment after the tray icon changes
 screenshot demo-reminder.png
+if command -v xdotool >/dev/null; then
+    say "A click on the coin in the notification area opens the agent's menu:"
+    # Ours is the only icon there: the last place of the taskbar of the 1024x768 desktop.
+    xdotool mousemove --sync 1012 757 click 1 2>/dev/null
+    sleep 1
+    screenshot demo-menu.png
+    xdotool key Escape 2>/dev/null
+fi
 
 # ---------------------------------------------------------------------------------------------
 step "Inside the rates file: a small header, then the lines as the handheld will read them"
@@ -225,7 +233,7 @@ fi
 # ---------------------------------------------------------------------------------------------
 step "A HotSync: the HotSync Manager loads conduit.dll, which copies the rates onto the handheld"
 if [ ! -f "$PALM/hotsync.exe" ] || [ ! -f "$INSTALL/conduit.dll" ] ||
-    [ ! -f "$C/windows/system32/sync20.dll" ]; then
+    [ ! -f "$C/windows/system32/condmgr.dll" ]; then
     missing "the conduit or the Palm stand-ins are not built yet: no HotSync to show"
 else
     mkdir -p "$HANDHELD"

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Makes build/win/Zelvantic-Setup-1.5.exe from the built binaries and the documents.
+set -euo pipefail
+ROOT="${ZLV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
+BUILD="${ZLV_BUILD:-$ROOT/build}"
+WIN="$BUILD/win"
+OUT="$WIN/Zelvantic-Setup-1.5.exe"
+MANUAL="Zelvantic for Palm Product Manual.pdf"
+
+for f in agent.exe conduit.dll; do
+    if [ ! -f "$WIN/$f" ]; then
+        echo "installer: $WIN/$f is not built; no installer" >&2
+        rm -f "$OUT"
+        exit 0
+    fi
+done
+
+STAGE="$BUILD/installer-stage"
+rm -rf "$STAGE"
+mkdir -p "$STAGE/Palm"
+cp "$WIN/agent.exe" "$WIN/conduit.dll" "$ROOT/docs/Readme.html" "$STAGE/"
+# Notepad on older Windows wants CR LF.
+sed 's/\r*$/\r/' "$ROOT/docs/Palm/Readme.txt" >"$STAGE/Palm/Readme.txt"
+[ -f "$BUILD/docs/$MANUAL" ] && cp "$BUILD/docs/$MANUAL" "$STAGE/"
+
+args=(-V2 -NOCD "-DSTAGE=$STAGE" "-DOUTFILE=$OUT")
+icon="$WIN/agent/art/agent133.ico"
+[ -f "$icon" ] && args+=("-DICON=$icon")
+makensis "${args[@]}" "$ROOT/installer/zelvantic.nsi" >"$BUILD/installer.log" 2>&1 ||
+    { cat "$BUILD/installer.log" >&2; exit 1; }
+echo "installer: $OUT ($(stat -c %s "$OUT") bytes)"

@@ -119,7 +119,47 @@ std::string ItemText(HWND dialog, int id) {
 
 namespace {
 const char kKey[] = "Software\\Morvane\\Zelvantic";
-}
+
+// The dialog writes the agent's flags for real: put them back as this run found them.
+class FlagsAsFound : public ::testing::Environment {
+    struct Saved {
+        bool present = false;
+        DWORD type = 0;
+        std::string data;
+    } saved_[2];
+    bool keyExisted_ = false;
+    static constexpr const char* kNames[2] = {"startup", "tooltip"};
+
+  public:
+    void SetUp() override {
+        HKEY key;
+        keyExisted_ = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
+        if (!keyExisted_) return;
+        for (int i = 0; i < 2; ++i) {
+            char data[256];
+            DWORD size = sizeof data;
+            saved_[i].present =
+                RegQueryValueExA(key, kNames[i], nullptr, &saved_[i].type,
+                                 reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS;
+            if (saved_[i].present) saved_[i].data.assign(data, size);
+        }
+        RegCloseKey(key);
+    }
+    void TearDown() override {
+        for (int i = 0; i < 2; ++i) {
+            if (saved_[i].present)
+                StoreFlag(kNames[i], saved_[i].data.data(),
+                          static_cast<DWORD>(saved_[i].data.size()), saved_[i].type);
+            else
+                DeleteFlag(kNames[i]);
+        }
+        if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); // this run made it
+    }
+};
+::testing::Environment* const g_flagsAsFound =
+    ::testing::AddGlobalTestEnvironment(new FlagsAsFound);
+
+} // namespace
 
 std::string StoredFlag(const char* name) {
     HKEY key;

@@ -66,20 +66,6 @@ TEST(SettingsDialog, OkWritesTheChosenActionAndKind) {
     }
 }
 
-TEST(SettingsDialog, RadioButtonsKeepOneChoice) {
-    SettingsRecord r;
-    r.Set(kNextType, 3);
-    RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
-        Click(d, IDC_NOTHING);
-        EXPECT_TRUE(Checked(d, IDC_NOTHING));
-        EXPECT_FALSE(Checked(d, IDC_UPDATE));
-        Click(d, IDC_UPDATE);
-        EXPECT_TRUE(Checked(d, IDC_UPDATE));
-        EXPECT_FALSE(Checked(d, IDC_NOTHING));
-        Command(d, IDCANCEL);
-    });
-}
-
 TEST(SettingsDialog, AgentFlagsAreWrittenAtTheClick) {
     StoreFlag("startup", "0\0\0", 4);
     StoreFlag("tooltip", "1\0\0", 4);
@@ -204,23 +190,6 @@ TEST(SettingsDialog, NoCreatorOrNoRecordLeavesTheAreaAlone) {
         Command(d, IDOK);
     });
     EXPECT_EQ(0, result);
-}
-
-TEST(SettingsDialog, HiddenActionsStayHiddenAndDisabled) {
-    for (int templateId : {IDD_SETTINGS, IDD_SETTINGS_OLD}) {
-        SettingsRecord r;
-        RunSettingsDialog(templateId, &r, [](HWND d) {
-            for (int id : {IDC_SYNC, IDC_OVERWRITE, IDC_PICTURE_SYNC, IDC_PICTURE_OVERWRITE}) {
-                ASSERT_TRUE(GetDlgItem(d, id));
-                EXPECT_FALSE(IsWindowVisible(GetDlgItem(d, id))) << id;
-                EXPECT_FALSE(IsWindowEnabled(GetDlgItem(d, id))) << id;
-            }
-            for (int id : {IDC_UPDATE, IDC_NOTHING, IDC_PICTURE_UPDATE, IDC_PICTURE_NOTHING,
-                           IDC_MAKE_DEFAULT, IDC_AUTO_RUN, IDC_HIDE_TIPS, IDC_HELP_BUTTON})
-                EXPECT_TRUE(IsWindowVisible(GetDlgItem(d, id))) << id;
-            Command(d, IDCANCEL);
-        });
-    }
 }
 
 TEST(SettingsDialog, HelpOpensTheHotSyncHelpBesideTheConduit) {

@@ -79,11 +79,11 @@ bool IsChecked(HWND dialog, int id) {
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
 
-void SwapColor(BYTE* bgr, COLORREF face) {
-    if (RGB(bgr[2], bgr[1], bgr[0]) != kPictureBackground) return;
-    bgr[0] = GetBValue(face);
-    bgr[1] = GetGValue(face);
-    bgr[2] = GetRValue(face);
+void SwapColor(RGBQUAD& c, COLORREF face) {
+    if (RGB(c.rgbRed, c.rgbGreen, c.rgbBlue) != kPictureBackground) return;
+    c.rgbRed = GetRValue(face);
+    c.rgbGreen = GetGValue(face);
+    c.rgbBlue = GetBValue(face);
 }
 
 struct PaletteInfo {
@@ -91,8 +91,8 @@ struct PaletteInfo {
     RGBQUAD colors[256];
 };
 
-// The bitmap resource with its light-grey background in the button-face colour. Palettised
-// pictures change only their colour table; 24-bit ones are recoloured pixel by pixel.
+// The bitmap resource with its light-grey background in the button-face colour. The pictures
+// are palettised, so only their colour table changes.
 HBITMAP CreateRecoloredBitmap(int id, COLORREF face) {
     HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));
     if (!found) return nullptr;
@@ -110,13 +110,10 @@ HBITMAP CreateRecoloredBitmap(int id, COLORREF face) {
     const WORD bits = h.biBitCount;
     if (headerSize < sizeof h || headerSize > size || h.biPlanes != 1 ||
         h.biCompression != BI_RGB || h.biWidth <= 0 || h.biWidth > 4096 || height <= 0 ||
-        height > 4096 || (bits != 1 && bits != 4 && bits != 8 && bits != 24))
+        height > 4096 || (bits != 1 && bits != 4 && bits != 8))
         return nullptr;
-    DWORD colors = 0;
-    if (bits <= 8) {
-        colors = h.biClrUsed ? h.biClrUsed : (1u << bits);
-        if (colors > (1u << bits)) return nullptr;
-    }
+    const DWORD colors = h.biClrUsed ? h.biClrUsed : (1u << bits);
+    if (colors > (1u << bits)) return nullptr;
     const DWORD stride = ((static_cast<DWORD>(h.biWidth) * bits + 31) / 32) * 4;
     const DWORD imageBytes = stride * static_cast<DWORD>(height);
     const DWORD tableBytes = colors * sizeof(RGBQUAD);
@@ -125,27 +122,14 @@ HBITMAP CreateRecoloredBitmap(int id, COLORREF face) {
 
     h.biSize = sizeof h; // a larger header's extra fields are not needed to draw it
     memcpy(info.colors, data + headerSize, tableBytes);
-    const BYTE* pixels = data + headerSize + tableBytes;
-    BYTE* copy = nullptr;
-    if (bits <= 8) {
-        for (DWORD i = 0; i < colors; ++i)
-            SwapColor(&info.colors[i].rgbBlue, face);
-    } else {
-        copy = static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, imageBytes));
-        if (!copy) return nullptr;
-        memcpy(copy, pixels, imageBytes);
-        for (LONG y = 0; y < height; ++y)
-            for (LONG x = 0; x < h.biWidth; ++x)
-                SwapColor(copy + y * stride + x * 3, face);
-        pixels = copy;
-    }
+    for (DWORD i = 0; i < colors; ++i)
+        SwapColor(info.colors[i], face);
 
     HDC screen = GetDC(nullptr);
-    HBITMAP made = screen ? CreateDIBitmap(screen, &h, CBM_INIT, pixels,
-                                           reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS)
-                          : nullptr;
-    if (screen) ReleaseDC(nullptr, screen);
-    if (copy) HeapFree(GetProcessHeap(), 0, copy);
+    if (!screen) return nullptr;
+    HBITMAP made = CreateDIBitmap(screen, &h, CBM_INIT, data + headerSize + tableBytes,
+                                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
+    ReleaseDC(nullptr, screen);
     return made;
 }
 

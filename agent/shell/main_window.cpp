@@ -10,6 +10,7 @@
 #include "agent/update/byte_string.h"
 #include "agent/update/downloader.h"
 #include "agent/update/rates_file.h"
+#include "agent/update/rates_format.h"
 
 namespace {
 
@@ -33,6 +34,16 @@ const char* AgentFolder() {
 bool HasCompletedDownload() {
     Downloader* d = g_agent.downloader;
     return d && d->finished && d->response.Length() > 0;
+}
+
+// Only a page the rates file can take is kept for writing again; anything else counts as a
+// failed attempt, retried after the recycle, or it would be retried in vain all day.
+void DropUnusableResponse() {
+    Downloader* d = g_agent.downloader;
+    unsigned lines = 0;
+    if (HasCompletedDownload() &&
+        CheckRatesResponse(d->response.CStr(), d->response.Length(), &lines) != kRatesOk)
+        d->response.Release();
 }
 
 // A stopped downloader's worker may still sit in a read or a connect; joining it here would
@@ -85,9 +96,10 @@ void SendRequest(Downloader* d) {
 // "lastupdate" is stored only once the rates are on disk, so a download the file could not take
 // is written again later, or fetched again at the next start.
 void SaveCompletedDownload(time_t now) {
-    if (g_agent.lastRatesWriteTime != 0 &&
-        difftime(now, g_agent.lastRatesWriteTime) < kRatesRetrySeconds)
-        return;
+    if (g_agent.lastRatesWriteTime != 0) {
+        double since = difftime(now, g_agent.lastRatesWriteTime);
+        if (since >= 0 && since < kRatesRetrySeconds) return; // a clock set back does not stop it
+    }
     Downloader* d = g_agent.downloader;
     if (!WriteRatesFile(d->response)) {
         g_agent.lastRatesWriteTime = now;
@@ -128,7 +140,8 @@ void TickDownloading(time_t now) {
         SaveCompletedDownload(now);
         return;
     } else {
-        bool connected = d->IsConnected();
+        // A worker that has ended holds no connection; asking would only cost the tick its waits.
+        bool connected = !d->finished && d->IsConnected();
         if (connected && !g_agent.requestSent) {
             SendRequest(d);
         } else if (!connected && !g_agent.requestSent && !g_agent.connectAbandoned &&
@@ -140,6 +153,7 @@ void TickDownloading(time_t now) {
             AdvanceTrayAnimation();
         else
             ResetTrayAnimation();
+        DropUnusableResponse();
         if (HasCompletedDownload()) {
             SaveCompletedDownload(now);
             return;

@@ -112,6 +112,22 @@ TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
     EXPECT_EQ(1, server.Connections());
 }
 
+TEST_F(UpdateCycleTest, ReplyWithoutAPageIsAFailedAttemptRetriedAfterTheRecycle) {
+    // Headers that never end: there is no page in it, however long the agent waits.
+    HttpServer server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Padding: "
+                      "0123456789012345678901234567890123456789\r\n");
+    ASSERT_TRUE(server.Listening());
+    ASSERT_TRUE(TickUntil([&] { return g_agent.downloader && g_agent.downloader->finished; }));
+    for (int i = 0; i < 3; ++i)
+        Tick();
+    DWORD last = 0;
+    EXPECT_FALSE(ReadDword("lastupdate", &last));
+    EXPECT_FALSE(FileExists(RatesPath()));
+    EXPECT_FALSE(g_agent.updatedToday);
+    Advance(901);
+    ASSERT_TRUE(TickUntil([&] { return server.Connections() == 2; }));
+}
+
 TEST_F(UpdateCycleTest, UpdatedTodayMeansNoNetworkAtAll) {
     HttpServer server(kRatesReply);
     ASSERT_TRUE(server.Listening());

@@ -3,6 +3,22 @@
 #include <stdio.h>
 #include <string.h>
 
+namespace {
+// Without a window manager under Xvfb, Wine holds each closing dialog about 2 s unless this
+// program's windows are unmanaged.
+struct UnmanagedWindows {
+    UnmanagedWindows() {
+        HKEY key;
+        if (RegCreateKeyExA(HKEY_CURRENT_USER,
+                            "Software\\Wine\\AppDefaults\\conduit_tests.exe\\X11 Driver", 0,
+                            nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS)
+            return;
+        RegSetValueExA(key, "Managed", 0, REG_SZ, reinterpret_cast<const BYTE*>("N"), 2);
+        RegCloseKey(key);
+    }
+} g_unmanaged;
+} // namespace
+
 std::string BuildFolder() {
     char path[MAX_PATH];
     DWORD n = GetModuleFileNameA(nullptr, path, sizeof(path));

@@ -35,6 +35,10 @@ const char* RatesResultText(RatesResult result) {
         return "the page has more than 9999 lines";
     case kRatesNoMemory:
         return "out of memory";
+    case kRatesNoHeaderEnd:
+        return "the headers do not end in a blank line";
+    case kRatesIncomplete:
+        return "the page is not as long as its Content-Length says";
     }
     return "unknown";
 }
@@ -62,11 +66,47 @@ unsigned RewriteRateLines(char* body, size_t length) {
     return lines;
 }
 
+long RatesContentLength(const char* response, size_t headerBytes) {
+    static const char kName[] = "content-length:";
+    const size_t nameLength = sizeof kName - 1;
+    for (size_t line = 0; line < headerBytes;) {
+        size_t end = line;
+        while (end < headerBytes && response[end] != '\n')
+            ++end;
+        size_t i = line;
+        size_t matched = 0;
+        for (; matched < nameLength && i < end; ++matched, ++i) {
+            char c = response[i];
+            if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+            if (c != kName[matched]) break;
+        }
+        if (matched == nameLength) {
+            while (i < end && (response[i] == ' ' || response[i] == '\t'))
+                ++i;
+            long value = 0;
+            size_t digits = 0;
+            for (; i < end && response[i] >= '0' && response[i] <= '9'; ++i, ++digits)
+                if (value < 100000000) value = value * 10 + (response[i] - '0');
+            while (i < end && (response[i] == ' ' || response[i] == '\t' || response[i] == '\r'))
+                ++i;
+            if (digits && i == end) return value;
+        }
+        line = end + 1;
+    }
+    return -1;
+}
+
 RatesResult CheckRatesResponse(const char* response, size_t length, unsigned* lines) {
     *lines = 0;
     if (!response || length == 0) return kRatesEmptyResponse;
     size_t skip = RatesHeaderBytes(response, length);
+    // Headers cut short by a reset read like a response that closed normally; either way the
+    // status line and headers would reach the handheld as rates.
+    if (skip == 0) return kRatesNoHeaderEnd;
     size_t body = length - skip;
+    // A page cut short is only known by the length that the server announced.
+    long announced = RatesContentLength(response, skip);
+    if (announced >= 0 && static_cast<size_t>(announced) != body) return kRatesIncomplete;
     if (body > static_cast<size_t>(kRatesBodyLimit - kRatesCountSize)) return kRatesBodyTooLong;
     unsigned count = 0;
     for (size_t i = skip; i < length; ++i)

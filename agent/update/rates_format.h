@@ -18,6 +18,8 @@ enum RatesResult {
     kRatesBodyTooLong,
     kRatesTooManyLines,
     kRatesNoMemory,
+    kRatesNoHeaderEnd, // no blank line: the headers never ended, so there is no page
+    kRatesIncomplete,  // the page's length is not the one its Content-Length promised
 };
 
 const char* RatesResultText(RatesResult result);
@@ -28,7 +30,10 @@ size_t RatesHeaderBytes(const char* response, size_t length);
 // Rewrites tabs and line feeds in place; returns the number of line feeds.
 unsigned RewriteRateLines(char* body, size_t length);
 
-// Whether the page inside a response can travel to the handheld at all.
+// The Content-Length of the headers before `headerBytes`, or -1 when there is none that reads.
+long RatesContentLength(const char* response, size_t headerBytes);
+
+// Whether the page inside a response is whole and can travel to the handheld at all.
 RatesResult CheckRatesResponse(const char* response, size_t length, unsigned* lines);
 
 struct RatesImage {

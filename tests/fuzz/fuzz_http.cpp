@@ -4,6 +4,9 @@
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
+#include <strings.h>
+
+#include <string>
 
 #include "agent/update/http_status.h"
 #include "agent/update/rates_format.h"
@@ -43,6 +46,28 @@ size_t ReferenceHeaderBytes(const uint8_t* data, size_t size) {
     return blank ? static_cast<const uint8_t*>(blank) - data + 4 : 0;
 }
 
+// The first "Content-Length:" header line (any letter case) whose value is only digits, with
+// blanks around them; -1 when there is none, -2 when it is too large for any page.
+long ReferenceContentLength(const uint8_t* data, size_t headerBytes) {
+    std::string head(reinterpret_cast<const char*>(data), headerBytes);
+    size_t start = 0;
+    while (start < head.size()) {
+        size_t end = head.find('\n', start);
+        if (end == std::string::npos) end = head.size();
+        std::string line = head.substr(start, end - start);
+        start = end + 1;
+        if (line.size() < 15 || strncasecmp(line.c_str(), "content-length:", 15) != 0) continue;
+        std::string value = line.substr(15);
+        value.erase(0, value.find_first_not_of(" \t"));
+        size_t last = value.find_last_not_of(" \t\r");
+        value.erase(last == std::string::npos ? 0 : last + 1);
+        if (value.empty() || value.find_first_not_of("0123456789") != std::string::npos) continue;
+        value.erase(0, value.find_first_not_of('0'));
+        return value.size() > 9 ? -2 : value.empty() ? 0 : atol(value.c_str());
+    }
+    return -1;
+}
+
 void CheckRatesImage(const uint8_t* data, size_t size) {
     RatesImage image;
     RatesResult result = BuildRatesFile(reinterpret_cast<const char*>(data), size, 0x12345678,
@@ -52,8 +77,13 @@ void CheckRatesImage(const uint8_t* data, size_t size) {
     unsigned lines = 0;
     for (size_t i = skip; i < size; ++i) lines += data[i] == '\n';
 
+    long announced = ReferenceContentLength(data, skip);
     if (size == 0) {
         Check(result == kRatesEmptyResponse);
+    } else if (skip == 0) {
+        Check(result == kRatesNoHeaderEnd);
+    } else if (announced != -1 && announced != static_cast<long>(body)) {
+        Check(result == kRatesIncomplete);
     } else if (kRatesCountSize + body > kRatesBodyLimit) {
         Check(result == kRatesBodyTooLong);
     } else if (lines > kRatesLineLimit) {

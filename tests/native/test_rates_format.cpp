@@ -67,9 +67,11 @@ TEST(RatesFile, HeadersAreCutAtTheFirstBlankLineOnly) {
               std::string(reinterpret_cast<char*>(image.bytes) + 12, image.size - 12));
     FreeRatesImage(&image);
 
-    // Without a blank line the whole response is the body, status line and headers included.
-    std::string noBlank = "HTTP/1.0 200 OK\nX\tY\n";
-    EXPECT_EQ(Bytes("0002\0HTTP/1.0 200 OK\0X Y\0"), Lines(Build(noBlank)));
+    // Without a blank line the headers never ended: no page, rather than the status line and
+    // headers as rates.
+    RatesResult result;
+    EXPECT_EQ("", Build("HTTP/1.0 200 OK\nX\tY\n", 0, &result));
+    EXPECT_EQ(kRatesNoHeaderEnd, result);
 }
 
 TEST(RatesFile, EmptyBodyAndEmptyResponse) {

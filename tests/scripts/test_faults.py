@@ -1,0 +1,249 @@
+#!/usr/bin/env python3
+"""The agent against a misbehaving update server, one fault per case, under Wine.
+
+Each case runs a copy of agent.exe whose update server is an address of its own (the host text
+in the string table is swapped for one of the same length), served by
+tests/tools/fault_matrix_server.py in the way that case needs. Throughout a case the agent must
+stay up and answer its window's messages, its memory must stay bounded, and at the end there is
+either the rates file that zlvtool makes of the same response, with "lastupdate" stored, or no
+file and no "lastupdate". One PASS/FAIL/SKIP line per case.
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+
+ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
+    os.path.abspath(__file__))))
+BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
+WIN = os.path.join(BUILD, "win")
+AGENT = os.path.join(WIN, "agent.exe")
+PROBE = os.path.join(WIN, "tests", "agent_probe.exe")
+AGENT_EXIT = os.path.join(WIN, "tests", "agent_exit.exe")
+ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
+SERVER = os.path.join(ROOT, "tests", "tools", "fault_matrix_server.py")
+PAGE = os.path.join(ROOT, "docs", "sample-rates.txt")
+BUILT_HOST = "127.0.0.1"
+RSS_BOUND_KIB = 8 * 1024  # growth of the agent's resident memory over one case
+ANSWER_BOUND_MS = 1000
+
+# name, update server host (as long as BUILT_HOST), server mode or None, expectation, seconds.
+# "file": the rates file of the mode's response, waited for up to the seconds; "none": no file
+# and no "lastupdate" after the seconds.
+CASES = [
+    ("good page", "127.0.1.1", "good", "file", 8),
+    ("connection refused", "127.0.1.9", None, "none", 3),
+    ("name that does not resolve", "nohost.zz", None, "none", 3),
+    ("reset mid-headers", "127.0.1.2", "reset_headers", "none", 4),
+    ("reset mid-body", "127.0.1.3", "reset_body", "none", 4),
+    ("one byte a second", "127.0.1.4", "slowloris", "none", 6),
+    ("stall after the first chunk", "127.0.1.5", "stall", "none", 5),
+    ("stall shorter than the read time-out", "127.0.1.6", "short_stall", "file", 8),
+    ("10 MB body", "127.0.1.7", "flood", "none", 5),
+    ("zero bytes in the body", "127.0.1.8", "zeros", "none", 4),
+    ("no blank line", "127.0.2.1", "no_blank", "none", 4),
+    ("status line without a space", "127.0.2.2", "no_space", "none", 4),
+    ("status line split across reads", "127.0.2.3", "split", "file", 8),
+    ("accepts and never writes", "127.0.2.4", "silent", "none", 5),
+]
+
+
+def report(kind, name, detail=""):
+    print("%s faults: %s%s" % (kind, name, (" -- " + detail) if detail else ""), flush=True)
+
+
+def wine(args, timeout=30):
+    p = subprocess.run(["wine"] + args, stdout=subprocess.PIPE, stderr=subprocess.DEVNULL,
+                       timeout=timeout, stdin=subprocess.DEVNULL)
+    return p.returncode, p.stdout.decode("latin-1").strip()
+
+
+def probe(*args, timeout=30):
+    return wine([PROBE] + [str(a) for a in args], timeout=timeout)
+
+
+def patched_agent(folder, host):
+    """A copy of agent.exe (and the library it binds) whose update server is host."""
+    with open(AGENT, "rb") as f:
+        data = f.read()
+    old = len(BUILT_HOST).to_bytes(2, "little") + BUILT_HOST.encode("utf-16-le")
+    new = len(host).to_bytes(2, "little") + host.encode("utf-16-le")
+    if data.count(old) != 1 or len(old) != len(new):
+        return None
+    os.makedirs(folder)
+    path = os.path.join(folder, "agent.exe")
+    with open(path, "wb") as f:
+        f.write(data.replace(old, new))
+    for name in ("condmgr.dll",):
+        if os.path.exists(os.path.join(WIN, name)):
+            shutil.copy(os.path.join(WIN, name), folder)
+    return path
+
+
+def rss_kib(pid):
+    try:
+        with open("/proc/%d/status" % pid) as f:
+            for line in f:
+                if line.startswith("VmRSS:"):
+                    return int(line.split()[1])
+    except OSError:
+        pass
+    return None
+
+
+def agent_pid(exe):
+    """The Linux process that runs this copy of the agent."""
+    needle = os.path.basename(os.path.dirname(exe)).encode()
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                cmd = f.read()
+        except OSError:
+            continue
+        if b"agent.exe" in cmd and needle in cmd and b"winedbg" not in cmd:
+            return int(entry)
+    return None
+
+
+def expected_file(record, mode, tmp):
+    out = os.path.join(tmp, mode + ".expected")
+    if not os.path.exists(out):
+        p = subprocess.run([ZLVTOOL, "rates", os.path.join(record, mode + ".response"), out,
+                            "--time", "0"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+        if p.returncode != 0:
+            return None
+    with open(out, "rb") as f:
+        return f.read()
+
+
+def run_case(tmp, record, name, host, mode, expect, seconds):
+    folder = os.path.join(tmp, "case-%s" % host.replace(".", "-"))
+    exe = patched_agent(folder, host)
+    if not exe:
+        report("SKIP", name, "the agent's update server is not %s" % BUILT_HOST)
+        return
+    rates = os.path.join(folder, "mrvrates.zlv")
+    probe("delreg", "lastupdate")
+    started = time.time()
+    agent = subprocess.Popen(["wine", exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                             stdin=subprocess.DEVNULL)
+    problems = []
+    try:
+        end = time.time() + 15
+        while probe("watch", 0)[0] != 0:
+            if time.time() > end or agent.poll() is not None:
+                report("FAIL", name, "the agent's window never came")
+                return
+            time.sleep(0.1)
+        pid = agent_pid(exe)
+        base = rss_kib(pid) if pid else None
+
+        watch = {}
+        watcher = threading.Thread(target=lambda: watch.update(
+            result=probe("watch", seconds, timeout=seconds + 30)))
+        watcher.start()
+        peak = base or 0
+        deadline = time.time() + seconds
+        while time.time() < deadline:
+            now = rss_kib(pid) if pid else None
+            if now:
+                peak = max(peak, now)
+            if expect == "file" and os.path.exists(rates):
+                time.sleep(0.5)  # "lastupdate" follows the file
+                break
+            time.sleep(0.1)
+        watcher.join()
+        code, text = watch.get("result", (None, "no result"))
+        if code != 0:
+            problems.append("window did not answer: %s" % text)
+        slowest = text.split()[1] if code == 0 and text.startswith("slowest") else "?"
+        if agent.poll() is not None:
+            problems.append("the agent ended (exit code %s)" % agent.returncode)
+        grew = peak - base if base else None
+        if grew is not None and grew > RSS_BOUND_KIB:
+            problems.append("resident memory grew by %d KiB" % grew)
+
+        have_file = os.path.exists(rates)
+        rc, value = probe("getreg", "lastupdate")
+        if expect == "file":
+            wanted = expected_file(record, mode, tmp)
+            if not have_file:
+                problems.append("no rates file")
+            else:
+                with open(rates, "rb") as f:
+                    got = f.read()
+                if wanted is None:
+                    problems.append("zlvtool refuses the response")
+                elif got[:8] != wanted[:8] or got[12:] != wanted[12:]:
+                    problems.append("rates file differs from zlvtool's (%d bytes, expected %d)"
+                                    % (len(got), len(wanted)))
+            if rc != 0 or not value.startswith("4 "):
+                problems.append("no \"lastupdate\" (%s)" % value)
+            else:
+                stamp = int.from_bytes(bytes.fromhex(value.split()[1]), "little")
+                if not started - 5 <= stamp <= time.time() + 5:
+                    problems.append("\"lastupdate\" %d is not the time of the download" % stamp)
+        else:
+            if have_file:
+                problems.append("a rates file of %d bytes was written"
+                                % os.path.getsize(rates))
+            if rc == 0:
+                problems.append("\"lastupdate\" was stored (%s)" % value)
+        leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "condmgr.dll",
+                                                                 "mrvrates.zlv")]
+        if leftovers:
+            problems.append("left behind: %s" % ", ".join(leftovers))
+        detail = "slowest answer %s ms, memory +%s KiB" % (slowest, grew if grew is not None
+                                                           else "?")
+    finally:
+        t = time.time()
+        code, text = wine([AGENT_EXIT, "5"])
+        if code != 0:
+            problems.append("Exit command: %s" % text)
+            agent.kill()
+        try:
+            agent.wait(10)
+        except subprocess.TimeoutExpired:
+            agent.kill()
+        exit_ms = int((time.time() - t) * 1000)
+    report("FAIL" if problems else "PASS", name,
+           "; ".join(problems + [detail, "exit %d ms" % exit_ms]))
+
+
+def main():
+    for path in (AGENT, PROBE, AGENT_EXIT, ZLVTOOL):
+        if not os.path.exists(path):
+            report("FAIL", "setup", "missing %s: build first" % path)
+            return 1
+    tmp = tempfile.mkdtemp(prefix="zlv-faults-")
+    record = os.path.join(tmp, "responses")
+    listen = ["%s=%s" % (host, mode) for _, host, mode, _, _ in CASES if mode]
+    server = subprocess.Popen([sys.executable, SERVER, "--page", PAGE, "--record", record] +
+                              listen, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                              stderr=open(os.path.join(tmp, "server.log"), "w"))
+    try:
+        if server.stdout.readline().strip() != b"ready":
+            report("FAIL", "setup", "the fault server did not start (port 80 taken?)")
+            return 1
+        only = os.environ.get("ZLV_FAULTS_ONLY")
+        for case in CASES:
+            if only and only not in case[0]:
+                continue
+            run_case(tmp, record, *case)
+    finally:
+        server.stdin.close()
+        server.terminate()
+        server.wait(10)
+        probe("delreg", "lastupdate")
+        if not os.environ.get("ZLV_KEEP"):
+            shutil.rmtree(tmp, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())

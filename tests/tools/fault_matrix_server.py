@@ -1,0 +1,192 @@
+#!/usr/bin/env python3
+"""An update server that misbehaves in one chosen way per listening address, for the agent's
+fault matrix. Every address listens on port 80 and serves the rates page its own way:
+
+  python3 fault_matrix_server.py --page FILE --record DIR 127.0.1.1=good 127.0.1.2=stall ...
+
+Modes (every header block carries a Content-Length, as real servers send it):
+  good          the page with a status line and headers, then close
+  reset_headers 40 bytes of the headers, then a reset
+  reset_body    the headers and half the page, then a reset
+  slowloris     the good response at one byte a second
+  stall         the headers and one line of the page, then silence
+  short_stall   half the response, 1.2 s of silence, the rest, then close
+  flood         a 10 MB body, then close
+  zeros         the page with zero bytes inside its lines, then close
+  no_blank      the headers without the blank line, the page, then close
+  no_space      a status line without any space, then close
+  split         the good response in small pieces, the status line cut inside "HTTP/1.0 200"
+  silent        reads the request and never writes
+
+Silence lasts until the client closes or 60 s pass. The complete responses that the modes mean
+to send are written to DIR/<mode>.response. Prints "ready" once listening.
+"""
+import argparse
+import os
+import select
+import socket
+import socketserver
+import struct
+import sys
+import threading
+import time
+
+HOLD_S = 60
+
+
+def headers(body):
+    return (b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n"
+            b"Server: fault-matrix\r\n" % len(body))
+
+
+def log(text):
+    sys.stderr.write("fault_matrix_server: %s\n" % text)
+    sys.stderr.flush()
+
+
+def responses(page):
+    good = headers(page) + b"\r\n" + page
+    zeros = page.replace(b"\t", b"\t\x00", 3)
+    flood = b"FLD\tFlood\t1.0000\n" * (10 * 1024 * 1024 // 17)
+    return {
+        "good": good,
+        "slowloris": good,
+        "short_stall": good,
+        "split": good,
+        "zeros": headers(zeros) + b"\r\n" + zeros,
+        "no_blank": headers(page) + page,
+        "no_space": b"HTTP/1.0_200_OK\r\nServer:fault-matrix\r\n\r\n" + page,
+        "reset_headers": good,
+        "reset_body": good,
+        "stall": good,
+        "flood": headers(flood) + b"\r\n" + flood,
+        "silent": b"",
+        "_half": len(good) - len(page) // 2,
+    }
+
+
+def hold(conn, seconds):
+    """Waits until the client closes or the time is up."""
+    end = time.time() + seconds
+    while time.time() < end:
+        r, _, _ = select.select([conn], [], [], max(0.0, min(1.0, end - time.time())))
+        if r:
+            try:
+                if not conn.recv(4096):
+                    return
+            except OSError:
+                return
+
+
+def reset(conn):
+    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+    conn.close()
+
+
+class Handler(socketserver.BaseRequestHandler):
+    def read_request(self):
+        conn = self.request
+        conn.settimeout(5)
+        data = b""
+        while b"\r\n\r\n" not in data and len(data) < 8192:
+            chunk = conn.recv(4096)
+            if not chunk:
+                break
+            data += chunk
+        conn.settimeout(None)
+        return data
+
+    def handle(self):
+        conn = self.request
+        address = conn.getsockname()[0]
+        mode = self.server.modes.get(address, "silent")
+        try:
+            self.read_request()
+            log("%s: %s" % (address, mode))
+            self.serve(conn, mode, self.server.replies)
+        except OSError as e:
+            log("%s: %s: %s" % (address, mode, e))
+
+    def serve(self, conn, mode, replies):
+        whole = replies[mode]
+        if mode in ("good", "zeros", "no_blank", "no_space", "flood"):
+            conn.sendall(whole)
+        elif mode == "reset_headers":
+            conn.sendall(whole[:40])
+            time.sleep(0.2)
+            reset(conn)
+            return
+        elif mode == "reset_body":
+            conn.sendall(whole[:replies["_half"]])
+            time.sleep(0.2)
+            reset(conn)
+            return
+        elif mode == "slowloris":
+            for i in range(len(whole)):
+                conn.sendall(whole[i:i + 1])
+                r, _, _ = select.select([conn], [], [], 1.0)
+                if r and not conn.recv(4096):
+                    return  # the client left
+        elif mode == "stall":
+            first_line = whole.index(b"\n", whole.index(b"\r\n\r\n") + 4) + 1
+            conn.sendall(whole[:first_line])
+            hold(conn, HOLD_S)
+            return
+        elif mode == "short_stall":
+            cut = len(whole) // 2
+            conn.sendall(whole[:cut])
+            time.sleep(1.2)
+            conn.sendall(whole[cut:])
+        elif mode == "split":
+            # The status line in pieces that never line up with 32-byte reads.
+            pieces = [whole[:6], whole[6:10], whole[10:11], whole[11:29], whole[29:45]]
+            for piece in pieces:
+                conn.sendall(piece)
+                time.sleep(0.15)
+            rest = whole[45:]
+            for i in range(0, len(rest), 700):
+                conn.sendall(rest[i:i + 700])
+                time.sleep(0.02)
+        else:  # silent
+            hold(conn, HOLD_S)
+            return
+        conn.shutdown(socket.SHUT_WR)
+        hold(conn, 5)  # let the client read to the end before the socket goes
+
+
+class Server(socketserver.ThreadingTCPServer):
+    daemon_threads = True
+    allow_reuse_address = True
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--page", required=True)
+    ap.add_argument("--record", required=True)
+    ap.add_argument("--port", type=int, default=80)
+    ap.add_argument("listen", nargs="+", help="ADDRESS=MODE")
+    args = ap.parse_args()
+    with open(args.page, "rb") as f:
+        replies = responses(f.read())
+    os.makedirs(args.record, exist_ok=True)
+    for mode, data in replies.items():
+        if not mode.startswith("_"):
+            with open(os.path.join(args.record, mode + ".response"), "wb") as f:
+                f.write(data)
+    modes = dict(item.split("=", 1) for item in args.listen)
+    servers = []
+    for address in modes:
+        server = Server((address, args.port), Handler)
+        server.modes, server.replies = modes, replies
+        threading.Thread(target=server.serve_forever, daemon=True).start()
+        servers.append(server)
+    print("ready", flush=True)
+    try:
+        sys.stdin.read()  # runs until its caller closes the pipe
+    finally:
+        for server in servers:
+            server.shutdown()
+
+
+if __name__ == "__main__":
+    main()

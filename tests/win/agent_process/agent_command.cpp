@@ -1,5 +1,7 @@
-// Ends a running agent the way its menu does (the Exit command), for scripts and the demo.
-// Exit code: 0 ended (its own code is printed), 1 no agent running, 2 it did not end in time.
+// Gives a running agent one of its menu commands from outside, for scripts and the demo:
+//   agent_command [ID [SECONDS]]   ID defaults to Exit (40002), which waits up to SECONDS (5).
+// Exit code: 0 done (for Exit, the agent's own code is printed), 1 no agent running, 2 the agent
+// did not end in time.
 #include <windows.h>
 
 #include <stdio.h>
@@ -8,16 +10,21 @@
 #include "tests/win/agent_process/agent_harness.h"
 
 int main(int argc, char** argv) {
-    DWORD seconds = argc > 1 ? static_cast<DWORD>(atoi(argv[1])) : 5;
+    UINT command = argc > 1 ? static_cast<UINT>(atoi(argv[1])) : kExitCommand;
+    DWORD seconds = argc > 2 ? static_cast<DWORD>(atoi(argv[2])) : 5;
     HWND window = FindWindowA(ZLV_AGENT_CLASS, nullptr);
     if (!window) {
         printf("no agent running\n");
         return 1;
     }
+    if (command != kExitCommand) {
+        PostMessageA(window, WM_COMMAND, command, 0);
+        return 0;
+    }
     DWORD id = 0;
     GetWindowThreadProcessId(window, &id);
     HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id);
-    PostMessageA(window, WM_COMMAND, kExitCommand, 0);
+    PostMessageA(window, WM_COMMAND, command, 0);
     if (!process) return 0; // already gone
     DWORD code = 0;
     bool ended = WaitForSingleObject(process, seconds * 1000) == WAIT_OBJECT_0;

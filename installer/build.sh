@@ -21,7 +21,9 @@ mkdir -p "$STAGE/Palm"
 cp "$WIN/agent.exe" "$WIN/conduit.dll" "$ROOT/docs/Readme.html" "$STAGE/"
 # Notepad on older Windows wants CR LF.
 sed 's/\r*$/\r/' "$ROOT/docs/Palm/Readme.txt" >"$STAGE/Palm/Readme.txt"
-[ -f "$BUILD/docs/$MANUAL" ] && cp "$BUILD/docs/$MANUAL" "$STAGE/"
+mkdir -p "$BUILD/docs"
+python3 -B "$ROOT/docs/manual/make_manual.py" "$ROOT/docs/manual/manual.txt" "$BUILD/docs/$MANUAL"
+cp "$BUILD/docs/$MANUAL" "$STAGE/"
 
 args=(-V2 -NOCD "-DSTAGE=$STAGE" "-DOUTFILE=$OUT")
 icon="$WIN/agent/art/agent133.ico"

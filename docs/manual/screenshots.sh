@@ -88,3 +88,8 @@ wine "$WIN/tests/agent_command.exe" 40001 >/dev/null 2>&1 # About
 sleep 2
 shot about
 changed before-about about about-box.png
+
+# The README's picture: the reminder and the menu side by side.
+$CONVERT "$OUT/balloon-reminder.png" "$OUT/tray-menu.png" -background '#25708f' -gravity south \
+    +append "$OUT/tray-balloon-and-menu.png"
+echo "screenshots: $OUT/tray-balloon-and-menu.png"

@@ -4,7 +4,9 @@
 #include <stdlib.h>
 #include <string.h>
 
-bool ParseFlagText(const char* text) { return text && atol(text) != 0; }
+bool ParseFlagText(const char* text) {
+    return text && atol(text) != 0;
+}
 
 void LocalDateText(time_t t, char* out) {
     if (t == 0) {
@@ -25,7 +27,9 @@ void LocalDateText(time_t t, char* out) {
         return;
     }
 #endif
-    snprintf(out, 16, "%02d%02d%04d", local.tm_mon + 1, local.tm_mday, local.tm_year + 1900);
+    // Bounded so that the text always fits its 16 bytes.
+    snprintf(out, 16, "%02d%02d%04d", (local.tm_mon + 1) % 100, local.tm_mday % 100,
+             (local.tm_year + 1900) % 100000);
 }
 
 bool IsSameLocalDay(time_t now, time_t last) {

@@ -95,6 +95,8 @@ def main():
         rates = os.path.join(install, "mrvrates.zlv")
         with open(rates, "wb") as f:
             f.write(b"kelpo\x00\x00\x00" + struct.pack("<i", int(time.time())) + body)
+        kept = os.path.join(tmp, "kept.zlv")
+        shutil.copy(rates, kept)
 
         start = time.time()
         run = subprocess.run(["wine", hotsync], env=env, capture_output=True, text=True)
@@ -128,6 +130,29 @@ def main():
         check("zlvtool pdb prints the rates lines",
               "rates: %04d lines" % lines in out and "    C001 Currency 1 | 1.0001 | 1.0001" in out
               and "record 0: 60000 bytes, attributes 0x40" in out, out[:600])
+
+        made_pdb = os.path.join(tmp, "from-rates.pdb")
+        conv = subprocess.run([ZLVTOOL, "pdb", "--from-rates", kept, made_pdb],
+                              capture_output=True, text=True)
+        code2, fields2, err2 = palm_pdb(made_pdb)
+        check("zlvtool pdb --from-rates: Palm::PDB reads the same database",
+              conv.returncode == 0 and code2 == 0 and
+              (fields2.get("name"), fields2.get("type"), fields2.get("creator"),
+               fields2.get("records")) == ("ZLV Currencies", "CURR", "ZLVD", "1"),
+              conv.stderr + err2 + str(fields2))
+        check("zlvtool pdb --from-rates: its record equals the one the HotSync wrote",
+              fields2.get("data") is not None and fields2.get("data") == fields.get("data"))
+
+        not_rates = os.path.join(tmp, "not-rates.zlv")
+        with open(not_rates, "wb") as f:
+            f.write(b"kelpoX\x00\x00" + body[:100])
+        refused_pdb = os.path.join(tmp, "refused.pdb")
+        refused = subprocess.run([ZLVTOOL, "pdb", "--from-rates", not_rates, refused_pdb],
+                                 capture_output=True, text=True)
+        check("zlvtool pdb --from-rates refuses a damaged rates file and writes nothing",
+              refused.returncode == 1 and "kelpo" in refused.stderr and
+              not os.path.exists(refused_pdb) and not os.path.exists(refused_pdb + ".part"),
+              refused.stderr)
 
         damaged = os.path.join(tmp, "damaged.pdb")
         with open(database, "rb") as f, open(damaged, "wb") as g:

@@ -1,5 +1,7 @@
 // zlvtool pdb FILE: a handheld database file's header and records; the rates inside a
 // "ZLV Currencies" record are shown line by line.
+// zlvtool pdb --from-rates RATES_FILE OUT.pdb: the "ZLV Currencies" database a HotSync would
+// leave on the handheld, for people who sync with pilot-link instead of the HotSync Manager.
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -9,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "agent/update/rates_format.h"
 #include "palmsim/pdb_format.h"
 #include "tools/zlvtool/commands.h"
 
@@ -94,24 +97,82 @@ void PrintRates(const std::vector<uint8_t>& data) {
     if (unterminated) printf("    (the last text has no terminator)\n");
 }
 
-} // namespace
-
-int PdbCommand(int argc, char** argv) {
-    if (argc != 1) {
-        fprintf(stderr, "usage: zlvtool pdb FILE\n");
-        return 2;
-    }
-    FILE* f = fopen(argv[0], "rb");
-    if (!f) {
-        fprintf(stderr, "zlvtool pdb: cannot open %s\n", argv[0]);
-        return 1;
-    }
-    std::vector<uint8_t> bytes;
+bool ReadWhole(const char* path, std::vector<uint8_t>* bytes) {
+    FILE* f = fopen(path, "rb");
+    if (!f) return false;
     uint8_t chunk[65536];
     size_t n;
     while ((n = fread(chunk, 1, sizeof(chunk), f)) > 0)
-        bytes.insert(bytes.end(), chunk, chunk + n);
+        bytes->insert(bytes->end(), chunk, chunk + n);
+    bool ok = !ferror(f);
     fclose(f);
+    return ok;
+}
+
+// The record is the rates body byte for byte, as the conduit copies it: everything after the
+// 12-byte header. The file is written beside the target and renamed, so it is whole or absent.
+int FromRates(const char* ratesPath, const char* outPath) {
+    std::vector<uint8_t> rates;
+    if (!ReadWhole(ratesPath, &rates)) {
+        fprintf(stderr, "zlvtool pdb: cannot read %s\n", ratesPath);
+        return 1;
+    }
+    if (!RatesMagicOk(rates.data(), rates.size())) {
+        fprintf(stderr, "zlvtool pdb: %s: not a rates file (no \"kelpo\" header)\n", ratesPath);
+        return 1;
+    }
+    // A header cut short still counts, as in the conduit: the missing bytes read as zero.
+    rates.resize(std::max<size_t>(rates.size(), kRatesHeaderSize), 0);
+    size_t body = rates.size() - kRatesHeaderSize;
+    if (body > kRatesBodyLimit) {
+        fprintf(stderr, "zlvtool pdb: %s: %zu bytes of rates do not fit one handheld record\n",
+                ratesPath, body);
+        return 1;
+    }
+    int32_t written = int32_t(uint32_t(rates[8]) | uint32_t(rates[9]) << 8 |
+                              uint32_t(rates[10]) << 16 | uint32_t(rates[11]) << 24);
+
+    pdb::Database db;
+    db.name = "ZLV Currencies";
+    memcpy(db.type, "CURR", 4);
+    memcpy(db.creator, "ZLVD", 4);
+    db.attributes = 0x0008; // backup bit: a HotSync keeps a copy on the desktop
+    db.created = db.modified = pdb::PalmTime(written > 0 ? written : 0);
+    db.uniqueIdSeed = 1;
+    pdb::Record record;
+    record.attributes = 0x40; // modified, as the conduit writes it
+    record.uniqueId = 1;
+    record.data.assign(rates.begin() + kRatesHeaderSize, rates.end());
+    db.records.push_back(record);
+    std::vector<uint8_t> out = pdb::Serialize(db);
+
+    std::string temp = std::string(outPath) + ".part";
+    FILE* f = fopen(temp.c_str(), "wb");
+    bool ok = f && fwrite(out.data(), 1, out.size(), f) == out.size();
+    if (f && fclose(f) != 0) ok = false;
+    if (!ok || rename(temp.c_str(), outPath) != 0) {
+        remove(temp.c_str());
+        fprintf(stderr, "zlvtool pdb: cannot write %s\n", outPath);
+        return 1;
+    }
+    printf("%s: \"ZLV Currencies\", one record of %zu bytes\n", outPath, body);
+    return 0;
+}
+
+} // namespace
+
+int PdbCommand(int argc, char** argv) {
+    if (argc == 3 && strcmp(argv[0], "--from-rates") == 0) return FromRates(argv[1], argv[2]);
+    if (argc != 1) {
+        fprintf(stderr,
+                "usage: zlvtool pdb FILE\n       zlvtool pdb --from-rates RATES_FILE OUT.pdb\n");
+        return 2;
+    }
+    std::vector<uint8_t> bytes;
+    if (!ReadWhole(argv[0], &bytes)) {
+        fprintf(stderr, "zlvtool pdb: cannot open %s\n", argv[0]);
+        return 1;
+    }
 
     pdb::Database db;
     std::string error;

@@ -98,6 +98,8 @@ bool CreateMainWindow(HINSTANCE instance) {
 void RunMessageLoop() {
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        // The modeless About box gets its keys (Esc closes it) like any dialog.
+        if (g_agent.aboutWindow && IsDialogMessageA(g_agent.aboutWindow, &msg)) continue;
         TranslateMessage(&msg);
         DispatchMessageA(&msg);
     }

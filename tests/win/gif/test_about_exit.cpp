@@ -64,3 +64,38 @@ TEST(AboutInAgent, ExitWithTheDialogOpenEndsCleanly) {
     EXPECT_FALSE(IsWindow(about));
     EXPECT_FALSE(IsWindow(main));
 }
+
+TEST(AboutInAgent, EscapeClosesTheBoxAndTheAgentRunsOn) {
+    std::string exe = BuiltAgentPath();
+#ifndef ZLV_AGENT_BUILT
+    if (!FileExists(exe)) GTEST_SKIP() << "agent.exe is not part of this build yet";
+#endif
+    ASSERT_TRUE(FileExists(exe)) << exe;
+    EndStrayAgents();
+    ASSERT_TRUE(SetDword("lastupdate", (DWORD)time(nullptr)));
+    ASSERT_TRUE(SetFlagText("tooltip", "0"));
+
+    AgentProcess agent;
+    ASSERT_TRUE(agent.Start(exe));
+    HWND main = agent.WaitWindow(30000);
+    ASSERT_TRUE(main);
+    PostMessageA(main, WM_COMMAND, kAboutCommand, 0);
+    HWND about = nullptr;
+    for (int i = 0; i < 200 && !(about && IsWindowVisible(about)); ++i) {
+        Sleep(25);
+        about = FindAbout(agent.Id());
+    }
+    ASSERT_TRUE(about && IsWindowVisible(about));
+
+    // A key posted to the box travels the agent's own message loop, as a real key press does.
+    PostMessageA(about, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    for (int i = 0; i < 200 && IsWindow(about); ++i)
+        Sleep(25);
+    EXPECT_FALSE(IsWindow(about));
+    EXPECT_TRUE(IsWindow(main));
+
+    PostMessageA(main, WM_COMMAND, kExitCommand, 0);
+    DWORD code = 1;
+    ASSERT_TRUE(agent.WaitExit(5000, &code));
+    EXPECT_EQ(0u, code);
+}

@@ -177,9 +177,12 @@ void ConduitSync::CopyRates() {
 
     Report("opening database");
     BYTE database = 0;
+    bool cleared = true;
     if (SyncOpenDatabase(info.name, info.cardNo, &database, kOpenModeReadWrite) == 0) {
         Report("clearing handheld database");
-        SyncDeleteAllRecords(database);
+        // Old rates left beside the new record would stay on the handheld with them, and the
+        // file would be gone: write only into an emptied database.
+        cleared = SyncDeleteAllRecords(database) == 0;
     } else {
         Report("open error, creating...");
         SyncCreateDbBlock create;
@@ -194,16 +197,20 @@ void ConduitSync::CopyRates() {
         database = create.handle;
     }
 
-    Report("updating currencies");
-    resultCode = kCopyOk;
-    SyncRecordBlock record;
-    ZeroMemory(&record, sizeof(record));
-    record.handle = database;
-    record.attributes = kRecordModified;
-    record.size = bodyLength;
-    record.byteCount = static_cast<WORD>(bodyLength);
-    record.data = body.data;
-    if (SyncWriteRecord(&record) != 0) resultCode = kCopyWriteFailed;
+    if (cleared) {
+        Report("updating currencies");
+        resultCode = kCopyOk;
+        SyncRecordBlock record;
+        ZeroMemory(&record, sizeof(record));
+        record.handle = database;
+        record.attributes = kRecordModified;
+        record.size = bodyLength;
+        record.byteCount = static_cast<WORD>(bodyLength);
+        record.data = body.data;
+        if (SyncWriteRecord(&record) != 0) resultCode = kCopyWriteFailed;
+    } else {
+        resultCode = kCopyWriteFailed;
+    }
     body.Release();
 
     Report("closing database");

@@ -22,7 +22,6 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 WIN = os.path.join(BUILD, "win")
 AGENT = os.path.join(WIN, "agent.exe")
 PROBE = os.path.join(WIN, "tests", "agent_probe.exe")
-AGENT_EXIT = os.path.join(WIN, "tests", "agent_exit.exe")
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
 SERVER = os.path.join(ROOT, "tests", "tools", "fault_matrix_server.py")
 PAGE = os.path.join(ROOT, "docs", "sample-rates.txt")
@@ -202,7 +201,7 @@ def run_case(tmp, record, name, host, mode, expect, seconds):
                                                            else "?")
     finally:
         t = time.time()
-        code, text = wine([AGENT_EXIT, "5"])
+        code, text = probe("exit", 5)
         if code != 0:
             problems.append("Exit command: %s" % text)
             agent.kill()
@@ -216,7 +215,7 @@ def run_case(tmp, record, name, host, mode, expect, seconds):
 
 
 def main():
-    for path in (AGENT, PROBE, AGENT_EXIT, ZLVTOOL):
+    for path in (AGENT, PROBE, ZLVTOOL):
         if not os.path.exists(path):
             report("FAIL", "setup", "missing %s: build first" % path)
             return 1

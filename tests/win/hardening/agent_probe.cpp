@@ -2,6 +2,7 @@
 //   agent_probe watch SECONDS      answers to WM_NULL every 100 ms; prints the slowest, in ms
 //   agent_probe counts             handles, GDI and USER objects, memory of the agent's process
 //   agent_probe command ID         posts a menu command to the agent's window
+//   agent_probe exit SECONDS       the Exit command; waits for the agent's process to end
 //   agent_probe getreg NAME        the settings value: "<type> <hex bytes>", or "absent"
 //   agent_probe setreg NAME TYPE HEX   writes raw bytes with that type number ("-" for none)
 //   agent_probe delreg NAME
@@ -74,6 +75,26 @@ int Counts() {
     return 0;
 }
 
+int Exit(double seconds) {
+    HWND window = AgentWindow();
+    if (!window) return 1;
+    DWORD id = 0;
+    GetWindowThreadProcessId(window, &id);
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id);
+    PostMessageA(window, WM_COMMAND, 40002, 0);
+    if (!process) return 0; // gone already
+    DWORD code = 0;
+    bool ended = WaitForSingleObject(process, static_cast<DWORD>(seconds * 1000)) == WAIT_OBJECT_0;
+    if (ended) GetExitCodeProcess(process, &code);
+    CloseHandle(process);
+    if (!ended) {
+        printf("still running after %.1f s\n", seconds);
+        return 2;
+    }
+    printf("ended with exit code %lu\n", code);
+    return 0;
+}
+
 int GetValue(const char* name) {
     HKEY key = OpenSettings();
     if (!key) return 1;
@@ -126,10 +147,11 @@ int main(int argc, char** argv) {
         PostMessageA(window, WM_COMMAND, strtoul(argv[2], nullptr, 0), 0);
         return 0;
     }
+    if (argc == 3 && strcmp(argv[1], "exit") == 0) return Exit(atof(argv[2]));
     if (argc == 3 && strcmp(argv[1], "getreg") == 0) return GetValue(argv[2]);
     if (argc == 5 && strcmp(argv[1], "setreg") == 0) return SetValue(argv[2], argv[3], argv[4]);
     if (argc == 3 && strcmp(argv[1], "delreg") == 0) return DeleteValue(argv[2]);
-    fprintf(stderr, "usage: agent_probe watch SECONDS | counts | command ID | getreg NAME | "
+    fprintf(stderr, "usage: agent_probe watch SECONDS | counts | command ID | exit SECONDS | getreg NAME | "
                     "setreg NAME TYPE HEX | delreg NAME\n");
     return 3;
 }

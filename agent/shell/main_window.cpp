@@ -279,6 +279,9 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         return 0;
     }
     switch (message) {
+    case WM_CLOSE: // "End task" or taskkill: leave as Exit does, not windowless with the mutex
+        OnCommand(window, IDM_EXIT);
+        return 0;
     case WM_DESTROY:
         OnDestroy(window);
         break;

@@ -263,6 +263,25 @@ TEST_F(AgentProcessTest, ExitCommandEndsWithCodeZeroAfterCleanUp) {
     EXPECT_TRUE(next.End());
 }
 
+// "End task" and taskkill ask politely with WM_CLOSE: the agent must really end, not linger
+// windowless with its mutex held, which would make every later start end at once.
+TEST_F(AgentProcessTest, CloseMessageEndsLikeExit) {
+    AgentProcess run;
+    ASSERT_TRUE(run.Start(agent));
+    HWND window = run.WaitWindow(kQuick);
+    ASSERT_TRUE(window != nullptr);
+    ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
+    DWORD code = 77;
+    ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "still running after WM_CLOSE";
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(MutexExists());
+
+    AgentProcess next;
+    ASSERT_TRUE(next.Start(agent));
+    EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
+    EXPECT_TRUE(next.End());
+}
+
 TEST_F(AgentProcessTest, LockedSettingsKeyEndsWithCodeOne) {
     ASSERT_TRUE(SetRawText("target", "C:\\before"));
     ASSERT_TRUE(SetFlagText("startup", "1"));

@@ -79,9 +79,10 @@ bool IsUpdatedToday() {
     HKEY key = OpenSettingsKey(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY);
     if (key) {
         DWORD type = 0, size = sizeof last;
+        // Only the agent's own number counts: four bytes of text could read as today.
         if (RegQueryValueExA(key, "lastupdate", nullptr, &type, reinterpret_cast<BYTE*>(&last),
                              &size) != ERROR_SUCCESS ||
-            size != sizeof last)
+            type != REG_DWORD || size != sizeof last)
             last = 0;
         RegCloseKey(key);
     }

@@ -194,7 +194,7 @@ def main():
     if args.only_fuzz:
         run_fuzz(tally, args.fuzz_seconds, args.filter)
     else:
-        session = WineSession(ARTIFACTS)
+        session = WineSession(ARTIFACTS, restart_desktop=True)
         boot = threading.Thread(target=session.start)
         boot.start()  # the prefix boots while the native tests run
         try:

@@ -94,10 +94,16 @@ Walk WalkStream(const uint8_t* data, size_t size) {
                 if (block) w.plain = false;
                 break;
             }
-            case APPLICATION_EXT_FUNC_CODE: w.plain &= first == 11; break;
-            case PLAINTEXT_EXT_FUNC_CODE: w.plain &= first == 12; break;
-            case COMMENT_EXT_FUNC_CODE: break;
-            default: w.plain = false;
+            case APPLICATION_EXT_FUNC_CODE:
+                w.plain &= first == 11;
+                break;
+            case PLAINTEXT_EXT_FUNC_CODE:
+                w.plain &= first == 12;
+                break;
+            case COMMENT_EXT_FUNC_CODE:
+                break;
+            default:
+                w.plain = false;
             }
             if (!ReadChain(gif, block, false)) break;
             if (code == PLAINTEXT_EXT_FUNC_CODE)

@@ -70,12 +70,13 @@ long ReferenceContentLength(const uint8_t* data, size_t headerBytes) {
 
 void CheckRatesImage(const uint8_t* data, size_t size) {
     RatesImage image;
-    RatesResult result = BuildRatesFile(reinterpret_cast<const char*>(data), size, 0x12345678,
-                                        &image);
+    RatesResult result =
+        BuildRatesFile(reinterpret_cast<const char*>(data), size, 0x12345678, &image);
     size_t skip = ReferenceHeaderBytes(data, size);
     size_t body = size - skip;
     unsigned lines = 0;
-    for (size_t i = skip; i < size; ++i) lines += data[i] == '\n';
+    for (size_t i = skip; i < size; ++i)
+        lines += data[i] == '\n';
 
     long announced = ReferenceContentLength(data, skip);
     if (size == 0) {

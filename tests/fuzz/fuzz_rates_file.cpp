@@ -19,7 +19,9 @@ void Check(bool ok) {
 char g_path[] = "/dev/shm/zlv-fuzz-rates-XXXXXX"; // memory-backed: a file per run
 FILE* g_null;
 
-bool SameLetter(uint8_t c, char lower) { return c == lower || c == lower - 'a' + 'A'; }
+bool SameLetter(uint8_t c, char lower) {
+    return c == lower || c == lower - 'a' + 'A';
+}
 
 // The conduit reads up to 12 bytes into a zeroed header and compares "kelpo" as a text.
 bool ConduitTakesHeader(const uint8_t* data, size_t size) {
@@ -31,7 +33,9 @@ bool ConduitTakesHeader(const uint8_t* data, size_t size) {
     return header[5] == 0;
 }
 
-void RemoveTemp() { unlink(g_path); }
+void RemoveTemp() {
+    unlink(g_path);
+}
 
 } // namespace
 
@@ -67,7 +71,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         Check(ConduitTakesHeader(data, size));
         Check(view.count <= kRatesLineLimit);
         size_t zeros = 0;
-        for (size_t i = kRatesHeaderSize + kRatesCountSize; i < size; ++i) zeros += data[i] == 0;
+        for (size_t i = kRatesHeaderSize + kRatesCountSize; i < size; ++i)
+            zeros += data[i] == 0;
         Check(zeros >= view.count);
     }
     free(exact);

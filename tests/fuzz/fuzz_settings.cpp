@@ -17,7 +17,8 @@ void Check(bool ok) {
 // On exactly when the number that atol would read is not zero: blanks, a sign, then a run of
 // digits of which at least one is not 0 (a number too large for long still reads as non-zero).
 bool FlagOracle(const char* text) {
-    while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
+    while (*text == ' ' || (*text >= '\t' && *text <= '\r'))
+        ++text;
     if (*text == '+' || *text == '-') ++text;
     for (; *text >= '0' && *text <= '9'; ++text)
         if (*text != '0') return true;
@@ -33,7 +34,8 @@ char* ExactText(const uint8_t* data, size_t size) {
 
 int64_t Take64(const uint8_t* data) {
     uint64_t v = 0;
-    for (int i = 0; i < 8; ++i) v = v << 8 | data[i];
+    for (int i = 0; i < 8; ++i)
+        v = v << 8 | data[i];
     return static_cast<int64_t>(v);
 }
 
@@ -54,8 +56,7 @@ void CheckDays(const uint8_t* data, size_t size) {
     Check(IsSameLocalDay(a, b) == IsSameLocalDay(b, a));
     if (a == 0 || b == 0) Check(IsSameLocalDay(a, b) == (a == b));
     // No day, whatever the zone and its summer time, spans two days.
-    if (a != 0 && b != 0 && (a - b > 2 * 86400 || b - a > 2 * 86400))
-        Check(!IsSameLocalDay(a, b));
+    if (a != 0 && b != 0 && (a - b > 2 * 86400 || b - a > 2 * 86400)) Check(!IsSameLocalDay(a, b));
 }
 
 } // namespace

@@ -20,7 +20,9 @@
 
 namespace {
 
-HWND AgentWindow() { return FindWindowA(ZLV_MAIN_WINDOW_CLASS, nullptr); }
+HWND AgentWindow() {
+    return FindWindowA(ZLV_MAIN_WINDOW_CLASS, nullptr);
+}
 
 HKEY OpenSettings() {
     HKEY key = nullptr;
@@ -107,7 +109,8 @@ int GetValue(const char* name) {
         return 1;
     }
     printf("%lu ", type);
-    for (DWORD i = 0; i < size; ++i) printf("%02x", data[i]);
+    for (DWORD i = 0; i < size; ++i)
+        printf("%02x", data[i]);
     printf("\n");
     return 0;
 }
@@ -151,7 +154,8 @@ int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "getreg") == 0) return GetValue(argv[2]);
     if (argc == 5 && strcmp(argv[1], "setreg") == 0) return SetValue(argv[2], argv[3], argv[4]);
     if (argc == 3 && strcmp(argv[1], "delreg") == 0) return DeleteValue(argv[2]);
-    fprintf(stderr, "usage: agent_probe watch SECONDS | counts | command ID | exit SECONDS | getreg NAME | "
-                    "setreg NAME TYPE HEX | delreg NAME\n");
+    fprintf(stderr,
+            "usage: agent_probe watch SECONDS | counts | command ID | exit SECONDS | getreg NAME | "
+            "setreg NAME TYPE HEX | delreg NAME\n");
     return 3;
 }

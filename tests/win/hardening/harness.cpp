@@ -111,7 +111,9 @@ ScopedEnv::ScopedEnv(const char* n, const std::string& value) : name(n) {
     SetEnvironmentVariableA(n, value.c_str());
 }
 
-ScopedEnv::~ScopedEnv() { SetEnvironmentVariableA(name.c_str(), had ? old.c_str() : nullptr); }
+ScopedEnv::~ScopedEnv() {
+    SetEnvironmentVariableA(name.c_str(), had ? old.c_str() : nullptr);
+}
 
 ProgramRun RunProgram(const std::string& program, const std::string& arguments, DWORD ms) {
     ProgramRun run;
@@ -130,8 +132,8 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments, 
     std::string line = "\"" + BuildFolder() + "\\" + program + "\" " + arguments;
     std::vector<char> text(line.begin(), line.end());
     text.push_back(0);
-    BOOL started = CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &si, &pi);
+    BOOL started =
+        CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
@@ -148,7 +150,8 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments, 
             run.output.append(chunk, got);
         }
         MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&msg);
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
         if (WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) {
             char chunk[512];
             DWORD got = 0;
@@ -184,8 +187,8 @@ Installation::Installation(const char* tag) {
     handheldEnv_ = new ScopedEnv("ZLV_HANDHELD_DIR", handheld_);
     ready_ = true;
     for (const char* name : {"agent.exe", "conduit.dll", "condmgr.dll"})
-        ready_ &= CopyFileA((BuildFolder() + "\\" + name).c_str(),
-                            (folder_ + "\\" + name).c_str(), FALSE) != 0;
+        ready_ &= CopyFileA((BuildFolder() + "\\" + name).c_str(), (folder_ + "\\" + name).c_str(),
+                            FALSE) != 0;
     RegisterConduitHere();
     WriteRaw("target", REG_SZ, Bytes(folder_.begin(), folder_.end())); // as the agent stores it
     ready_ = ready_ && HotSync("--install-db").exitCode == 0;
@@ -219,7 +222,8 @@ bool Installation::HandheldRecords(std::vector<Bytes>* records) {
     pdb::Database db;
     std::string error;
     if (!pdb::Parse(bytes.data(), bytes.size(), &db, &error)) return false;
-    for (const pdb::Record& r : db.records) records->push_back(Bytes(r.data.begin(), r.data.end()));
+    for (const pdb::Record& r : db.records)
+        records->push_back(Bytes(r.data.begin(), r.data.end()));
     return true;
 }
 

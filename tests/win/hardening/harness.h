@@ -71,9 +71,9 @@ class AgentRun {
     AgentRun& operator=(const AgentRun&) = delete;
     ~AgentRun() { End(); }
     bool Start(const std::string& exe, const std::string& arguments = "");
-    HWND WaitWindow(DWORD ms);   // its main window
+    HWND WaitWindow(DWORD ms); // its main window
     bool WaitExit(DWORD ms, DWORD* code);
-    bool End();                  // true when the Exit command ended it
+    bool End(); // true when the Exit command ended it
     HANDLE Process() const { return info_.hProcess; }
 
   private:

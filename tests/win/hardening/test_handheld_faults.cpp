@@ -13,8 +13,8 @@ namespace {
 const char* const kCodes[] = {"0x4015", "0x10006410"};
 
 // Every call the conduit makes, each failing alone; "open" failing also makes the conduit create.
-const char* const kCalls[] = {"register", "find", "open", "open=0x4005,create", "purge",
-                              "write",    "close", "unregister"};
+const char* const kCalls[] = {"register", "find",  "open",  "open=0x4005,create",
+                              "purge",    "write", "close", "unregister"};
 
 // A rates body of its own for each HotSync, so a record left from an earlier one never passes.
 Bytes BodyNumber(int n) {
@@ -54,10 +54,12 @@ TEST(HandheldFaults, EveryCallFailingInTurnLosesNoRates) {
             if (kept) {
                 EXPECT_EQ(file, left) << "the kept rates file changed";
                 EXPECT_NE(0u, failed.exitCode) << "the file stayed, yet the HotSync reported "
-                                                  "success:\n" << failed.output;
+                                                  "success:\n"
+                                               << failed.output;
             } else {
                 EXPECT_TRUE(delivered) << "the rates file went, but the handheld does not hold "
-                                          "exactly its rates:\n" << failed.output;
+                                          "exactly its rates:\n"
+                                       << failed.output;
             }
             if (failed.exitCode != 0) {
                 EXPECT_TRUE(kept) << "a failed HotSync must leave the file for the next one";

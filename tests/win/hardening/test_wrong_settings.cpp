@@ -30,8 +30,8 @@ struct Listener {
         wc.hInstance = GetModuleHandleA(nullptr);
         wc.lpszClassName = "ZlvWrongSettingsListener";
         RegisterClassA(&wc);
-        window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr,
-                               wc.hInstance, nullptr);
+        window = CreateWindowA(wc.lpszClassName, "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
+                               nullptr);
         heard = 0;
     }
     ~Listener() { DestroyWindow(window); }
@@ -39,9 +39,13 @@ struct Listener {
 };
 LONG Listener::heard;
 
-Bytes Le32(DWORD v) { return Bytes{BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)}; }
+Bytes Le32(DWORD v) {
+    return Bytes{BYTE(v), BYTE(v >> 8), BYTE(v >> 16), BYTE(v >> 24)};
+}
 
-Bytes Text(const std::string& s) { return Bytes(s.begin(), s.end()); }
+Bytes Text(const std::string& s) {
+    return Bytes(s.begin(), s.end());
+}
 
 Bytes ExpectedBody(const std::string& reply) {
     RatesImage image;
@@ -74,7 +78,8 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     // Each value has the shape that would mislead a reader that ignores type and size: the
     // number 1 for "startup", a folder far past the path buffer, a live window's handle as text,
     // and this very moment as text, which read as a number would mean "updated today".
-    std::string longFolder = install.Folder() + "\\" + std::string(299 - install.Folder().size(), 'x');
+    std::string longFolder =
+        install.Folder() + "\\" + std::string(299 - install.Folder().size(), 'x');
     ASSERT_EQ(300u, longFolder.size());
     WriteRaw("startup", REG_DWORD, Le32(1));
     WriteRaw("target", REG_SZ, Text(longFolder));
@@ -87,7 +92,8 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     // nobody told.
     ProgramRun early = install.HotSync();
     EXPECT_TRUE(early.exitCode == 0 || (early.exitCode >= 4371 && early.exitCode <= 4394))
-        << "exit code " << early.exitCode << "\n" << early.output;
+        << "exit code " << early.exitCode << "\n"
+        << early.output;
     EXPECT_NE(std::string::npos, early.output.find("Closing connection")) << early.output;
     Bytes left;
     ASSERT_TRUE(ReadBytes(install.RatesPath(), &left));

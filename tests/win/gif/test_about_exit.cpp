@@ -22,30 +22,35 @@ HWND FindAbout(DWORD process) {
     return nullptr;
 }
 
-} // namespace
-
-TEST(AboutInAgent, ExitWithTheDialogOpenEndsCleanly) {
+// Starts a quiet agent (updated today, no balloons) and opens its About box.
+void StartWithAbout(AgentProcess* agent, HWND* main, HWND* about) {
     std::string exe = BuiltAgentPath();
 #ifndef ZLV_AGENT_BUILT
     if (!FileExists(exe)) GTEST_SKIP() << "agent.exe is not part of this build yet";
 #endif
     ASSERT_TRUE(FileExists(exe)) << exe;
     EndStrayAgents();
-    // Updated today and quiet: no download, no balloons.
     ASSERT_TRUE(SetDword("lastupdate", (DWORD)time(nullptr)));
     ASSERT_TRUE(SetFlagText("tooltip", "0"));
-
-    AgentProcess agent;
-    ASSERT_TRUE(agent.Start(exe));
-    HWND main = agent.WaitWindow(30000); // a first start in a fresh prefix is slow
-    ASSERT_TRUE(main);
-    PostMessageA(main, WM_COMMAND, kAboutCommand, 0);
-    HWND about = nullptr;
-    for (int i = 0; i < 200 && !(about && IsWindowVisible(about)); ++i) {
+    ASSERT_TRUE(agent->Start(exe));
+    *main = agent->WaitWindow(30000); // a first start in a fresh prefix is slow
+    ASSERT_TRUE(*main);
+    PostMessageA(*main, WM_COMMAND, kAboutCommand, 0);
+    *about = nullptr;
+    for (int i = 0; i < 200 && !(*about && IsWindowVisible(*about)); ++i) {
         Sleep(25);
-        about = FindAbout(agent.Id());
+        *about = FindAbout(agent->Id());
     }
-    ASSERT_TRUE(about && IsWindowVisible(about));
+    ASSERT_TRUE(*about && IsWindowVisible(*about));
+}
+
+} // namespace
+
+TEST(AboutInAgent, ExitWithTheDialogOpenEndsCleanly) {
+    AgentProcess agent;
+    HWND main = nullptr, about = nullptr;
+    StartWithAbout(&agent, &main, &about);
+    if (HasFatalFailure() || IsSkipped()) return;
     // The logo from the agent's own resources: a 48 x 48 child beside the text.
     int logos = 0;
     for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
@@ -66,26 +71,10 @@ TEST(AboutInAgent, ExitWithTheDialogOpenEndsCleanly) {
 }
 
 TEST(AboutInAgent, EscapeClosesTheBoxAndTheAgentRunsOn) {
-    std::string exe = BuiltAgentPath();
-#ifndef ZLV_AGENT_BUILT
-    if (!FileExists(exe)) GTEST_SKIP() << "agent.exe is not part of this build yet";
-#endif
-    ASSERT_TRUE(FileExists(exe)) << exe;
-    EndStrayAgents();
-    ASSERT_TRUE(SetDword("lastupdate", (DWORD)time(nullptr)));
-    ASSERT_TRUE(SetFlagText("tooltip", "0"));
-
     AgentProcess agent;
-    ASSERT_TRUE(agent.Start(exe));
-    HWND main = agent.WaitWindow(30000);
-    ASSERT_TRUE(main);
-    PostMessageA(main, WM_COMMAND, kAboutCommand, 0);
-    HWND about = nullptr;
-    for (int i = 0; i < 200 && !(about && IsWindowVisible(about)); ++i) {
-        Sleep(25);
-        about = FindAbout(agent.Id());
-    }
-    ASSERT_TRUE(about && IsWindowVisible(about));
+    HWND main = nullptr, about = nullptr;
+    StartWithAbout(&agent, &main, &about);
+    if (HasFatalFailure() || IsSkipped()) return;
 
     // A key posted to the box travels the agent's own message loop, as a real key press does.
     PostMessageA(about, WM_KEYDOWN, VK_ESCAPE, 0x00010001);

@@ -1,0 +1,38 @@
+// Files and folders the Win32 tests set up and read back.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+typedef std::vector<unsigned char> Bytes;
+
+// build/win: the product and the stand-ins, one folder above the test program.
+std::string BuildFolder();
+
+bool ReadBytes(const std::string& path, Bytes* bytes);
+bool WriteBytes(const std::string& path, const Bytes& bytes);
+bool FileExists(const std::string& path); // folders count too
+void RemoveTree(const std::string& path);
+
+// A rates file as the agent writes it: magic, padding, time, then the body.
+Bytes RatesFileFor(const Bytes& body);
+
+// A fresh folder under the temporary folder, removed with everything in it.
+struct TempFolder {
+    explicit TempFolder(const char* tag);
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+    std::string Path(const std::string& name) const { return path + "\\" + name; }
+    std::string path;
+};
+
+// Sets an environment variable for this process and its children (empty: unset) until it goes
+// out of scope; the old value comes back.
+struct ScopedEnv {
+    ScopedEnv(const char* name, const std::string& value);
+    ~ScopedEnv();
+    std::string name, old;
+    bool had;
+};

@@ -17,19 +17,12 @@
 
 #include "agent/shell/main_window.h"
 #include "agent/shell/settings.h"
+#include "tests/win/common/registry_helpers.h"
 
 namespace {
 
 HWND AgentWindow() {
     return FindWindowA(ZLV_MAIN_WINDOW_CLASS, nullptr);
-}
-
-HKEY OpenSettings() {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY, 0, nullptr, 0, KEY_ALL_ACCESS,
-                        nullptr, &key, nullptr) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
 }
 
 int Watch(double seconds) {
@@ -98,7 +91,7 @@ int Exit(double seconds) {
 }
 
 int GetValue(const char* name) {
-    HKEY key = OpenSettings();
+    HKEY key = OpenSettingsKey();
     if (!key) return 1;
     BYTE data[1024];
     DWORD type = 0, size = sizeof data;
@@ -123,7 +116,7 @@ int SetValue(const char* name, const char* typeText, const char* hex) {
         char pair[3] = {hex[2 * i], hex[2 * i + 1], 0};
         data[i] = static_cast<BYTE>(strtoul(pair, nullptr, 16));
     }
-    HKEY key = OpenSettings();
+    HKEY key = OpenSettingsKey();
     if (!key) return 1;
     LONG rc = RegSetValueExA(key, name, 0, strtoul(typeText, nullptr, 0), data,
                              static_cast<DWORD>(digits / 2));
@@ -132,7 +125,7 @@ int SetValue(const char* name, const char* typeText, const char* hex) {
 }
 
 int DeleteValue(const char* name) {
-    HKEY key = OpenSettings();
+    HKEY key = OpenSettingsKey();
     if (!key) return 1;
     RegDeleteValueA(key, name);
     RegCloseKey(key);

@@ -23,10 +23,12 @@
 #include "agent/shell/startup.h"
 #include "agent/update/rates_format.h"
 #include "palmsim/pdb_format.h"
+#include "tests/win/common/file_helpers.h"
+#include "tests/win/common/loopback_http.h"
+#include "tests/win/common/registry_helpers.h"
+#include "tests/win/common/resource_counts.h"
 
 namespace {
-
-typedef std::vector<unsigned char> Bytes;
 
 volatile LONG g_now; // seconds since 1970, read by the agent's thread through its clock seam
 
@@ -57,18 +59,6 @@ bool WaitUntil(DWORD ms, bool (*done)()) {
         Sleep(20);
     }
     return true;
-}
-
-bool ReadBytes(const std::string& path, Bytes* bytes) {
-    bytes->clear();
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0,
-                           nullptr);
-    if (f == INVALID_HANDLE_VALUE) return false;
-    DWORD size = GetFileSize(f, nullptr), got = 0;
-    bytes->resize(size);
-    bool ok = size == 0 || (ReadFile(f, bytes->data(), size, &got, nullptr) && got == size);
-    CloseHandle(f);
-    return ok;
 }
 
 std::string RatesPath() {
@@ -124,22 +114,10 @@ bool HandheldRecords(std::vector<Bytes>* records) {
 }
 
 std::string ReadFlag(const char* name) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Morvane\\Zelvantic", 0, KEY_READ, &key))
-        return "";
-    char data[8] = {};
-    DWORD size = sizeof data - 1;
-    RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    return data;
-}
-
-void DeleteSetting(const char* name) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Morvane\\Zelvantic", 0, KEY_ALL_ACCESS, &key))
-        return;
-    RegDeleteValueA(key, name);
-    RegCloseKey(key);
+    DWORD type = 0;
+    Bytes data;
+    if (!ReadSetting(name, &type, &data)) return "";
+    return std::string(data.begin(), data.end()).c_str();
 }
 
 // The day's page: every rate carries the day, so pages never repeat.
@@ -170,75 +148,6 @@ Bytes BodyOf(const std::string& reply) {
     return body;
 }
 
-// The update server: serves the current reply on 127.0.0.1:80 and counts requests.
-struct Server {
-    SOCKET listener = INVALID_SOCKET;
-    HANDLE thread = nullptr;
-    volatile LONG stop = 0;
-    volatile LONG requests = 0;
-    CRITICAL_SECTION lock;
-    std::string reply;
-
-    bool Start() {
-        InitializeCriticalSection(&lock);
-        WSADATA data;
-        WSAStartup(MAKEWORD(2, 2), &data);
-        listener = socket(AF_INET, SOCK_STREAM, 0);
-        BOOL reuse = TRUE;
-        setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, reinterpret_cast<char*>(&reuse),
-                   sizeof reuse);
-        sockaddr_in address;
-        ZeroMemory(&address, sizeof address);
-        address.sin_family = AF_INET;
-        address.sin_port = htons(80);
-        address.sin_addr.s_addr = inet_addr("127.0.0.1");
-        if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) ||
-            listen(listener, 8))
-            return false;
-        thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-        return thread != nullptr;
-    }
-    void SetReply(const std::string& text) {
-        EnterCriticalSection(&lock);
-        reply = text;
-        LeaveCriticalSection(&lock);
-    }
-    static DWORD WINAPI Run(void* self) {
-        Server* s = static_cast<Server*>(self);
-        while (!s->stop) {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(s->listener, &readable);
-            timeval wait = {0, 20000};
-            if (select(0, &readable, nullptr, nullptr, &wait) <= 0) continue;
-            SOCKET client = accept(s->listener, nullptr, nullptr);
-            if (client == INVALID_SOCKET) continue;
-            std::string request;
-            char buffer[256];
-            while (request.find("\r\n\r\n") == std::string::npos) {
-                fd_set r;
-                FD_ZERO(&r);
-                FD_SET(client, &r);
-                timeval limit = {5, 0};
-                if (select(0, &r, nullptr, nullptr, &limit) <= 0) break;
-                int n = recv(client, buffer, sizeof buffer, 0);
-                if (n <= 0) break;
-                request.append(buffer, n);
-            }
-            if (request.find("\r\n\r\n") != std::string::npos) {
-                InterlockedIncrement(&s->requests);
-                EnterCriticalSection(&s->lock);
-                std::string text = s->reply;
-                LeaveCriticalSection(&s->lock);
-                send(client, text.data(), int(text.size()), 0);
-            }
-            shutdown(client, SD_SEND);
-            closesocket(client);
-        }
-        return 0;
-    }
-};
-
 // What the process holds. Wine answers the usual counters with 0, so the objects are counted
 // one by one there: handles by asking about each handle value, GDI objects by their table
 // index, private memory by walking the address space.
@@ -249,25 +158,9 @@ struct Counts {
 
 Counts Measure() {
     Counts c;
-    if (!GetProcessHandleCount(GetCurrentProcess(), &c.handles) || c.handles == 0) {
-        c.handles = 0;
-        for (ULONG_PTR h = 4; h < 0x10000; h += 4) {
-            DWORD flags;
-            if (GetHandleInformation(reinterpret_cast<HANDLE>(h), &flags)) ++c.handles;
-        }
-    }
-    c.gdi = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (c.gdi == 0)
-        for (UINT_PTR i = 1; i < 0x10000; ++i)
-            if (GetObjectType(reinterpret_cast<HGDIOBJ>(i))) ++c.gdi;
-    MEMORY_BASIC_INFORMATION info;
-    for (BYTE* p = nullptr; VirtualQuery(p, &info, sizeof info) == sizeof info;) {
-        if (info.State == MEM_COMMIT && info.Type == MEM_PRIVATE) c.privateKiB += info.RegionSize;
-        BYTE* next = static_cast<BYTE*>(info.BaseAddress) + info.RegionSize;
-        if (next <= p) break;
-        p = next;
-    }
-    c.privateKiB /= 1024;
+    c.handles = HandleCount();
+    c.gdi = GdiObjectCount();
+    c.privateKiB = PrivateKiB();
     return c;
 }
 
@@ -337,14 +230,8 @@ bool TooltipOff() {
     return ReadFlag("tooltip") == "0";
 }
 bool LastUpdateStored() {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Morvane\\Zelvantic", 0, KEY_READ, &key))
-        return false;
-    DWORD value = 0, size = sizeof value, type = 0;
-    LONG rc =
-        RegQueryValueExA(key, "lastupdate", nullptr, &type, reinterpret_cast<BYTE*>(&value), &size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS && type == REG_DWORD && value == static_cast<DWORD>(g_now);
+    DWORD value = 0;
+    return ReadDword("lastupdate", &value) && value == static_cast<DWORD>(g_now);
 }
 
 // Lets the agent's 100 ms timer see the clock as it now stands.
@@ -363,14 +250,14 @@ struct RunResult {
 
 // One start of the agent on `day`, from `startAt`; crossing midnight moves the clock into the
 // next day while it runs.
-RunResult RunDay(Server& server, AgentRunner& runner, int day, time_t startAt, bool crossMidnight,
-                 std::vector<Bytes>* delivered) {
+RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_t startAt,
+                 bool crossMidnight, std::vector<Bytes>* delivered) {
     RunResult r;
     SetNow(startAt);
     FreshAgentState();
     std::string reply = ReplyOf(PageOfDay(day));
     server.SetReply(reply);
-    LONG before = server.requests;
+    LONG before = server.Requests();
 
     SetEvent(runner.go);
     if (!WaitUntil(10000, AgentWindowUp)) {
@@ -421,7 +308,7 @@ RunResult RunDay(Server& server, AgentRunner& runner, int day, time_t startAt, b
     } else if (runner.exitCode != 0) {
         r.Fail("start-up ended with " + std::to_string(runner.exitCode));
     }
-    LONG downloads = server.requests - before;
+    LONG downloads = server.Requests() - before;
     if (downloads != 1) r.Fail(std::to_string(downloads) + " downloads in one run");
     return r;
 }
@@ -439,9 +326,9 @@ int main(int argc, char** argv) {
     DeleteSetting("tooltip");
     DeleteSetting("startup");
 
-    Server server;
+    LoopbackHttpServer server("");
     AgentRunner runner;
-    if (!runner.Start() || !server.Start()) {
+    if (!runner.Start() || !server.Listening()) {
         Report(false, "setup", "port 80 is taken");
         return 1;
     }
@@ -493,7 +380,5 @@ int main(int argc, char** argv) {
     DeleteSetting("tooltip");
     runner.Stop();
     if (standIn) FreeLibrary(standIn);
-    server.stop = 1;
-    WaitForSingleObject(server.thread, 5000);
     return g_failures ? 1 : 0;
 }

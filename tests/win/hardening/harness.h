@@ -1,33 +1,15 @@
 // What the hardening cases share: an installation of the agent and the conduit in a throw-away
-// folder, a handheld made of database files, raw settings, processes, and a small rates server.
+// folder, a handheld made of database files, and programs of build/win run to their end.
 #pragma once
-#include <winsock2.h>
 #include <windows.h>
 
 #include <string>
 #include <vector>
 
-typedef std::vector<unsigned char> Bytes;
-
-#define ZLV_KEY "Software\\Morvane\\Zelvantic"
-
-std::string BuildFolder(); // build/win, one above this program
-bool ReadBytes(const std::string& path, Bytes* bytes);
-bool WriteBytes(const std::string& path, const Bytes& bytes);
-bool Exists(const std::string& path);
-
-// The settings value as stored: type and bytes; false when absent.
-bool ReadRaw(const char* name, DWORD* type, Bytes* data);
-void WriteRaw(const char* name, DWORD type, const Bytes& data);
-void DeleteRaw(const char* name);
-
-// Sets an environment variable for this process and its children until it goes out of scope.
-struct ScopedEnv {
-    ScopedEnv(const char* name, const std::string& value);
-    ~ScopedEnv();
-    std::string name, old;
-    bool had;
-};
+#include "tests/win/common/agent_runner.h"
+#include "tests/win/common/file_helpers.h"
+#include "tests/win/common/loopback_http.h"
+#include "tests/win/common/registry_helpers.h"
 
 struct ProgramRun {
     DWORD exitCode = 0xFFFFFFFF; // also when it did not end in time
@@ -59,43 +41,4 @@ class Installation {
     bool ready_ = false;
 };
 
-// A rates file as the agent writes it: header, then the rates body.
-Bytes RatesFileFor(const Bytes& body);
 extern const Bytes kRatesBody;
-
-// One agent process; ended (Exit command, then killed) when it goes out of scope.
-class AgentRun {
-  public:
-    AgentRun() = default;
-    AgentRun(const AgentRun&) = delete;
-    AgentRun& operator=(const AgentRun&) = delete;
-    ~AgentRun() { End(); }
-    bool Start(const std::string& exe, const std::string& arguments = "");
-    HWND WaitWindow(DWORD ms); // its main window
-    bool WaitExit(DWORD ms, DWORD* code);
-    bool End(); // true when the Exit command ended it
-    HANDLE Process() const { return info_.hProcess; }
-
-  private:
-    PROCESS_INFORMATION info_{};
-};
-
-// Answers every connection on 127.0.0.1:80 with the reply, after reading the request.
-class RatesServer {
-  public:
-    explicit RatesServer(const std::string& reply);
-    ~RatesServer();
-    bool Listening() const { return listener_ != INVALID_SOCKET; }
-    LONG Requests() const { return requests_; }
-
-  private:
-    static DWORD WINAPI Serve(void* self);
-    std::string reply_;
-    SOCKET listener_ = INVALID_SOCKET;
-    HANDLE thread_ = nullptr;
-    HANDLE stop_ = nullptr;
-    volatile LONG requests_ = 0;
-};
-
-// The reply for a rates page, with the headers a web server sends.
-std::string RatesReply(const std::string& page);

@@ -33,7 +33,7 @@ bool HoldsExactly(Installation& install, const Bytes& body) {
 TEST(HandheldFaults, EveryCallFailingInTurnLosesNoRates) {
     Installation install("zhf");
     ASSERT_TRUE(install.Ready());
-    DeleteRaw("hwnd");
+    DeleteSetting("hwnd");
     int run = 0;
     for (const char* call : kCalls) {
         for (const char* code : kCodes) {
@@ -67,7 +67,7 @@ TEST(HandheldFaults, EveryCallFailingInTurnLosesNoRates) {
 
             ProgramRun next = install.HotSync();
             EXPECT_EQ(0u, next.exitCode) << next.output;
-            EXPECT_FALSE(Exists(install.RatesPath()));
+            EXPECT_FALSE(FileExists(install.RatesPath()));
             EXPECT_TRUE(HoldsExactly(install, body)) << next.output;
         }
     }
@@ -76,7 +76,7 @@ TEST(HandheldFaults, EveryCallFailingInTurnLosesNoRates) {
 TEST(HandheldFaults, LostConnectionDuringTheWriteKeepsTheFileUntilTheNextHotSync) {
     Installation install("zhw");
     ASSERT_TRUE(install.Ready());
-    DeleteRaw("hwnd");
+    DeleteSetting("hwnd");
     Bytes old = BodyNumber(100), fresh = BodyNumber(101);
     ASSERT_TRUE(WriteBytes(install.RatesPath(), RatesFileFor(old)));
     ASSERT_EQ(0u, install.HotSync().exitCode);
@@ -102,10 +102,10 @@ TEST(HandheldFaults, LostConnectionDuringTheWriteKeepsTheFileUntilTheNextHotSync
         EXPECT_EQ(4371u, r.exitCode);
         EXPECT_NE(std::string::npos, r.output.find("search error: SYNCERR_LOST_CONNECTION"));
     }
-    EXPECT_TRUE(Exists(install.RatesPath()));
+    EXPECT_TRUE(FileExists(install.RatesPath()));
 
     ProgramRun next = install.HotSync();
     EXPECT_EQ(0u, next.exitCode) << next.output;
     EXPECT_TRUE(HoldsExactly(install, fresh));
-    EXPECT_FALSE(Exists(install.RatesPath()));
+    EXPECT_FALSE(FileExists(install.RatesPath()));
 }

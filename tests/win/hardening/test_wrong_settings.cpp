@@ -57,7 +57,7 @@ Bytes ExpectedBody(const std::string& reply) {
 
 bool WaitFor(const std::string& path, DWORD ms) {
     DWORD end = GetTickCount() + ms;
-    while (!Exists(path)) {
+    while (!FileExists(path)) {
         if (static_cast<LONG>(end - GetTickCount()) < 0) return false;
         Sleep(50);
     }
@@ -70,7 +70,7 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     Installation install("zws");
     ASSERT_TRUE(install.Ready());
     std::string reply = RatesReply(kPage);
-    RatesServer server(reply);
+    LoopbackHttpServer server(reply);
     ASSERT_TRUE(server.Listening()) << "port 80 is taken";
     Listener listener;
     ASSERT_TRUE(listener.window);
@@ -81,10 +81,10 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     std::string longFolder =
         install.Folder() + "\\" + std::string(299 - install.Folder().size(), 'x');
     ASSERT_EQ(300u, longFolder.size());
-    WriteRaw("startup", REG_DWORD, Le32(1));
-    WriteRaw("target", REG_SZ, Text(longFolder));
-    WriteRaw("hwnd", REG_SZ, Le32(DWORD(UINT_PTR(listener.window))));
-    WriteRaw("lastupdate", REG_SZ, Le32(DWORD(time(nullptr))));
+    WriteSetting("startup", REG_DWORD, Le32(1));
+    WriteSetting("target", REG_SZ, Text(longFolder));
+    WriteSetting("hwnd", REG_SZ, Le32(DWORD(UINT_PTR(listener.window))));
+    WriteSetting("lastupdate", REG_SZ, Le32(DWORD(time(nullptr))));
     Bytes waiting = RatesFileFor(kRatesBody);
     ASSERT_TRUE(WriteBytes(install.RatesPath(), waiting));
 
@@ -106,7 +106,7 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
 
     // "startup" as a number is off: a start at Windows start-up ends at once.
     {
-        AgentRun silent;
+        AgentProcess silent(5000);
         ASSERT_TRUE(silent.Start(install.AgentPath(), "-silent"));
         DWORD code = 1;
         EXPECT_TRUE(silent.WaitExit(5000, &code));
@@ -115,7 +115,7 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
 
     // A start by the user: the agent downloads, as it would with no "lastupdate", and stores
     // its own values with their own types.
-    AgentRun agent;
+    AgentProcess agent(5000);
     ASSERT_TRUE(agent.Start(install.AgentPath()));
     HWND window = agent.WaitWindow(10000);
     ASSERT_TRUE(window);
@@ -130,14 +130,14 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
 
     DWORD type = 0;
     Bytes value;
-    ASSERT_TRUE(ReadRaw("target", &type, &value));
+    ASSERT_TRUE(ReadSetting("target", &type, &value));
     EXPECT_EQ(DWORD(REG_SZ), type);
     // Wine's registry hands texts back with a terminator even when none was stored.
     EXPECT_EQ(install.Folder(), std::string(value.begin(), value.end()).c_str());
-    ASSERT_TRUE(ReadRaw("hwnd", &type, &value));
+    ASSERT_TRUE(ReadSetting("hwnd", &type, &value));
     EXPECT_EQ(DWORD(REG_DWORD), type);
     EXPECT_EQ(Le32(DWORD(UINT_PTR(window))), value);
-    ASSERT_TRUE(ReadRaw("lastupdate", &type, &value));
+    ASSERT_TRUE(ReadSetting("lastupdate", &type, &value));
     EXPECT_EQ(DWORD(REG_DWORD), type);
     EXPECT_EQ(4u, value.size());
 
@@ -147,11 +147,11 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     ASSERT_TRUE(install.HandheldRecords(&records));
     ASSERT_EQ(1u, records.size());
     EXPECT_EQ(body, records[0]);
-    EXPECT_FALSE(Exists(install.RatesPath()));
+    EXPECT_FALSE(FileExists(install.RatesPath()));
     EXPECT_EQ(0, Listener::heard);
     EXPECT_TRUE(agent.End()) << "the agent did not take its Exit command";
 
-    DeleteRaw("startup");
-    DeleteRaw("hwnd");
-    DeleteRaw("lastupdate");
+    DeleteSetting("startup");
+    DeleteSetting("hwnd");
+    DeleteSetting("lastupdate");
 }

@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "tests/win/agent_process/agent_harness.h"
+#include "tests/win/common/agent_runner.h"
 
 int main(int argc, char** argv) {
     UINT command = argc > 1 ? static_cast<UINT>(atoi(argv[1])) : kExitCommand;

@@ -1,171 +1,18 @@
 #include "tests/win/agent_process/agent_harness.h"
 
-#include <string.h>
-
 #include <vector>
-
-std::string FolderOf(const std::string& path) {
-    size_t cut = path.find_last_of("\\/");
-    return cut == std::string::npos ? std::string() : path.substr(0, cut);
-}
-
-std::string BuiltAgentPath() {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self - 1);
-    std::string tests = FolderOf(self);
-    std::string relative = FolderOf(tests) + "\\agent.exe";
-    char full[MAX_PATH] = {};
-    if (!GetFullPathNameA(relative.c_str(), sizeof full, full, nullptr)) return relative;
-    return full;
-}
 
 bool FileExists(const std::string& path) {
     DWORD a = GetFileAttributesA(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool AgentProcess::Start(const std::string& exe, const std::string& arguments) {
-    End();
-    std::string line = "\"" + exe + "\"";
-    if (!arguments.empty()) line += " " + arguments;
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    STARTUPINFOA startup{};
-    startup.cb = sizeof startup;
-    std::string folder = FolderOf(exe);
-    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.c_str(), &startup, &info_) != 0;
-}
-
-bool AgentProcess::WaitExit(DWORD ms, DWORD* code) {
-    if (!info_.hProcess) return false;
-    if (WaitForSingleObject(info_.hProcess, ms) != WAIT_OBJECT_0) return false;
-    DWORD c = 0;
-    GetExitCodeProcess(info_.hProcess, &c);
-    if (code) *code = c;
-    return true;
-}
-
-bool AgentProcess::Exited() {
-    return !info_.hProcess || WaitForSingleObject(info_.hProcess, 0) == WAIT_OBJECT_0;
-}
-
-HWND AgentProcess::WaitWindow(DWORD ms) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        HWND w = FindAgentWindowOf(info_.dwProcessId);
-        if (w || Exited()) return w;
-        if (GetTickCount() - start >= ms) return nullptr;
-        Sleep(20);
-    }
-}
-
-bool AgentProcess::End() {
-    if (!info_.hProcess) return true;
-    bool clean = true;
-    if (!Exited()) {
-        HWND w = FindAgentWindowOf(info_.dwProcessId);
-        if (w) PostMessageA(w, WM_COMMAND, kExitCommand, 0);
-        if (!w || WaitForSingleObject(info_.hProcess, 3000) != WAIT_OBJECT_0) {
-            clean = false;
-            TerminateProcess(info_.hProcess, 99);
-            WaitForSingleObject(info_.hProcess, 3000);
-        }
-    }
-    CloseHandle(info_.hThread);
-    CloseHandle(info_.hProcess);
-    info_ = PROCESS_INFORMATION{};
-    return clean;
-}
-
-namespace {
-
-struct WindowSearch {
-    DWORD processId; // 0: any process
-    int count;
-    HWND first;
-};
-
-BOOL CALLBACK VisitWindow(HWND w, LPARAM param) {
-    WindowSearch* s = reinterpret_cast<WindowSearch*>(param);
-    char name[64] = {};
-    if (!GetClassNameA(w, name, sizeof name - 1) || strcmp(name, ZLV_AGENT_CLASS) != 0) return TRUE;
-    DWORD owner = 0;
-    GetWindowThreadProcessId(w, &owner);
-    if (s->processId && owner != s->processId) return TRUE;
-    if (!s->first) s->first = w;
-    s->count++;
-    return TRUE;
-}
-
-WindowSearch Search(DWORD processId) {
-    WindowSearch s{processId, 0, nullptr};
-    EnumWindows(VisitWindow, reinterpret_cast<LPARAM>(&s));
-    return s;
-}
-
-HKEY OpenKey() {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ZLV_KEY, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                        nullptr) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
-
-bool SetValue(const char* name, DWORD type, const void* data, DWORD size) {
-    HKEY key = OpenKey();
-    if (!key) return false;
-    LONG rc = RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
-}
-
-} // namespace
-
-int CountAgentWindows() {
-    return Search(0).count;
-}
-
-HWND FindAgentWindowOf(DWORD processId) {
-    return Search(processId).first;
-}
-
-void EndStrayAgents() {
-    for (int round = 0; round < 5; ++round) {
-        HWND w = FindWindowA(ZLV_AGENT_CLASS, nullptr);
-        if (!w) return;
-        DWORD id = 0;
-        GetWindowThreadProcessId(w, &id);
-        HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_TERMINATE, FALSE, id);
-        PostMessageA(w, WM_COMMAND, kExitCommand, 0);
-        if (process) {
-            if (WaitForSingleObject(process, 3000) != WAIT_OBJECT_0) {
-                TerminateProcess(process, 99);
-                WaitForSingleObject(process, 3000);
-            }
-            CloseHandle(process);
-        } else {
-            Sleep(200);
-        }
-    }
-}
-
-bool SetFlagText(const char* name, const char* text) {
-    char data[4] = {};
-    strncpy(data, text, sizeof data);
-    return SetValue(name, REG_SZ, data, sizeof data);
-}
-
-bool SetDword(const char* name, DWORD value) {
-    return SetValue(name, REG_DWORD, &value, sizeof value);
-}
-
 bool SetRawText(const char* name, const std::string& data) {
-    return SetValue(name, REG_SZ, data.data(), static_cast<DWORD>(data.size()));
+    return WriteSetting(name, REG_SZ, data.data(), static_cast<DWORD>(data.size()));
 }
 
 bool ReadRaw(const char* name, std::string* data, DWORD* type) {
-    HKEY key = OpenKey();
+    HKEY key = OpenSettingsKey();
     if (!key) return false;
     // Texts through the wide call: the narrow one adds a terminator the stored data may lack.
     wchar_t wide[128] = {};
@@ -186,19 +33,4 @@ bool ReadRaw(const char* name, std::string* data, DWORD* type) {
         data->assign(reinterpret_cast<const char*>(bytes.data()), size);
     }
     return true;
-}
-
-bool ReadDword(const char* name, DWORD* value) {
-    std::string data;
-    DWORD type = 0;
-    if (!ReadRaw(name, &data, &type) || type != REG_DWORD || data.size() != 4) return false;
-    memcpy(value, data.data(), 4);
-    return true;
-}
-
-void DeleteValue(const char* name) {
-    HKEY key = OpenKey();
-    if (!key) return;
-    RegDeleteValueA(key, name);
-    RegCloseKey(key);
 }

@@ -118,7 +118,7 @@ class LockedSettingsKey {
 };
 
 TEST_F(AgentProcessTest, SilentStartWithStartupOffCreatesNothing) {
-    DeleteValue("target");
+    DeleteSetting("target");
     ASSERT_TRUE(SetDword("hwnd", 0x1234));
     const char* forms[] = {"-SILENT", "-Silent", "-silent"};
     for (const char* form : forms) {
@@ -135,7 +135,7 @@ TEST_F(AgentProcessTest, SilentStartWithStartupOffCreatesNothing) {
     }
 
     // A fresh machine: no "startup" at all counts as off.
-    DeleteValue("startup");
+    DeleteSetting("startup");
     AgentProcess run;
     ASSERT_TRUE(run.Start(agent, "-silent"));
     DWORD code = 77;

@@ -1,7 +1,6 @@
 // A real hidden main window driven in-process: fake clock, a recorder in place of the shell's
 // notify function, a scratch agent folder, and a small HTTP server on 127.0.0.1:80.
 #pragma once
-#include <winsock2.h>
 #include <windows.h>
 #include <shellapi.h>
 
@@ -12,6 +11,9 @@
 
 #include "agent/shell/agent_state.h"
 #include "agent/shell/settings.h"
+#include "tests/win/common/file_helpers.h"
+#include "tests/win/common/loopback_http.h"
+#include "tests/win/common/registry_helpers.h"
 
 struct TrayCall {
     DWORD message;
@@ -21,51 +23,11 @@ struct TrayCall {
 extern std::vector<TrayCall> g_trayCalls;
 extern time_t g_fakeNow;
 
-// Settings key, raw.
-void SetFlag(const char* name, const char* text); // 4 bytes, as the agent writes them
-void SetDword(const char* name, DWORD value);
-bool ReadDword(const char* name, DWORD* value);
-std::string ReadRaw(const char* name); // empty when absent
-void DeleteSetting(const char* name);
+// The stored bytes of a settings value; empty when absent.
+std::string ReadRaw(const char* name);
 
 std::string LoadText(UINT id); // from this program's string table (the agent's)
-bool FileExists(const std::string& path);
 void WriteFileText(const std::string& path, const std::string& text);
-
-// Accepts on 127.0.0.1:80 while it exists; each connection reads the request and answers with
-// the given reply (empty: keeps the connection silent until the server goes).
-class HttpServer {
-  public:
-    explicit HttpServer(const std::string& reply);
-    ~HttpServer();
-    bool Listening() const { return listener_ != INVALID_SOCKET; }
-    LONG Connections() const { return connections_; }
-    LONG Requests() const { return requests_; }
-
-  private:
-    static DWORD WINAPI Run(void* self);
-    void Serve(SOCKET client);
-    std::string reply_;
-    SOCKET listener_ = INVALID_SOCKET;
-    HANDLE thread_ = nullptr;
-    HANDLE stop_ = nullptr;
-    volatile LONG connections_ = 0;
-    volatile LONG requests_ = 0;
-};
-
-// Listens on 127.0.0.1:80 but never accepts, with its queue filled: a new connect gets no answer
-// at all, as with a server that has gone off the network.
-class BlackHoleServer {
-  public:
-    BlackHoleServer();
-    ~BlackHoleServer();
-    bool Swallowing() const { return swallowing_; }
-
-  private:
-    SOCKET listener_ = INVALID_SOCKET;
-    std::vector<SOCKET> fillers_;
-    bool swallowing_ = false;
-};
 
 class ShellTest : public ::testing::Test {
   protected:

@@ -31,8 +31,8 @@ TEST_F(CommandTest, MenuHoldsTheItemsInOrder) {
 }
 
 TEST_F(CommandTest, ChecksFollowTheSettingsAndTogglesWriteThem) {
-    SetFlag("startup", "1");
-    SetFlag("tooltip", "abc");
+    ASSERT_TRUE(SetFlagText("startup", "1"));
+    ASSERT_TRUE(SetFlagText("tooltip", "abc"));
     InitMenuChecks();
     EXPECT_TRUE(Checked(40011));
     EXPECT_FALSE(Checked(40008));
@@ -54,7 +54,7 @@ TEST_F(CommandTest, ChecksFollowTheSettingsAndTogglesWriteThem) {
 }
 
 TEST_F(CommandTest, MissingDocumentsGiveWarningsWhateverTheTooltipSetting) {
-    SetFlag("tooltip", "0");
+    ASSERT_TRUE(SetFlagText("tooltip", "0"));
     std::string cannotOpen = LoadText(6);
     ASSERT_FALSE(cannotOpen.empty());
     struct Case {
@@ -112,12 +112,12 @@ TEST_F(CommandTest, ManualPresentButNothingReadsPdf) {
 
 TEST_F(CommandTest, SyncResultBecomesANoticeOnlyWithTooltipOn) {
     UINT sync = g_agent.syncResultMessage;
-    SetFlag("tooltip", "0");
+    ASSERT_TRUE(SetFlagText("tooltip", "0"));
     for (WPARAM result : {2, 3, 7})
         EXPECT_EQ(0, SendMessageA(window_, sync, result, 0));
     EXPECT_TRUE(TakeNotices().empty());
 
-    SetFlag("tooltip", "1");
+    ASSERT_TRUE(SetFlagText("tooltip", "1"));
     EXPECT_EQ(0, SendMessageA(window_, sync, 2, 0));
     std::vector<TrayCall> notices = TakeNotices();
     ASSERT_EQ(1u, notices.size());

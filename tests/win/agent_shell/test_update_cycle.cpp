@@ -31,9 +31,9 @@ std::string UpdateReady() {
 }
 
 TEST_F(UpdateCycleTest, CompletedDownloadIsStoredThenRemindedHourly) {
-    HttpServer server(kRatesReply);
+    LoopbackHttpServer server(kRatesReply);
     ASSERT_TRUE(server.Listening());
-    SetFlag("tooltip", "1");
+    ASSERT_TRUE(SetFlagText("tooltip", "1"));
     ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
     DWORD last = 0;
     ASSERT_TRUE(ReadDword("lastupdate", &last));
@@ -57,11 +57,11 @@ TEST_F(UpdateCycleTest, CompletedDownloadIsStoredThenRemindedHourly) {
     EXPECT_EQ(1u, TakeNotices().size());
 
     // "tooltip" off: checked, but nothing shown; after a HotSync took the file, nothing either.
-    SetFlag("tooltip", "0");
+    ASSERT_TRUE(SetFlagText("tooltip", "0"));
     Advance(3601);
     Tick();
     EXPECT_TRUE(TakeNotices().empty());
-    SetFlag("tooltip", "1");
+    ASSERT_TRUE(SetFlagText("tooltip", "1"));
     DeleteFileA(RatesPath().c_str());
     Advance(3601);
     Tick();
@@ -75,9 +75,9 @@ TEST_F(UpdateCycleTest, CompletedDownloadIsStoredThenRemindedHourly) {
 }
 
 TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
-    HttpServer server(kRatesReply);
+    LoopbackHttpServer server(kRatesReply);
     ASSERT_TRUE(server.Listening());
-    SetFlag("tooltip", "1");
+    ASSERT_TRUE(SetFlagText("tooltip", "1"));
     // The conduit holds the rates file during a HotSync.
     WriteFileText(RatesPath(), "old rates");
     HANDLE held = CreateFileA(RatesPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
@@ -114,8 +114,8 @@ TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
 
 TEST_F(UpdateCycleTest, ReplyWithoutAPageIsAFailedAttemptRetriedAfterTheRecycle) {
     // Headers that never end: there is no page in it, however long the agent waits.
-    HttpServer server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Padding: "
-                      "0123456789012345678901234567890123456789\r\n");
+    LoopbackHttpServer server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Padding: "
+                              "0123456789012345678901234567890123456789\r\n");
     ASSERT_TRUE(server.Listening());
     ASSERT_TRUE(TickUntil([&] { return g_agent.downloader && g_agent.downloader->finished; }));
     for (int i = 0; i < 3; ++i)
@@ -129,12 +129,12 @@ TEST_F(UpdateCycleTest, ReplyWithoutAPageIsAFailedAttemptRetriedAfterTheRecycle)
 }
 
 TEST_F(UpdateCycleTest, UpdatedTodayMeansNoNetworkAtAll) {
-    HttpServer server(kRatesReply);
+    LoopbackHttpServer server(kRatesReply);
     ASSERT_TRUE(server.Listening());
-    SetDword("lastupdate", static_cast<DWORD>(g_fakeNow - 60));
+    ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(g_fakeNow - 60)));
     g_agent.updatedToday = IsUpdatedToday();
     ASSERT_TRUE(g_agent.updatedToday);
-    SetFlag("tooltip", "1");
+    ASSERT_TRUE(SetFlagText("tooltip", "1"));
     WriteFileText(RatesPath(), "kelpo");
     for (int i = 0; i < 10; ++i) {
         Tick();
@@ -150,7 +150,7 @@ TEST_F(UpdateCycleTest, UpdatedTodayMeansNoNetworkAtAll) {
 }
 
 TEST_F(UpdateCycleTest, UnreachableServerIsRetriedEvery900SecondsWithoutANotice) {
-    SetFlag("tooltip", "1");
+    ASSERT_TRUE(SetFlagText("tooltip", "1"));
     Tick();
     Downloader* first = g_agent.downloader;
     ASSERT_TRUE(first);
@@ -173,7 +173,7 @@ TEST_F(UpdateCycleTest, UnreachableServerIsRetriedEvery900SecondsWithoutANotice)
 }
 
 TEST_F(UpdateCycleTest, SilentServerAnimatesUntilRecycleWithoutBlockingTheTick) {
-    HttpServer server(""); // accepts, then never answers
+    LoopbackHttpServer server(""); // accepts, then never answers
     ASSERT_TRUE(server.Listening());
     SetTrayFrame(0);
     ASSERT_TRUE(TickUntil([&] { return g_agent.requestSent; }));

@@ -89,14 +89,14 @@ class HotSync : public ::testing::Test {
         FindClose(h);
         Bytes bytes;
         std::string error;
-        EXPECT_TRUE(ReadFileBytes(handheld + "\\" + fd.cFileName, &bytes));
+        EXPECT_TRUE(ReadBytes(handheld + "\\" + fd.cFileName, &bytes));
         EXPECT_TRUE(pdb::Parse(bytes.data(), bytes.size(), &db, &error)) << error;
         return db;
     }
 
     Bytes HandheldFile() {
         Bytes bytes;
-        ReadFileBytes(handheld + "\\ZLV Currencies.pdb", &bytes);
+        ReadBytes(handheld + "\\ZLV Currencies.pdb", &bytes);
         return bytes;
     }
 
@@ -109,7 +109,7 @@ class HotSync : public ::testing::Test {
 TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
     InstallDatabase();
     Bytes body = RatesBody(1000);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(body)));
     DeleteFileA(log.c_str());
 
     HotSyncRun first = RunHotSync();
@@ -142,7 +142,7 @@ TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
 
     // A new download replaces the record rather than adding one; every sync type but 6 copies.
     Bytes newer = RatesBody(333);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(newer)));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(newer)));
     EXPECT_EQ(RunHotSync("2").exitCode, 0u);
     db = Handheld();
     ASSERT_EQ(db.records.size(), 1u);
@@ -151,7 +151,7 @@ TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
 
 TEST_F(HotSync, SyncTypeSixOnlyConnects) {
     InstallDatabase();
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(100))));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(RatesBody(100))));
     HWND window = SyncWatcher::Create();
     SetAgentWindow(window);
     HotSyncRun run = RunHotSync("6");
@@ -166,7 +166,7 @@ TEST_F(HotSync, SyncTypeSixOnlyConnects) {
 TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
     InstallDatabase();
     Bytes capital = {'K', 'E', 'L', 'P', 'O', 0, 0, 0, 1, 2, 3, 4, '0', '0', '0', '0', 0};
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), capital));
+    ASSERT_TRUE(WriteBytes(RatesPath(), capital));
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_FALSE(FileExists(RatesPath()));
@@ -181,13 +181,13 @@ TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
         {'m', 'a', 'g', 'i', 'c', 0, 0, 0, 0, 0, 0, 0},
     };
     for (const Bytes& file : bad) {
-        ASSERT_TRUE(WriteFileBytes(RatesPath(), file));
+        ASSERT_TRUE(WriteBytes(RatesPath(), file));
         HotSyncRun failed = RunHotSync();
         EXPECT_EQ(failed.exitCode, 4394u) << file.size();
         EXPECT_EQ(failed.lines, (Lines{"Opening connection", "verifying local database",
                                        "invalid local DBheader", "Closing connection"}));
         Bytes kept;
-        EXPECT_TRUE(ReadFileBytes(RatesPath(), &kept));
+        EXPECT_TRUE(ReadBytes(RatesPath(), &kept));
         EXPECT_EQ(kept, file);
     }
     EXPECT_EQ(Handheld().records.size(), 1u); // the earlier copy is untouched
@@ -195,7 +195,7 @@ TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
 
 TEST_F(HotSync, HeaderOnlyFileWritesAnEmptyRecord) {
     InstallDatabase();
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(Bytes())));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(Bytes())));
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.lines, kFullCopy);
@@ -207,7 +207,7 @@ TEST_F(HotSync, HeaderOnlyFileWritesAnEmptyRecord) {
 
 TEST_F(HotSync, MissingDatabaseIsNeverCreatedAndTheFileStays) {
     InstallDatabase("\"ZLV Other\" CURR ABCD"); // right type, wrong creator
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(50))));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(RatesBody(50))));
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 4371u);
     EXPECT_EQ(run.lines,
@@ -248,9 +248,9 @@ TEST_F(HotSync, DatabaseThatWillNotOpenIsCreatedAfresh) {
     memcpy(damaged.creator, "ZLVD", 4);
     Bytes bytes = pdb::Serialize(damaged);
     bytes[77] = 9; // nine records that are not there
-    ASSERT_TRUE(WriteFileBytes(handheld + "\\ZLV Currencies.pdb", bytes));
+    ASSERT_TRUE(WriteBytes(handheld + "\\ZLV Currencies.pdb", bytes));
     Bytes body = RatesBody(200);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(body)));
 
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 0u);
@@ -270,7 +270,7 @@ TEST_F(HotSync, DatabaseThatWillNotOpenIsCreatedAfresh) {
 
 TEST_F(HotSync, FailedCreationKeepsTheFileAndClosesNothing) {
     InstallDatabase();
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(64))));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(RatesBody(64))));
     DeleteFileA(log.c_str());
     // The open fails; the database is still there, so the creation fails too.
     ScopedEnv fail("ZLV_SYNC_FAIL", "open=0x4005");
@@ -289,9 +289,9 @@ TEST_F(HotSync, FailedCreationKeepsTheFileAndClosesNothing) {
 TEST_F(HotSync, FailedWriteKeepsTheFileButClosesTheDatabase) {
     InstallDatabase();
     Bytes first = RatesBody(80);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(first)));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(first)));
     ASSERT_EQ(RunHotSync().exitCode, 0u);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(90))));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(RatesBody(90))));
     DeleteFileA(log.c_str());
 
     ScopedEnv fail("ZLV_SYNC_FAIL", "write=7");
@@ -306,7 +306,7 @@ TEST_F(HotSync, FailedWriteKeepsTheFileButClosesTheDatabase) {
 TEST_F(HotSync, FileBeingWrittenByTheAgentWaitsForTheNextHotSync) {
     InstallDatabase();
     Bytes body = RatesBody(120);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(body)));
     // The agent's sharing mode while it writes: others may only write.
     HANDLE writer = CreateFileA(RatesPath().c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -330,17 +330,17 @@ TEST_F(HotSync, AgentWindowHearsTheOutcome) {
     ASSERT_NE(window, nullptr);
     SetAgentWindow(window);
 
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(RatesBody(40))));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(RatesBody(40))));
     EXPECT_EQ(RunHotSync().exitCode, 0u);
     EXPECT_EQ(RunHotSync().exitCode, 0u); // nothing to copy is still a success
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), Bytes{'b', 'a', 'd'}));
+    ASSERT_TRUE(WriteBytes(RatesPath(), Bytes{'b', 'a', 'd'}));
     EXPECT_EQ(RunHotSync().exitCode, 4394u);
     EXPECT_EQ(SyncWatcher::received, (std::vector<WPARAM>{2, 2, 3}));
 
     // A handle that no longer names a window is ignored; the copy still runs.
     DestroyWindow(window);
     Bytes body = RatesBody(41);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(body)));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(body)));
     HotSyncRun stale = RunHotSync();
     EXPECT_EQ(stale.exitCode, 0u);
     EXPECT_EQ(stale.lines, kFullCopy);
@@ -351,21 +351,21 @@ TEST_F(HotSync, AgentWindowHearsTheOutcome) {
 TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
     InstallDatabase();
     Bytes largest = RatesBody(65535);
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), RatesFile(largest)));
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(largest)));
     ASSERT_EQ(RunHotSync().exitCode, 0u);
     ASSERT_EQ(Handheld().records.size(), 1u);
     EXPECT_EQ(Handheld().records[0].data, largest);
 
     Bytes before = HandheldFile();
-    Bytes tooLarge = RatesFile(RatesBody(65536));
-    ASSERT_TRUE(WriteFileBytes(RatesPath(), tooLarge));
+    Bytes tooLarge = RatesFileFor(RatesBody(65536));
+    ASSERT_TRUE(WriteBytes(RatesPath(), tooLarge));
     DeleteFileA(log.c_str());
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 4384u);
     EXPECT_EQ(run.lines, (Lines{"Opening connection", "verifying local database",
                                 "rates too large for the handheld record", "Closing connection"}));
     Bytes kept;
-    EXPECT_TRUE(ReadFileBytes(RatesPath(), &kept));
+    EXPECT_TRUE(ReadBytes(RatesPath(), &kept));
     EXPECT_EQ(kept, tooLarge);
     EXPECT_EQ(HandheldFile(), before);
     Lines calls = ReadLines(log);
@@ -379,13 +379,13 @@ TEST_F(HotSync, AgentFolderMustLeaveRoomForTheFileName) {
     folder += std::string(114 - folder.size(), 'f');
     ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
     Bytes body = RatesBody(30);
-    ASSERT_TRUE(WriteFileBytes(folder + "\\mrvrates.zlv", RatesFile(body)));
+    ASSERT_TRUE(WriteBytes(folder + "\\mrvrates.zlv", RatesFileFor(body)));
     SetTarget(folder);
     EXPECT_EQ(RunHotSync().lines, kFullCopy);
     EXPECT_FALSE(FileExists(folder + "\\mrvrates.zlv"));
 
     // A final backslash is not doubled.
-    ASSERT_TRUE(WriteFileBytes(folder + "\\mrvrates.zlv", RatesFile(body)));
+    ASSERT_TRUE(WriteBytes(folder + "\\mrvrates.zlv", RatesFileFor(body)));
     SetTarget(folder + "\\");
     EXPECT_EQ(RunHotSync().lines, kFullCopy);
     EXPECT_FALSE(FileExists(folder + "\\mrvrates.zlv"));
@@ -393,7 +393,7 @@ TEST_F(HotSync, AgentFolderMustLeaveRoomForTheFileName) {
     // One more character, or more than the 127 that are read, fails cleanly.
     std::string longer = folder + "g";
     ASSERT_TRUE(CreateDirectoryA(longer.c_str(), nullptr));
-    ASSERT_TRUE(WriteFileBytes(longer + "\\mrvrates.zlv", RatesFile(body)));
+    ASSERT_TRUE(WriteBytes(longer + "\\mrvrates.zlv", RatesFileFor(body)));
     const Lines refused = {"Opening connection", "verifying local database",
                            "rates file path too long", "Closing connection"};
     SetTarget(longer);

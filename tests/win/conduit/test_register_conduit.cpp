@@ -43,7 +43,7 @@ class Registration : public ::testing::Test {
     }
 
     static void PutConduit(const std::string& folder) {
-        ASSERT_TRUE(WriteFileBytes(folder + "\\conduit.dll", Bytes{'M', 'Z'}));
+        ASSERT_TRUE(WriteBytes(folder + "\\conduit.dll", Bytes{'M', 'Z'}));
     }
     // An existing entry, as an earlier installation left it.
     void RegisterAt(const std::string& folder) {

@@ -31,17 +31,6 @@ std::vector<HWND> OpenBalloons() {
     return std::vector<HWND>(handles, handles + (n < 64 ? n : 64));
 }
 
-int GdiObjectCount() {
-    SetLastError(0);
-    DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (n > 0) return static_cast<int>(n);
-    // Wine answers 0 here; its GDI handles are table indices that a 16-bit value names as well.
-    int live = 0;
-    for (UINT_PTR i = 1; i < 0x10000; ++i)
-        if (GetObjectType(reinterpret_cast<HGDIOBJ>(i))) ++live;
-    return live;
-}
-
 BalloonRect CloseBoxOf(HWND balloon, int side) {
     RECT rc;
     GetClientRect(balloon, &rc);

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "agent/balloon/balloon_geometry.h"
+#include "tests/win/common/resource_counts.h"
 
 // Dispatches messages for the given time.
 void Pump(DWORD ms);
@@ -14,9 +15,6 @@ void Pump(DWORD ms);
 bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 std::vector<HWND> OpenBalloons();
-
-// Live GDI objects of this process (GetGuiResources, or a handle census where that is a stub).
-int GdiObjectCount();
 
 // The close box of a balloon window in its client coordinates.
 BalloonRect CloseBoxOf(HWND balloon, int side);

@@ -259,13 +259,13 @@ TEST_F(BalloonTest, HundredShowAndHideCyclesLeaveTheGdiObjectCountFlat) {
     };
     cycle(); // the first one may load fonts and stock objects for good
     cycle();
-    int before = GdiObjectCount();
-    ASSERT_GT(before, 0);
+    DWORD before = GdiObjectCount();
+    ASSERT_GT(before, 0u);
     for (int i = 0; i < 100; ++i)
         cycle();
-    int after = GdiObjectCount();
+    DWORD after = GdiObjectCount();
     EXPECT_EQ(before, after);
-    printf("GDI objects before %d, after 100 cycles %d\n", before, after);
+    printf("GDI objects before %lu, after 100 cycles %lu\n", before, after);
 
     // The census does see a leak.
     HBRUSH leak[5];

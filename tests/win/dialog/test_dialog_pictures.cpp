@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "conduit/resources/dialog_ids.h"
+#include "tests/win/common/resource_counts.h"
 #include "tests/win/dialog/dialog_harness.h"
 
 namespace {
@@ -82,55 +83,25 @@ TEST(DialogPictures, BackgroundFollowsTheButtonFace) {
     });
 }
 
-// Windows counts a process's GDI objects for us; Wine does not, so there the live entries of
-// the process's GDI handle table are counted instead.
-DWORD GdiObjects() {
-    SetLastError(0);
-    DWORD n = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (n || GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return n;
-    struct Entry {
-        UINT64 object;
-        ULONG owner;
-        USHORT unique;
-        UCHAR type;
-        UCHAR flags;
-        UINT64 user;
-    };
-    static_assert(sizeof(Entry) == 24, "handle table entry");
-    const BYTE* peb;
-    asm("movl %%fs:0x30, %0" : "=r"(peb));
-    const Entry* table = *reinterpret_cast<const Entry* const*>(peb + 0x94);
-    if (!table) return 0;
-    HBITMAP probe = CreateBitmap(1, 1, 1, 1, nullptr);
-    const DWORD h = static_cast<DWORD>(reinterpret_cast<UINT_PTR>(probe));
-    const bool known = table[h & 0xFFFF].unique == (h >> 16) && table[h & 0xFFFF].type != 0;
-    DeleteObject(probe);
-    if (!known) return 0;
-    DWORD live = 0;
-    for (DWORD i = 0; i < 0x10000; ++i)
-        live += table[i].type != 0;
-    return live;
-}
-
 TEST(DialogPictures, RecolouringLeaksNoGdiObjects) {
-    const DWORD counted = GdiObjects();
+    const DWORD counted = GdiObjectCount();
     ASSERT_NE(0u, counted) << "no way to count this process's GDI objects";
     HBITMAP extra = CreateBitmap(4, 4, 1, 1, nullptr);
-    EXPECT_EQ(counted + 1, GdiObjects()) << "the count does not see a new bitmap";
+    EXPECT_EQ(counted + 1, GdiObjectCount()) << "the count does not see a new bitmap";
     DeleteObject(extra);
 
     std::vector<HBITMAP> replaced, lastHeld;
     SettingsRecord r;
     for (int round = 0; round < 3; ++round) { // the first opening may warm up system caches
-        DWORD beforeOpen = GdiObjects();
+        DWORD beforeOpen = GdiObjectCount();
         RunSettingsDialog(IDD_SETTINGS, &r, [&](HWND d) {
-            DWORD before = GdiObjects();
+            DWORD before = GdiObjectCount();
             for (int i = 0; i < 50; ++i) {
                 for (int id : kPictures)
                     replaced.push_back(Held(d, id));
                 SendMessageA(d, WM_SYSCOLORCHANGE, 0, 0);
             }
-            const DWORD after = GdiObjects();
+            const DWORD after = GdiObjectCount();
             EXPECT_EQ(before, after) << "after 50 colour changes";
             ::testing::Test::RecordProperty("gdi_objects_open", static_cast<int>(after));
             lastHeld.clear();
@@ -141,7 +112,7 @@ TEST(DialogPictures, RecolouringLeaksNoGdiObjects) {
             Command(d, IDOK);
         });
         if (round > 0) {
-            EXPECT_EQ(beforeOpen, GdiObjects()) << "after closing the dialog";
+            EXPECT_EQ(beforeOpen, GdiObjectCount()) << "after closing the dialog";
         }
     }
     for (HBITMAP b : replaced)

@@ -1,8 +1,5 @@
 #include "tests/win/gif/gif_fixture.h"
 
-#include <tlhelp32.h>
-#include <winternl.h>
-
 #include <stdlib.h>
 #include <string.h>
 
@@ -104,60 +101,6 @@ HWND MakeParent() {
     }
     return CreateWindowExA(0, "GifTestParent", "gif test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200,
                            nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
-int ThreadCount() {
-    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
-    if (snap == INVALID_HANDLE_VALUE) return -1;
-    THREADENTRY32 te;
-    te.dwSize = sizeof te;
-    int count = 0;
-    DWORD self = GetCurrentProcessId();
-    for (BOOL ok = Thread32First(snap, &te); ok; ok = Thread32Next(snap, &te))
-        if (te.th32OwnerProcessID == self) ++count;
-    CloseHandle(snap);
-    return count;
-}
-
-// Where the system keeps no count (Wine answers 0), the count is read from the handle
-// allocator: it hands out the lowest free slots, so after taking more probes than there can be
-// free slots among the used ones, the highest probe's index is the live count plus the probes.
-const int kProbes = 4000;
-
-DWORD HandleCount() {
-    DWORD count = 0;
-    if (GetProcessHandleCount(GetCurrentProcess(), &count) && count) return count;
-    std::vector<HANDLE> probes;
-    uintptr_t highest = 0;
-    for (int i = 0; i < kProbes; ++i) {
-        HANDLE h = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-        if (!h) break;
-        probes.push_back(h);
-        highest = std::max(highest, (uintptr_t)h / 4);
-    }
-    for (HANDLE h : probes)
-        CloseHandle(h);
-    return (DWORD)(highest + 1 - probes.size());
-}
-
-// Wine keeps no GDI count either, but publishes its GDI handle table in the process block:
-// entries of 24 bytes, the object type at byte 14 and 0 for a free entry.
-DWORD GdiCount() {
-    DWORD count = GetGuiResources(GetCurrentProcess(), GR_GDIOBJECTS);
-    if (count) return count;
-    HMODULE ntdll = GetModuleHandleA("ntdll.dll");
-    if (!GetProcAddress(ntdll, "wine_get_version")) return 0;
-    typedef LONG(WINAPI * QueryFn)(HANDLE, PROCESSINFOCLASS, void*, ULONG, ULONG*);
-    QueryFn query = (QueryFn)(void*)GetProcAddress(ntdll, "NtQueryInformationProcess");
-    PROCESS_BASIC_INFORMATION info = {};
-    if (!query || query(GetCurrentProcess(), ProcessBasicInformation, &info, sizeof info, nullptr))
-        return 0;
-    const uint8_t* peb = (const uint8_t*)info.PebBaseAddress;
-    const uint8_t* table = *(const uint8_t* const*)(peb + 0x94);
-    if (!table) return 0;
-    for (int i = 0; i < 0x10000; ++i)
-        if (table[i * 24 + 14]) ++count;
-    return count;
 }
 
 double NowMs() {

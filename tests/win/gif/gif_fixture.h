@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "agent/gif/gif32.h"
+#include "tests/win/common/resource_counts.h"
 
 // A frame of one colour; a fully transparent frame when colour is -1.
 struct TestFrame {
@@ -32,10 +33,6 @@ class DebugCapture {
 
 // A hidden top-level window to hold controls.
 HWND MakeParent();
-
-int ThreadCount();
-DWORD HandleCount();
-DWORD GdiCount();
 
 double NowMs();
 // Polls until pred is true or timeout passes; returns whether it became true.

@@ -128,7 +128,7 @@ TEST_F(GifControl, LoadFailuresLeaveTheControlNotReady) {
     std::vector<uint8_t> small = MakeGif(2, 2, {{0, 0, 2, 2, 0, 1, 1}, {0, 0, 2, 2, 0, 1, 2}});
     ASSERT_TRUE(LoadBytes(small));
     gif->Clear();
-    DWORD gdi = GdiCount();
+    DWORD gdi = GdiObjectCount();
     EXPECT_FALSE(LoadBytes(MakeGif(60000, 60000, {{0, 0, 2, 2, 0, 1, 1}, {0, 0, 2, 2, 0, 1, 2}})));
     RECT r;
     GetClientRect(gif->Window(), &r);
@@ -136,7 +136,7 @@ TEST_F(GifControl, LoadFailuresLeaveTheControlNotReady) {
     EXPECT_EQ(2, r.bottom);
     EXPECT_FALSE(gif->IsReady());
     gif->Clear();
-    EXPECT_EQ(gdi, GdiCount());
+    EXPECT_EQ(gdi, GdiObjectCount());
 
     // A byte count beyond the memory block is not read past the block.
     std::vector<uint8_t> good = MakeGif(8, 8, {{0, 0, 8, 8, 0, 1, 1}, {0, 0, 8, 8, 0, 1, 2}});
@@ -327,7 +327,7 @@ TEST_F(GifControl, DestroyingTheWindowStopsTheThread) {
 // The counters themselves must see a leak, or their agreement below proves nothing.
 TEST(Counters, SeeLeakedObjects) {
     DWORD handles = HandleCount();
-    DWORD gdi = GdiCount();
+    DWORD gdi = GdiObjectCount();
     HANDLE events[10];
     HBRUSH brushes[10];
     for (int i = 0; i < 10; ++i) {
@@ -335,13 +335,13 @@ TEST(Counters, SeeLeakedObjects) {
         brushes[i] = CreateSolidBrush(RGB(i, i, i));
     }
     EXPECT_EQ(handles + 10, HandleCount());
-    EXPECT_EQ(gdi + 10, GdiCount());
+    EXPECT_EQ(gdi + 10, GdiObjectCount());
     for (int i = 0; i < 10; ++i) {
         CloseHandle(events[i]);
         DeleteObject(brushes[i]);
     }
     EXPECT_EQ(handles, HandleCount());
-    EXPECT_EQ(gdi, GdiCount());
+    EXPECT_EQ(gdi, GdiObjectCount());
 }
 
 TEST_F(GifControl, ThousandCyclesLeaveNoThreadsHandlesOrGdiObjects) {
@@ -355,7 +355,7 @@ TEST_F(GifControl, ThousandCyclesLeaveNoThreadsHandlesOrGdiObjects) {
     gif->Clear();
     int threads = ThreadCount();
     DWORD handles = HandleCount();
-    DWORD gdi = GdiCount();
+    DWORD gdi = GdiObjectCount();
     for (int i = 0; i < 1000; ++i) {
         ASSERT_TRUE(gif->Load(block, (DWORD)bytes.size()));
         ASSERT_TRUE(gif->Draw());
@@ -368,7 +368,7 @@ TEST_F(GifControl, ThousandCyclesLeaveNoThreadsHandlesOrGdiObjects) {
     }
     EXPECT_EQ(threads, ThreadCount());
     EXPECT_EQ(handles, HandleCount());
-    EXPECT_EQ(gdi, GdiCount());
+    EXPECT_EQ(gdi, GdiObjectCount());
     printf("threads %d, handles %lu, GDI objects %lu\n", threads, handles, gdi);
 }
 

@@ -20,6 +20,10 @@ const double kReminderSeconds = 3600.0;
 const double kConnectSeconds = 10.0;
 // How soon a download the rates file could not take is written again (the conduit may hold it).
 const double kRatesRetrySeconds = 5.0;
+// How long an attempt's first tick waits for its connection. A near server answers within a few
+// milliseconds and is asked at once, a whole tick sooner; a far or silent one is looked for on
+// the next ticks, so the tray is never held for long.
+const DWORD kQuickConnectMs = 30;
 
 const char kSyncSucceeded[] =
     "Successfully updated the currency \ndatabase during hot sync operation.";
@@ -69,6 +73,16 @@ void CollectRetiredDownloader() {
     }
 }
 
+void SendRequest(Downloader* d) {
+    ByteString host, path, request;
+    host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
+    path.FormatResource(g_agent.instance, IDS_UPDATE_PATH);
+    request.FormatResource(g_agent.instance, IDS_UPDATE_REQUEST, path.CStr() ? path.CStr() : "",
+                           host.CStr() ? host.CStr() : "");
+    // Refused only when nothing was sent; then the next tick tries again.
+    g_agent.requestSent = d->Send(request);
+}
+
 void StartDownload(time_t now) {
     Downloader* d = new (std::nothrow) Downloader;
     if (!d) return;
@@ -79,18 +93,10 @@ void StartDownload(time_t now) {
     g_agent.lastRatesWriteTime = 0;
     ByteString host;
     host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
-    // No wait: the connection is looked for on the next ticks.
-    d->Start(host.CStr() ? host.CStr() : "", true);
-}
-
-void SendRequest(Downloader* d) {
-    ByteString host, path, request;
-    host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
-    path.FormatResource(g_agent.instance, IDS_UPDATE_PATH);
-    request.FormatResource(g_agent.instance, IDS_UPDATE_REQUEST, path.CStr() ? path.CStr() : "",
-                           host.CStr() ? host.CStr() : "");
-    // Refused only when nothing was sent; then the next tick tries again.
-    g_agent.requestSent = d->Send(request);
+    if (!d->Start(host.CStr() ? host.CStr() : "", true) || !d->connectedEvent) return;
+    // A worker that has ended will not connect: no need to sit out the wait.
+    HANDLE waits[2] = {d->connectedEvent, d->thread};
+    if (WaitForMultipleObjects(2, waits, FALSE, kQuickConnectMs) == WAIT_OBJECT_0) SendRequest(d);
 }
 
 // "lastupdate" is stored only once the rates are on disk, so a download the file could not take

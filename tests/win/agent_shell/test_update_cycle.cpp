@@ -74,6 +74,16 @@ TEST_F(UpdateCycleTest, CompletedDownloadIsStoredThenRemindedHourly) {
     EXPECT_EQ(1, server.Connections());
 }
 
+TEST_F(UpdateCycleTest, ServerThatAnswersAtOnceIsAskedInTheFirstTick) {
+    LoopbackHttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    Tick();
+    ASSERT_TRUE(g_agent.downloader);
+    EXPECT_TRUE(g_agent.requestSent) << "asked a tick later than needed";
+    ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
+    EXPECT_EQ(1, server.Requests());
+}
+
 TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
     LoopbackHttpServer server(kRatesReply);
     ASSERT_TRUE(server.Listening());

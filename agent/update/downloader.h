@@ -55,6 +55,5 @@ class Downloader {
     bool WaitReady(bool write, int timeoutSeconds);
     bool Connect(const sockaddr_in& address);
     void ReadResponse(const char* firstChunk);
-    bool AppendChunk(const char* chunk);
     bool Signalled(HANDLE event, DWORD waitMs);
 };

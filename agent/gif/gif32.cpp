@@ -11,6 +11,32 @@ DWORD FrameWait(int delay) {
     return (DWORD)delay * 10;
 }
 
+// The system's picture loader, bound on first use: ole32 and oleaut32 bring RPC and COM along and
+// cost over a megabyte of private memory that an agent whose About box stays closed never needs.
+typedef HRESULT(WINAPI* CreateStreamFn)(HGLOBAL, BOOL, LPSTREAM*);
+typedef HRESULT(WINAPI* LoadPictureFn)(LPSTREAM, LONG, BOOL, REFIID, LPVOID*);
+
+struct PictureLoader {
+    CreateStreamFn createStream;
+    LoadPictureFn loadPicture;
+};
+
+template <class Fn> Fn Bind(HMODULE module, const char* name) {
+    FARPROC proc = module ? GetProcAddress(module, name) : nullptr;
+    return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+}
+
+// Only the UI thread loads pictures. The libraries stay loaded once they are.
+const PictureLoader* BindPictureLoader() {
+    static PictureLoader loader = {nullptr, nullptr};
+    if (!loader.createStream)
+        loader.createStream =
+            Bind<CreateStreamFn>(LoadLibraryA("ole32.dll"), "CreateStreamOnHGlobal");
+    if (!loader.loadPicture)
+        loader.loadPicture = Bind<LoadPictureFn>(LoadLibraryA("oleaut32.dll"), "OleLoadPicture");
+    return loader.createStream && loader.loadPicture ? &loader : nullptr;
+}
+
 class CanvasGuard {
   public:
     explicit CanvasGuard(CRITICAL_SECTION* lock) : lock(lock) { EnterCriticalSection(lock); }
@@ -111,13 +137,14 @@ BOOL Gif32::Load(LPCSTR name, LPCSTR type, HINSTANCE instance) {
 }
 
 IPicture* Gif32::LoadPicture(HGLOBAL memory, DWORD size, BOOL ownsMemory) {
+    const PictureLoader* loader = BindPictureLoader();
     IStream* stream = nullptr;
-    if (FAILED(CreateStreamOnHGlobal(memory, ownsMemory, &stream))) {
+    if (!loader || FAILED(loader->createStream(memory, ownsMemory, &stream))) {
         if (ownsMemory) GlobalFree(memory);
         return nullptr;
     }
     IPicture* picture = nullptr;
-    HRESULT hr = OleLoadPicture(stream, (LONG)size, FALSE, IID_IPicture, (void**)&picture);
+    HRESULT hr = loader->loadPicture(stream, (LONG)size, FALSE, IID_IPicture, (void**)&picture);
     stream->Release();
     if (FAILED(hr)) {
         if (picture) picture->Release();

@@ -7,7 +7,8 @@ have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed';
 
 pkgs=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386 xvfb xauth x11-apps xdotool
       imagemagick cmake ninja-build nginx-light libpalm-pdb-perl libgif-dev giflib-tools clang
-      python3 nsis tidy poppler-utils procps iproute2 tzdata util-linux file libgtest-dev)
+      python3 nsis tidy poppler-utils procps iproute2 tzdata util-linux file libgtest-dev
+      curl)
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done
 [ ${#need[@]} -eq 0 ] && exit 0
 

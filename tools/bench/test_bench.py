@@ -1,0 +1,157 @@
+#!/usr/bin/env python3
+"""Checks of the bench's own arithmetic: the /proc readings, the rates data it serves and syncs,
+and the verdicts. `./zlv bench` runs them before it measures anything."""
+import os
+import subprocess
+import sys
+import tempfile
+import unittest
+
+sys.dont_write_bytecode = True
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+import bench  # noqa: E402
+
+
+class ProcReadings(unittest.TestCase):
+    def test_schedstat_sums_first_fields_of_live_threads(self):
+        self.assertEqual(bench.cpu_ns_from_schedstat(["1500 99 3\n", "250 7 1\n", ""]), 1750)
+
+    def test_smaps_counts_private_pages_only(self):
+        text = ("00010000-ffff0000 ---p 00000000 00:00 0 [rollup]\n"
+                "Rss:               17404 kB\nPss:                7100 kB\n"
+                "Shared_Clean:      13820 kB\nPrivate_Clean:       172 kB\n"
+                "Private_Dirty:      3152 kB\nPrivate_Hugetlb:        4 kB\nSwap: 9 kB\n")
+        self.assertEqual(bench.private_kib_from_smaps(text), 172 + 3152 + 4)
+
+
+class RatesData(unittest.TestCase):
+    def test_page_has_the_size_asked_and_rate_lines(self):
+        for size in (32, 4096, 61440, 65530):
+            page = bench.rates_page(size)
+            self.assertEqual(len(page), size)
+            lines = page.split(b"\n")
+            self.assertEqual(lines[-1], b"", "ends with a line feed")
+            for line in lines[:-1]:
+                self.assertEqual(line.count(b"\t"), 2, line)
+            self.assertLessEqual(page.count(b"\n"), 9999)
+        self.assertRaises(ValueError, bench.rates_page, 10)
+
+    def test_body_rewrites_as_the_agent_does(self):
+        page = b"USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n"
+        self.assertEqual(bench.rates_body(page),
+                         b"0002\0USD US Dollar\x001.0000\0EUR Euro\x000.9215\0")
+        self.assertEqual(len(bench.body_of_size(60000)), 60000)
+
+    def test_file_matches_the_product_writer(self):
+        tool = os.path.join(bench.BUILD, "host", "zlvtool")
+        if not os.access(tool, os.X_OK):
+            self.skipTest("zlvtool is not built")
+        page = bench.rates_page(4096)
+        with tempfile.TemporaryDirectory() as tmp:
+            response = os.path.join(tmp, "response")
+            out = os.path.join(tmp, "rates")
+            with open(response, "wb") as f:
+                f.write(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + page)
+            subprocess.run([tool, "rates", response, out, "--time", "1700000000"], check=True,
+                           stdout=subprocess.DEVNULL)
+            with open(out, "rb") as f:
+                made = f.read()
+        self.assertEqual(bench.rates_file(bench.rates_body(page), 1700000000), made)
+        self.assertEqual(len(made), 17 + len(page), "the download check's expected size")
+
+
+def sample_raw():
+    return {
+        "idle_cpu": {"agent_ms": [11.0, 12.0], "baseline_ms": [10.0, 10.0],
+                     "agent_server_ms": [50.0, 50.0], "baseline_server_ms": [49.0, 49.0],
+                     "agent_s": [10.0, 10.0], "baseline_s": [10.0, 10.0]},
+        "memory_startup": {"agent_kib": [3400, 3420], "baseline_kib": [3200, 3210]},
+        "memory_download": {"agent_kib": [5000], "baseline_kib": [3200],
+                            "baseline_thread_kib": [4200]},
+        "cycles": {"cycle": [1, 10, 100], "heap_blocks": [2690, 2692, 2692],
+                   "heap_bytes": [140000, 141000, 141160], "private_bytes": [4.9e6, 4.9e6, 4.9e6],
+                   "next_handle": [164, 164, 164]},
+        "download": {"4k": {"agent_ms": [101.0, 102.0, 150.0], "curl_ms": [1.0, 1.0, 2.0],
+                            "ticks": [2, 2, 3]},
+                     "60k": {"agent_ms": [250.0, 260.0, 255.0], "curl_ms": [1.0, 1.5, 1.2],
+                             "ticks": [3, 3, 3]}},
+        "stall": {"unanswered": {"longest_ms": [30.0, 31.0], "longest_tick_ms": [29.0, 30.0]},
+                  "refused": {"longest_ms": [120.0, 130.0], "longest_tick_ms": [5.0, 6.0]},
+                  "idle": {"longest_ms": [4.0, 5.0], "longest_tick_ms": [1.0, 1.0]}},
+        "logo": {"load_ms": [40.0, 12.0, 11.0, 25.0, 30.0], "picture_ms": [1.0, 1.5],
+                 "animation_ms_per_s": [0.9, 0.8, 12.0], "waiter_ms_per_s": [0.5, 0.5, 0.5]},
+        "size": {"agent.exe": {"bytes": 170 * 1024}, "conduit.dll": {"bytes": 30 * 1024},
+                 "installer": {"bytes": 200 * 1024}, "baseline.exe": {"bytes": 16 * 1024}},
+    }
+
+
+class Verdicts(unittest.TestCase):
+    def figures(self, raw):
+        errors = []
+        figs = {f["name"]: f for f in bench.figures_from(raw, errors)}
+        return figs, errors
+
+    def test_each_target_in_its_direction(self):
+        figs, errors = self.figures(sample_raw())
+        self.assertEqual(errors, [])
+        self.assertTrue(figs["agent idle CPU (reminder mode)"]["met"])  # 23/20 = 1.15
+        self.assertEqual(figs["agent idle CPU (reminder mode)"]["compare"], "×1.15")
+        self.assertTrue(figs["agent private memory, after start-up"]["met"])
+        self.assertFalse(figs["agent private memory, after a download"]["met"])  # 5000/3200
+        self.assertTrue(figs["download, 4 KB page"]["met"])  # median 102 - 1 ms
+        self.assertFalse(figs["download, 60 KB page"]["met"])  # 255 - 1.2 > 200
+        self.assertFalse(figs["UI stall, server unreachable"]["met"])  # refused 125 ms
+        self.assertFalse(figs["size: agent.exe"]["met"])
+        self.assertTrue(figs["size: conduit.dll"]["met"])
+        self.assertIsNone(figs["size: installer"]["met"])
+        self.assertTrue(figs["logo: Load of the ten frames"]["met"], "the cold first load aside")
+        self.assertTrue(figs["logo: animation thread CPU"]["met"], "median 0.9 ms/s")
+        dear = sample_raw()
+        dear["idle_cpu"]["agent_ms"] = [13.0, 13.0]
+        figs, _ = self.figures(dear)
+        self.assertFalse(figs["agent idle CPU (reminder mode)"]["met"])  # 1.3
+
+    def test_growth_over_cycles(self):
+        raw = sample_raw()
+        figs, _ = self.figures(raw)
+        self.assertTrue(figs["memory over 100 update cycles"]["met"], "160 B of reuse is no leak")
+        for key, value in (("heap_blocks", 2693), ("next_handle", 168),
+                           ("heap_bytes", 142100), ("private_bytes", 4.9e6 + 80 * 1024)):
+            grown = sample_raw()
+            grown["cycles"][key][-1] = value
+            figs, _ = self.figures(grown)
+            self.assertFalse(figs["memory over 100 update cycles"]["met"], key)
+
+    def test_missing_or_broken_samples_leave_the_figure_out(self):
+        raw = sample_raw()
+        raw["download"]["4k"]["curl_ms"] = []
+        del raw["stall"]["refused"]["longest_tick_ms"]
+        figs, errors = self.figures(raw)
+        self.assertNotIn("download, 4 KB page", figs)
+        self.assertNotIn("UI stall, server unreachable", figs)
+        self.assertIn("size: agent.exe", figs, "the others stay")
+        self.assertEqual(len(errors), 2, errors)
+
+    def test_table_marks_a_miss(self):
+        figs, _ = self.figures(sample_raw())
+        result = {"machine": {"cpu": "X", "nproc": 2, "memory": "1 GiB RAM", "wine": "wine-8.0",
+                              "kernel": "6", "load_start": "1.00", "load_end": "1.00",
+                              "date": "2026-01-01 00:00", "seconds": 100.0},
+                  "figures": list(figs.values()), "errors": ["stall: boom"]}
+        table = bench.render_markdown(result)
+        self.assertIn("| size: agent.exe | 170.0 KiB | baseline.exe 16.0 KiB | – | ≤ 160 KiB | "
+                      "**no** |", table)
+        self.assertIn("- stall: boom", table)
+
+
+class Summaries(unittest.TestCase):
+    def test_median_and_range(self):
+        s = bench.summarize([4, 1, 3, 2])
+        self.assertEqual((s["median"], s["min"], s["max"], s["n"]), (2.5, 1.0, 4.0, 4))
+        self.assertIsNone(bench.summarize([]))
+        self.assertEqual(bench.fmt_summary(s, " ms"), "2.5 ms (1.0–4.0, n=4)")
+        self.assertEqual(bench.fmt_summary(bench.summarize([7]), " ms"), "7.0 ms")
+
+
+if __name__ == "__main__":
+    unittest.main()

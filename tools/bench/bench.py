@@ -229,9 +229,10 @@ def wineserver_pid(prefix):
 
 
 class Nginx:
-    """nginx on 127.0.0.1:80 serving one file as /updatedrates.php."""
+    """nginx on 127.0.0.1 (port 80 unless told) serving one file as /updatedrates.php."""
 
-    def __init__(self, tmp):
+    def __init__(self, tmp, port=80):
+        self.port = port
         self.dir = os.path.join(tmp, "nginx")
         self.www = os.path.join(tmp, "www")
         os.makedirs(self.dir, exist_ok=True)
@@ -255,9 +256,9 @@ http {
     scgi_temp_path %(d)s/scgi;
     types { }
     default_type text/plain;
-    server { listen 127.0.0.1:80; root %(w)s; }
+    server { listen 127.0.0.1:%(p)d; root %(w)s; }
 }
-""" % {"d": self.dir, "w": self.www})
+""" % {"d": self.dir, "w": self.www, "p": port})
         self.conf = conf
 
     def serve(self, page):
@@ -272,14 +273,14 @@ http {
                                      stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         for _ in range(100):
             try:
-                socket.create_connection(("127.0.0.1", 80), timeout=0.2).close()
+                socket.create_connection(("127.0.0.1", self.port), timeout=0.2).close()
                 return
             except OSError:
                 if self.proc.poll() is not None:
                     break
                 time.sleep(0.05)
-        raise RuntimeError("nginx did not listen on 127.0.0.1:80 (%s)" %
-                           open(os.path.join(self.dir, "error.log")).read()[-300:])
+        raise RuntimeError("nginx did not listen on 127.0.0.1:%d (%s)" % (
+            self.port, open(os.path.join(self.dir, "error.log")).read()[-300:]))
 
     def stop(self):
         if self.proc and self.proc.poll() is None:
@@ -293,19 +294,19 @@ http {
 
 
 class BlackHole:
-    """A listener on 127.0.0.1:80 whose queue is full: a new connect gets no answer at all."""
+    """A listener on 127.0.0.1 whose queue is full: a new connect gets no answer at all."""
 
-    def __init__(self):
+    def __init__(self, port=80):
         self.listener = socket.socket()
         self.listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-        self.listener.bind(("127.0.0.1", 80))
+        self.listener.bind(("127.0.0.1", port))
         self.listener.listen(0)
         self.fillers = []
         self.swallowing = False
         for _ in range(16):
             s = socket.socket()
             s.setblocking(False)
-            s.connect_ex(("127.0.0.1", 80))
+            s.connect_ex(("127.0.0.1", port))
             self.fillers.append(s)
             if not select.select([], [s], [], 0.3)[1]:
                 self.swallowing = True

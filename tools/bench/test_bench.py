@@ -2,10 +2,14 @@
 """Checks of the bench's own arithmetic: the /proc readings, the rates data it serves and syncs,
 and the verdicts. `./zlv bench` runs them before it measures anything."""
 import os
+import shutil
+import socket
 import subprocess
 import sys
 import tempfile
+import time
 import unittest
+import urllib.request
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -58,6 +62,49 @@ class RatesData(unittest.TestCase):
                 made = f.read()
         self.assertEqual(bench.rates_file(bench.rates_body(page), 1700000000), made)
         self.assertEqual(len(made), 17 + len(page), "the download check's expected size")
+
+
+class LivePieces(unittest.TestCase):
+    """The readings and servers on this machine, as the bench uses them."""
+
+    def test_own_process_readings(self):
+        before = bench.process_cpu_ns(os.getpid())
+        deadline = time.process_time() + 0.05
+        while time.process_time() < deadline:
+            pass
+        self.assertGreaterEqual(bench.process_cpu_ns(os.getpid()) - before, 40e6)
+        self.assertGreater(bench.process_private_kib(os.getpid()), 1000)
+
+    def test_black_hole_leaves_a_connect_unanswered(self):
+        hole = bench.BlackHole(port=PORT)
+        try:
+            self.assertTrue(hole.swallowing)
+            s = socket.socket()
+            s.settimeout(0.5)
+            self.assertRaises(OSError, s.connect, ("127.0.0.1", PORT))
+            s.close()
+        finally:
+            hole.close()
+
+    def test_nginx_serves_the_page_byte_for_byte(self):
+        if not shutil.which("nginx") or os.geteuid() != 0:
+            self.skipTest("needs nginx and root")
+        with tempfile.TemporaryDirectory() as tmp:
+            server = bench.Nginx(tmp, port=PORT)
+            page = bench.rates_page(61440)
+            server.serve(page)
+            server.start()
+            try:
+                url = "http://127.0.0.1:%d/updatedrates.php" % PORT
+                self.assertEqual(urllib.request.urlopen(url, timeout=5).read(), page)
+                server.serve(b"USD\tUS Dollar\t1.0\n")  # swapped while it runs
+                self.assertEqual(urllib.request.urlopen(url, timeout=5).read(),
+                                 b"USD\tUS Dollar\t1.0\n")
+            finally:
+                server.stop()
+
+
+PORT = 18093
 
 
 def sample_raw():

@@ -208,6 +208,9 @@ def main():
                 print("tests under Wine", flush=True)
                 run_wine(tally, session, args.filter)
                 run_scripts(tally, session, args.filter)
+                if not session.alive():
+                    tally.add("wine session", "fail", "the X display %s died during the run"
+                              % session.display)
         finally:
             boot.join()
             session.stop()

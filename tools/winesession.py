@@ -15,7 +15,6 @@ import signal
 import subprocess
 import sys
 import tempfile
-import time
 
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
@@ -33,12 +32,21 @@ class WineSession:
         self.error = None
         self.display = None
 
-    def free_display(self):
-        for n in range(90, 300):
-            if not os.path.exists("/tmp/.X%d-lock" % n) and \
-                    not os.path.exists("/tmp/.X11-unix/X%d" % n):
-                return n
-        raise RuntimeError("no free X display")
+    def start_display(self):
+        """Xvfb picks a free display itself and says which: two runs never share one."""
+        read_end, write_end = os.pipe()
+        try:
+            self.xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_end), "-screen", "0",
+                                          "1024x768x24", "-nolisten", "tcp"],
+                                         pass_fds=(write_end,), stdout=subprocess.DEVNULL,
+                                         stderr=subprocess.DEVNULL)
+        finally:
+            os.close(write_end)
+        with os.fdopen(read_end) as answer:
+            number = answer.readline().strip()  # written once the display accepts clients
+        if not number.isdigit() or self.xvfb.poll() is not None:
+            raise RuntimeError("Xvfb did not start (exit code %s)" % self.xvfb.poll())
+        return ":" + number
 
     def start(self):
         try:
@@ -47,15 +55,7 @@ class WineSession:
             self.error = str(e)
 
     def _start(self):
-        n = self.free_display()
-        self.display = ":%d" % n
-        self.xvfb = subprocess.Popen(["Xvfb", self.display, "-screen", "0", "1024x768x24",
-                                      "-nolisten", "tcp"], stdout=subprocess.DEVNULL,
-                                     stderr=subprocess.DEVNULL)
-        for _ in range(100):
-            if os.path.exists("/tmp/.X11-unix/X%d" % n):
-                break
-            time.sleep(0.05)
+        self.display = self.start_display()
         env = dict(os.environ)
         env.update(WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH="win32",
                    WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display,
@@ -75,6 +75,10 @@ class WineSession:
             subprocess.run(["wineserver", "-k"], env=env)
             subprocess.run(["wineserver", "-w"], env=env)
             subprocess.run(["wineserver", "-p"], env=env, check=True)
+
+    def alive(self):
+        """False once the display has died: tests run after that would use no display at all."""
+        return self.xvfb is not None and self.xvfb.poll() is None
 
     def stop(self):
         if self.env:

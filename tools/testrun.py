@@ -95,11 +95,30 @@ def matches(name, flt):
     return not flt or flt in name
 
 
+def native_programs(flt):
+    return [p for p in sorted(glob.glob(os.path.join(BUILD, "host", "tests", "*_tests")))
+            if matches(os.path.basename(p), flt)]
+
+
+def wine_programs(flt):
+    return [p for p in sorted(glob.glob(os.path.join(BUILD, "win", "tests", "*_tests.exe")))
+            if matches(os.path.basename(p), flt)]
+
+
+def test_scripts(flt):
+    return [s for s in sorted(glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.py")) +
+                              glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.sh")))
+            if matches(os.path.basename(s), flt)]
+
+
+def fuzz_programs(flt):
+    return [p for p in sorted(glob.glob(os.path.join(BUILD, "fuzz", "fuzz_*")))
+            if os.access(p, os.X_OK) and not os.path.isdir(p) and matches(os.path.basename(p), flt)]
+
+
 def run_native(tally, flt):
-    for prog in sorted(glob.glob(os.path.join(BUILD, "host", "tests", "*_tests"))):
+    for prog in native_programs(flt):
         name = os.path.basename(prog)
-        if not matches(name, flt):
-            continue
         xml_path = os.path.join(LOGS, name + ".xml")
         if os.path.exists(xml_path):
             os.remove(xml_path)
@@ -111,9 +130,7 @@ def run_native(tally, flt):
 
 
 def run_wine(tally, session, flt):
-    progs = [p for p in sorted(glob.glob(os.path.join(BUILD, "win", "tests", "*_tests.exe")))
-             if matches(os.path.basename(p), flt)]
-    for prog in progs:
+    for prog in wine_programs(flt):
         name = os.path.basename(prog)
         xml_path = os.path.join(LOGS, name + ".xml")
         if os.path.exists(xml_path):
@@ -129,12 +146,8 @@ LINE = re.compile(r"^(PASS|FAIL|SKIP)[: ]\s*(.*)$")
 
 
 def run_scripts(tally, session, flt):
-    scripts = sorted(glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.py")) +
-                     glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.sh")))
-    for script in scripts:
+    for script in test_scripts(flt):
         name = os.path.basename(script)
-        if not matches(name, flt):
-            continue
         runner = ["python3"] if script.endswith(".py") else ["bash"]
         code, log = run_logged(name, runner + [script], env=session.env, cwd=ROOT)
         seen = 0
@@ -155,12 +168,8 @@ def run_scripts(tally, session, flt):
 def run_fuzz(tally, seconds, flt):
     out_dir = os.path.join(BUILD, "fuzz-runs")
     os.makedirs(out_dir, exist_ok=True)
-    for prog in sorted(glob.glob(os.path.join(BUILD, "fuzz", "fuzz_*"))):
-        if not os.access(prog, os.X_OK) or os.path.isdir(prog):
-            continue
+    for prog in fuzz_programs(flt):
         name = os.path.basename(prog)
-        if not matches(name, flt):
-            continue
         seeds = os.path.join(ROOT, "tests", "fuzz", "corpus", name[len("fuzz_"):])
         work = tempfile.mkdtemp(prefix="zlv-corpus-")
         if os.path.isdir(seeds):
@@ -170,7 +179,8 @@ def run_fuzz(tally, seconds, flt):
                                       "-timeout=10", "-artifact_prefix=" + out_dir + "/" + name + "-",
                                       work], timeout=seconds * 3 + 60)
         shutil.rmtree(work, ignore_errors=True)
-        runs = re.findall(r"Done (\d+) runs", open(log, errors="replace").read())
+        with open(log, errors="replace") as f:
+            runs = re.findall(r"Done (\d+) runs", f.read())
         with open(os.path.join(out_dir, name + ".txt"), "w") as f:
             f.write("%s runs in %d s\n" % (runs[-1] if runs else "?", seconds))
         tally.add(name, "pass" if code == 0 else "fail", tail(log))
@@ -184,6 +194,18 @@ def main():
     ap.add_argument("--fuzz-seconds", type=int, default=int(os.environ.get("ZLV_FUZZ_SECONDS", 10)))
     ap.add_argument("--only-fuzz", action="store_true")
     args = ap.parse_args()
+
+    # Say why nothing would run, instead of a quiet "0 passed, 0 failed".
+    built = fuzz_programs("") if args.only_fuzz else native_programs("") and wine_programs("")
+    if not built:
+        print("nothing built: run ./zlv build", file=sys.stderr)
+        return 2
+    chosen = fuzz_programs(args.filter) if args.only_fuzz else (
+        native_programs(args.filter) + wine_programs(args.filter) + test_scripts(args.filter) +
+        fuzz_programs(args.filter))
+    if not chosen:
+        print("no test matches %s" % args.filter, file=sys.stderr)
+        return 2
 
     enter_private_network()
     loopback_up()

@@ -16,6 +16,9 @@ import xml.etree.ElementTree as ET
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
+sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
+sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
+from line_rule import rates_body
 EXE = os.path.join(BUILD, "win", "tests", "download_peers.exe")
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
 NGINX_HOST, FAULT_HOST, UNANSWERED_HOST = "127.0.0.1", "127.0.0.2", "127.0.0.3"
@@ -136,21 +139,6 @@ def run_peer_cases(tmp, out):
         props.update({k: v for k, v in case.attrib.items() if k.endswith(("_ms", "_kib"))})
         if props:
             print("# %s: %s" % (name, ", ".join("%s=%s" % kv for kv in sorted(props.items()))))
-
-
-def rates_body(page):
-    """The file from its count on, by the line rule: a line feed becomes a zero byte, the first
-    tab of a line a space, every further tab a zero byte."""
-    out, column = bytearray(), 1
-    for c in page:
-        if c in (9, 10):
-            if c == 10:
-                column = 0
-            column += 1
-            out.append(32 if column == 2 else 0)
-        else:
-            out.append(c)
-    return b"%04d\0" % page.count(b"\n") + bytes(out)
 
 
 def check_rates_file(out, page):

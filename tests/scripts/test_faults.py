@@ -22,6 +22,9 @@ import time
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
+sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
+sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
+from line_rule import rates_body
 WIN = os.path.join(BUILD, "win")
 AGENT = os.path.join(WIN, "agent.exe")
 PROBE = os.path.join(WIN, "tests", "agent_probe.exe")
@@ -61,21 +64,6 @@ CASES = [
     ("status line split across reads", "127.0.2.3", "split", "file", 8),
     ("accepts and never writes", "127.0.2.4", "silent", "none", 4),
 ]
-
-
-def rates_body(page):
-    """The file's bytes from the count on, by the line rule: a line feed becomes a zero byte, the
-    first tab of a line a space, every further tab a zero byte."""
-    out, column = bytearray(), 1
-    for c in page:
-        if c in (9, 10):
-            if c == 10:
-                column = 0
-            column += 1
-            out.append(32 if column == 2 else 0)
-        else:
-            out.append(c)
-    return b"%04d\0" % page.count(b"\n") + bytes(out)
 
 
 def server_log(record, host):

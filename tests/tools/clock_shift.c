@@ -33,7 +33,8 @@ static long long Shift(void) {
 int __clock_gettime64(clockid id, struct timespec64* now) {
     static int (*real)(clockid, struct timespec64*);
     int result;
-    if (!real) real = (int (*)(clockid, struct timespec64*))dlsym(NEXT_LIBRARY, "__clock_gettime64");
+    if (!real)
+        real = (int (*)(clockid, struct timespec64*))dlsym(NEXT_LIBRARY, "__clock_gettime64");
     result = real(id, now);
     if (result == 0 && (id == kRealtime || id == kRealtimeCoarse)) now->seconds += Shift();
     return result;

@@ -10,7 +10,6 @@
 #include "agent/update/byte_string.h"
 #include "agent/update/downloader.h"
 #include "agent/update/rates_file.h"
-#include "agent/update/rates_format.h"
 
 namespace {
 
@@ -35,19 +34,10 @@ const char* AgentFolder() {
     return g_agent.agentFolder ? g_agent.agentFolder : "";
 }
 
+// The worker leaves a response only when the reply reader gave a page.
 bool HasCompletedDownload() {
     Downloader* d = g_agent.downloader;
     return d && d->finished && d->response.Length() > 0;
-}
-
-// Only a page the rates file can take is kept for writing again; anything else counts as a
-// failed attempt, retried after the recycle, or it would be retried in vain all day.
-void DropUnusableResponse() {
-    Downloader* d = g_agent.downloader;
-    unsigned lines = 0;
-    if (HasCompletedDownload() &&
-        CheckRatesResponse(d->response.CStr(), d->response.Length(), &lines) != kRatesOk)
-        d->response.Release();
 }
 
 // A stopped downloader's worker may still sit in a read or a connect; joining it here would
@@ -159,7 +149,6 @@ void TickDownloading(time_t now) {
             AdvanceTrayAnimation();
         else
             ResetTrayAnimation();
-        DropUnusableResponse();
         if (HasCompletedDownload()) {
             SaveCompletedDownload(now);
             return;

@@ -28,7 +28,9 @@ ByteString& ByteString::Append(const char* text) {
     return *this;
 }
 
-unsigned ByteString::Length() const { return data ? static_cast<unsigned>(strlen(data)) : 0; }
+unsigned ByteString::Length() const {
+    return data ? static_cast<unsigned>(strlen(data)) : 0;
+}
 
 int ByteString::Compare(const char* text) const {
     const char* mine = data ? data : "";
@@ -90,4 +92,11 @@ void ByteString::Release() {
     free(data);
     data = nullptr;
     capacity = 0;
+}
+
+void ByteString::Adopt(char* buffer, int32_t capacity) {
+    Release();
+    if (!buffer) return;
+    data = buffer;
+    this->capacity = capacity;
 }

@@ -33,7 +33,11 @@ class ByteString {
     bool Reserve(int32_t n);
     void ToLower();
     void Release();
-    int32_t Capacity() const { return data ? capacity : 0; }
+    // Takes over a malloc'd buffer of capacity + 2 bytes: a text, then zeros to its end.
+    void Adopt(char* buffer, int32_t capacity);
+    int32_t Capacity() const {
+        return data ? capacity : 0;
+    }
 
     enum { kFormatLimit = 510 };
 

@@ -3,8 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "agent/update/http_status.h"
-#include "agent/update/rates_format.h"
+#include "agent/update/http_reply.h"
 #include "agent/update/socket_connection.h"
 
 namespace {
@@ -20,49 +19,6 @@ char* CopyText(const char* text) {
 DWORD WINAPI WorkerThunk(void* self) {
     return static_cast<Downloader*>(self)->WorkerMain();
 }
-
-// The page is text: a zero byte would end the chunk early and silently drop what follows it.
-// A read ended by the close counts none of its bytes; they run up to the first zero of the
-// zero-filled buffer unless a zero came with them.
-bool ChunkHoldsZero(const char* chunk, int counted) {
-    size_t text = strlen(chunk);
-    if (counted > 0) return text < static_cast<size_t>(counted);
-    for (size_t i = text; i < Downloader::kChunkSize; ++i)
-        if (chunk[i]) return true;
-    return false;
-}
-
-// Chunks reach the response a few kilobytes at a time. Every append reallocates and copies the
-// whole response, so 32 bytes at a time a 60 KB page cost that 2000 times over: tens of
-// milliseconds of the worker's time, which made the page miss the next tick.
-class ChunkBatch {
-  public:
-    explicit ChunkBatch(ByteString* target) : target(target) {}
-    bool Add(const char* chunk) {
-        size_t n = strlen(chunk);
-        if (used + n > kSize && !Flush()) return false;
-        memcpy(text + used, chunk, n);
-        used += n;
-        return true;
-    }
-    // Append grows the capacity by exactly the text's length, or leaves the string as it was when
-    // memory runs out; a page with a hole must not pass as whole.
-    bool Flush() {
-        if (used == 0) return true;
-        text[used] = '\0';
-        int32_t before = target->Capacity();
-        target->Append(text);
-        bool whole = target->Capacity() == before + static_cast<int32_t>(used);
-        used = 0;
-        return whole;
-    }
-
-  private:
-    enum { kSize = 4096 };
-    ByteString* target;
-    char text[kSize + 1];
-    size_t used = 0;
-};
 
 } // namespace
 
@@ -163,17 +119,10 @@ DWORD Downloader::WorkerMain() {
         if (!IsConnected()) break;
         if (IsBusy() || !request) continue;
         SetEvent(busyEvent);
-        char chunk[kChunkSize + 1];
-        memset(chunk, 0, sizeof chunk);
-        int n = ReceiveAll(chunk, kChunkSize, 0, kReceiveTimeout);
-        if (n > 0) {
-            ReadResponse(chunk);
-        } else if (n < 0 && ++failures > kFirstReadRetries) {
-            ResetEvent(busyEvent);
-            break;
-        }
-        // n == 0: the server closed before a whole first chunk came; nothing to judge it by.
+        bool answered = ReadReply();
         ResetEvent(busyEvent);
+        // A server that has said nothing yet is asked again, each time for the read's time-out.
+        if (!answered && ++failures > kFirstReadRetries) break;
     }
 
     MemoryBarrier();
@@ -183,44 +132,34 @@ DWORD Downloader::WorkerMain() {
     return 0;
 }
 
-void Downloader::ReadResponse(const char* firstChunk) {
-    bool keep = ParseHttpStatus(firstChunk, kChunkSize) == kHttpOk;
-    bool failed = false;
-    size_t received = kChunkSize;
-    ChunkBatch batch(&response);
-    if (keep && (ChunkHoldsZero(firstChunk, kChunkSize) || !batch.Add(firstChunk))) failed = true;
-
-    char chunk[kChunkSize + 1];
+// Reads until the reply reader has judged the reply; false when nothing came within the time-out.
+bool Downloader::ReadReply() {
+    char bytes[kReadSize];
+    int n = ReceiveSome(bytes, kReadSize, kReceiveTimeout);
+    if (n == kReceiveTimedOut) return false;
+    ReplyReader reader;
+    ReplyVerdict verdict =
+        n > 0 ? reader.Feed(bytes, static_cast<size_t>(n)) : reader.End(n == kReceiveClosed);
     DWORD lastCheck = GetTickCount();
-    while (!failed) {
+    while (verdict == kReplyNeedMore) {
         // While data flows the readiness wait alone paces the reading; Stop is looked for
-        // without waiting, and not on every chunk, as each look costs a call of its own.
+        // without waiting, and not on every read, as each look costs a call of its own.
         if (GetTickCount() - lastCheck >= kStopCheckMs) {
             lastCheck = GetTickCount();
             if (Signalled(stopEvent, 0) || !Signalled(connectedEvent, 0)) {
-                failed = true; // a page cut off by Stop is no page
+                verdict = reader.End(false);
                 break;
             }
         }
-        memset(chunk, 0, sizeof chunk);
-        int n = ReceiveAll(chunk, kChunkSize, 0, kReceiveTimeout);
-        // Only the server's close ends a page; a reset or a stall leaves an unknown part unsent.
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        if (n > 0) received += static_cast<size_t>(n);
-        // More than any rates page can carry: give up rather than keep growing.
-        if (received > kResponseLimit) failed = true;
-        if (!failed && keep && (ChunkHoldsZero(chunk, n) || !batch.Add(chunk))) failed = true;
-        if (n == 0) break; // the server closed: the page is complete
+        n = ReceiveSome(bytes, kReadSize, kReceiveTimeout);
+        verdict =
+            n > 0 ? reader.Feed(bytes, static_cast<size_t>(n)) : reader.End(n == kReceiveClosed);
     }
-    if (!failed && keep && !batch.Flush()) failed = true;
-    // Whatever ended the reading, this connection has nothing more to give.
+    // The connection has nothing more to give: a server that keeps it open is told at once.
+    shutdown(socket, SD_BOTH);
     ResetEvent(connectedEvent);
-
-    unsigned lines = 0;
-    if (failed ||
-        (keep && CheckRatesResponse(response.CStr(), response.Length(), &lines) != kRatesOk))
-        response.Release();
+    int32_t capacity = 0;
+    char* page = reader.TakeBody(&capacity);
+    if (page) response.Adopt(page, capacity);
+    return true;
 }

@@ -1,5 +1,5 @@
 // One attempt at fetching the rates page: a worker thread connects to port 80, the main thread
-// sends the request, the worker collects the response until the server closes.
+// sends the request, the worker reads the reply until the reply reader has judged it.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -25,7 +25,8 @@ class Downloader {
     // Socket layer.
     void OpenConnection(const char* hostText);
     int SendAll(const char* buffer, int length, int flags, int timeoutSeconds);
-    int ReceiveAll(char* buffer, int size, int flags, int timeoutSeconds);
+    // One read of what has come: the bytes read, or one of the kReceive results.
+    int ReceiveSome(char* buffer, int size, int timeoutSeconds);
     bool WaitWritable(int timeoutSeconds);
     bool WaitReadable(int timeoutSeconds);
 
@@ -39,21 +40,16 @@ class Downloader {
     char* host;
     char* volatile request;
     volatile BYTE finished; // written last by the worker; response is complete once it reads 1
-    ByteString response;
+    ByteString response;    // the page body once the reply gave one; empty otherwise
 
-    enum { kChunkSize = 32, kConnectWaitMs = 10000, kSendTimeout = 1, kReceiveTimeout = 2 };
+    enum { kReadSize = 4096, kConnectWaitMs = 10000, kSendTimeout = 1, kReceiveTimeout = 2 };
     enum { kFirstReadRetries = 3000, kStopCheckMs = 10 };
+    enum { kReceiveClosed = 0, kReceiveFailed = -1, kReceiveTimedOut = -2 };
 
   private:
-    // Bytes received but not yet asked for: one recv fills many chunks, since each socket call
-    // is costly (a server round trip under Wine) and the response is read 32 bytes at a time.
-    enum { kReadAheadSize = 4096 };
-    char readAhead[kReadAheadSize];
-    int readAheadStart = 0;
-    int readAheadEnd = 0;
-
-    bool WaitReady(bool write, int timeoutSeconds);
+    enum { kWaitReady, kWaitTimedOut, kWaitFailed };
+    int WaitReady(bool write, int timeoutSeconds);
     bool Connect(const sockaddr_in& address);
-    void ReadResponse(const char* firstChunk);
+    bool ReadReply();
     bool Signalled(HANDLE event, DWORD waitMs);
 };

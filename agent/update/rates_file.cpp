@@ -34,12 +34,12 @@ bool WriteAndFlush(HANDLE file, const RatesImage& image) {
 
 } // namespace
 
-bool WriteRatesFile(const ByteString& response) {
-    return WriteRatesFile(response, g_agent.agentFolder);
+bool WriteRatesFile(const ByteString& page) {
+    return WriteRatesFile(page, g_agent.agentFolder);
 }
 
-bool WriteRatesFile(const ByteString& response, const char* folder) {
-    if (!folder || !*folder) return false;
+bool WriteRatesFile(const ByteString& page, const char* folder) {
+    if (!folder || !*folder || page.Length() == 0) return false;
     ByteString path;
     path.Format("%s\\%s", folder, kRatesFileName);
     // Formatting cuts long texts; a cut path would name some other file.
@@ -50,8 +50,8 @@ bool WriteRatesFile(const ByteString& response, const char* folder) {
     temp.Format("%s.new", path.CStr());
 
     RatesImage image;
-    if (BuildRatesFile(response.CStr(), response.Length(), static_cast<int32_t>(AgentNow()),
-                       &image) != kRatesOk)
+    if (BuildRatesImage(page.CStr(), page.Length(), static_cast<int32_t>(AgentNow()), &image) !=
+        kRatesOk)
         return false;
 
     // Written beside the file, then moved over it: the conduit sees the old file or the new one,

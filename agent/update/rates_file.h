@@ -2,9 +2,10 @@
 #pragma once
 #include "agent/update/byte_string.h"
 
-// Writes the file in the agent folder; true only when the whole file is in place. Fails, leaving
-// any earlier file untouched, while the conduit has the file open: the caller tries again later.
-bool WriteRatesFile(const ByteString& response);
-bool WriteRatesFile(const ByteString& response, const char* folder);
+// Writes the page body that the reply reader gave as the file in the agent folder; true only
+// when the whole file is in place. Fails, leaving any earlier file untouched, while the conduit
+// has the file open: the caller tries again later.
+bool WriteRatesFile(const ByteString& page);
+bool WriteRatesFile(const ByteString& page, const char* folder);
 
 extern const char kRatesFileName[]; // "mrvrates.zlv"

@@ -13,6 +13,8 @@ enum { kHttpPort = 80, kSliceMs = 100 };
 
 } // namespace
 
+SocketReads g_socketReads = {::recv, ::getpeername};
+
 void CountWinsockUser() {
     if (InterlockedIncrement(&winsockUsers) == 1) {
         memset(&winsockData, 0, sizeof winsockData);
@@ -30,7 +32,6 @@ void Downloader::OpenConnection(const char* hostText) {
         closesocket(socket);
         socket = INVALID_SOCKET;
     }
-    readAheadStart = readAheadEnd = 0;
     socket = ::socket(AF_INET, SOCK_STREAM, 0);
     if (socket == INVALID_SOCKET) return;
 
@@ -75,8 +76,8 @@ bool Downloader::Connect(const sockaddr_in& address) {
     return ok;
 }
 
-bool Downloader::WaitReady(bool write, int timeoutSeconds) {
-    if (socket == INVALID_SOCKET) return false;
+int Downloader::WaitReady(bool write, int timeoutSeconds) {
+    if (socket == INVALID_SOCKET) return kWaitFailed;
     // Waiting in short slices lets Stop end a quiet read at once instead of after the time-out.
     DWORD total = timeoutSeconds > 0 ? static_cast<DWORD>(timeoutSeconds) * 1000 : 0;
     DWORD start = GetTickCount();
@@ -92,19 +93,19 @@ bool Downloader::WaitReady(bool write, int timeoutSeconds) {
         timeval wait = {static_cast<long>(slice / 1000), static_cast<long>(slice % 1000) * 1000};
         int n = select(static_cast<int>(socket + 1), write ? nullptr : &ready,
                        write ? &ready : nullptr, &exceptions, &wait);
-        if (n > 0) return true;
-        if (n < 0) return false;
-        if (GetTickCount() - start >= total) return false;
-        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) return false;
+        if (n > 0) return kWaitReady;
+        if (n < 0) return kWaitFailed;
+        if (GetTickCount() - start >= total) return kWaitTimedOut;
+        if (WaitForSingleObject(stopEvent, 0) == WAIT_OBJECT_0) return kWaitFailed;
     }
 }
 
 bool Downloader::WaitWritable(int timeoutSeconds) {
-    return WaitReady(true, timeoutSeconds);
+    return WaitReady(true, timeoutSeconds) == kWaitReady;
 }
 
 bool Downloader::WaitReadable(int timeoutSeconds) {
-    return WaitReady(false, timeoutSeconds);
+    return WaitReady(false, timeoutSeconds) == kWaitReady;
 }
 
 int Downloader::SendAll(const char* buffer, int length, int flags, int timeoutSeconds) {
@@ -123,26 +124,19 @@ int Downloader::SendAll(const char* buffer, int length, int flags, int timeoutSe
     return total;
 }
 
-int Downloader::ReceiveAll(char* buffer, int size, int flags, int timeoutSeconds) {
-    int total = 0;
-    while (size > 0) {
-        if (readAheadStart < readAheadEnd) {
-            int take = readAheadEnd - readAheadStart;
-            if (take > size) take = size;
-            memcpy(buffer, readAhead + readAheadStart, static_cast<size_t>(take));
-            readAheadStart += take;
-            buffer += take;
-            size -= take;
-            total += take;
-            continue;
-        }
-        // Bytes of this call that came before a close or a time-out stay in the buffer uncounted.
-        if (!WaitReadable(timeoutSeconds)) return -1;
-        int n = recv(socket, readAhead, kReadAheadSize, flags);
-        if (n < 0) return -1;
-        if (n == 0) return 0;
-        readAheadStart = 0;
-        readAheadEnd = n;
-    }
-    return total;
+int Downloader::ReceiveSome(char* buffer, int size, int timeoutSeconds) {
+    int ready = WaitReady(false, timeoutSeconds);
+    if (ready == kWaitTimedOut) return kReceiveTimedOut;
+    if (ready != kWaitReady) return kReceiveFailed;
+    int n = g_socketReads.recv(socket, buffer, size, 0);
+    if (n < 0) return kReceiveFailed;
+    if (n > 0) return n;
+    // A reset that comes while select waits is taken by Wine for a close, but it leaves the socket
+    // without its peer; a peer that closed is still named until the socket is closed.
+    sockaddr_in peer;
+    int length = sizeof peer;
+    if (g_socketReads.getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &length) != 0 &&
+        WSAGetLastError() == WSAENOTCONN)
+        return kReceiveFailed;
+    return kReceiveClosed;
 }

@@ -1,11 +1,13 @@
-// Any bytes as a rates file: the reader that zlvtool dump uses, and the dump itself. The conduit's
-// own header check lives beside Win32 calls and cannot be built here; its rule is restated below
-// and must never take a file that the reader calls damaged in its header.
+// Any bytes as a rates file: the reader that zlvtool dump uses, and what the dump prints, against
+// the file's layout read here on its own. The conduit's header check lives beside Win32 calls and
+// cannot be built here; its rule is written out below and must agree with the reader's.
 #include <stdint.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <unistd.h>
+
+#include <string>
 
 #include "agent/update/rates_format.h"
 #include "tools/zlvtool/commands.h"
@@ -17,6 +19,7 @@ void Check(bool ok) {
 }
 
 char g_path[] = "/dev/shm/zlv-fuzz-rates-XXXXXX"; // memory-backed: a file per run
+char g_out[] = "/dev/shm/zlv-fuzz-dump-XXXXXX";
 FILE* g_null;
 
 bool SameLetter(uint8_t c, char lower) {
@@ -35,6 +38,35 @@ bool ConduitTakesHeader(const uint8_t* data, size_t size) {
 
 void RemoveTemp() {
     unlink(g_path);
+    unlink(g_out);
+}
+
+// Sound by the layout: the header, four digits and a zero, at most a full record after the
+// header, and a zero byte for every counted line.
+bool ReferenceSound(const uint8_t* data, size_t size, unsigned* count) {
+    if (size < 17 || !ConduitTakesHeader(data, size) || size - 12 > 65535) return false;
+    *count = 0;
+    for (int i = 12; i < 16; ++i) {
+        if (data[i] < '0' || data[i] > '9') return false;
+        *count = *count * 10 + (data[i] - '0');
+    }
+    if (data[16] != 0) return false;
+    unsigned zeros = 0;
+    for (size_t i = 17; i < size; ++i)
+        zeros += data[i] == 0;
+    return zeros >= *count;
+}
+
+std::string ReadOut() {
+    std::string text;
+    FILE* f = fopen(g_out, "rb");
+    if (!f) return text;
+    char buffer[4096];
+    size_t n;
+    while ((n = fread(buffer, 1, sizeof buffer, f)) > 0)
+        text.append(buffer, n);
+    fclose(f);
+    return text;
 }
 
 } // namespace
@@ -43,11 +75,14 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
     int fd = mkstemp(g_path);
     if (fd < 0) abort();
     close(fd);
+    fd = mkstemp(g_out);
+    if (fd < 0) abort();
+    close(fd);
     atexit(RemoveTemp);
     // The dump prints every line it finds and complains about damage; only its verdict matters.
     // The sanitizers and the fuzzer keep writing to the real standard error.
     g_null = fopen("/dev/null", "w");
-    if (!g_null || !freopen("/dev/null", "w", stdout)) abort();
+    if (!g_null) abort();
     return 0;
 }
 
@@ -65,16 +100,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     } else {
         Check(view.linesSize == 0);
     }
-    if (!problem) {
-        Check(size >= kRatesHeaderSize + kRatesCountSize);
-        Check(size - kRatesHeaderSize <= kRatesBodyLimit);
-        Check(ConduitTakesHeader(data, size));
-        Check(view.count <= kRatesLineLimit);
-        size_t zeros = 0;
-        for (size_t i = kRatesHeaderSize + kRatesCountSize; i < size; ++i)
-            zeros += data[i] == 0;
-        Check(zeros >= view.count);
-    }
+    unsigned count = 0;
+    bool sound = ReferenceSound(data, size, &count);
+    Check(sound == (problem == nullptr));
+    if (sound) Check(view.count == count && view.linesSize == size - 17);
     free(exact);
 
     FILE* f = fopen(g_path, "wb");
@@ -82,8 +111,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     char* argv[] = {g_path, nullptr};
     FILE* err = stderr;
     stderr = g_null;
+    if (!freopen(g_out, "w", stdout)) abort();
     int code = DumpCommand(1, argv);
+    fflush(stdout);
     stderr = err;
-    Check(code == (problem ? 1 : 0));
+    Check(code == (sound ? 0 : 1));
+    if (sound) {
+        std::string out = ReadOut();
+        char line[64];
+        snprintf(line, sizeof line, "count: %04u\n", count);
+        Check(out.find(line) != std::string::npos);
+        snprintf(line, sizeof line, "rates body: %zu bytes\n", size - 12);
+        Check(out.find(line) != std::string::npos);
+    }
     return 0;
 }

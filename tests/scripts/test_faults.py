@@ -2,16 +2,19 @@
 """The agent against a misbehaving update server, one fault per case, under Wine.
 
 Each case runs a copy of agent.exe whose update server is an address of its own (the host text
-in the string table is swapped for one of the same length), served by
-tests/tools/fault_matrix_server.py in the way that case needs. Throughout a case the agent must
-stay up and answer its window's messages, its memory must stay bounded, and at the end there is
-either the rates file that zlvtool makes of the same response, with "lastupdate" stored, or no
-file and no "lastupdate". One PASS/FAIL/SKIP line per case.
+in the string table is swapped for one of the same length; the keep-alive case keeps the built
+one, 127.0.0.1), served by tests/tools/fault_matrix_server.py in the way that case needs.
+Throughout a case the agent must stay up and answer its window's messages, its memory must stay
+bounded, and at the end there is either the rates file of the served page, with "lastupdate"
+stored, or no file and no "lastupdate". A refused attempt must be retried after the recycle: the
+agent's clock is moved 901 s on (tests/tools/clock_shift.c, preloaded into its process) and the
+server answers the next connection well. One PASS/FAIL line per case.
 """
 import os
 import shutil
 import subprocess
 import sys
+import json
 import tempfile
 import threading
 import time
@@ -19,35 +22,56 @@ import time
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
+sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
+sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
+from line_rule import rates_body
 WIN = os.path.join(BUILD, "win")
 AGENT = os.path.join(WIN, "agent.exe")
 PROBE = os.path.join(WIN, "tests", "agent_probe.exe")
-ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
+CLOCK_SHIFT = os.path.join(BUILD, "host", "tests", "clock_shift.so")
 SERVER = os.path.join(ROOT, "tests", "tools", "fault_matrix_server.py")
 PAGE = os.path.join(ROOT, "docs", "sample-rates.txt")
 BUILT_HOST = "127.0.0.1"
 RSS_BOUND_KIB = 8 * 1024  # growth of the agent's resident memory over one case
 ANSWER_BOUND_MS = 2000  # the old blocking connect held the window for 10 s
+RECYCLE_SHIFT_S = 901  # one second past the 900 s after which an attempt is replaced
+# The request as the server must receive it, for the built update server.
+REQUEST = ("GET /updatedrates.php HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: text/html \r\n"
+           "Cache-Control: no-cache \r\n\r\n")
 
 # name, update server host (as long as BUILT_HOST), server mode or None, expectation, seconds.
-# "file": the rates file of the mode's response, waited for up to the seconds; "none": no file
-# and no "lastupdate" after the seconds.
+# "file": the rates file of the page, waited for up to the seconds; "none": no file and no
+# "lastupdate" after the seconds; "retry": "none" for the seconds, then after the recycle the
+# file of the page that the server now sends whole.
 CASES = [
     ("good page", "127.0.1.1", "good", "file", 8),
+    ("chunked page", "127.0.2.5", "chunked", "file", 8),
+    ("headers ended by bare line feeds", "127.0.2.6", "lf_lf", "file", 8),
+    ("keep-alive page", BUILT_HOST, "keepalive", "file", 8),
     ("connection refused", "127.0.1.9", None, "none", 3),
     ("name that does not resolve", "nohost.zz", None, "none", 3),
-    ("reset mid-headers", "127.0.1.2", "reset_headers", "none", 4),
-    ("reset mid-body", "127.0.1.3", "reset_body", "none", 4),
-    ("one byte a second", "127.0.1.4", "slowloris", "none", 6),
-    ("stall after the first chunk", "127.0.1.5", "stall", "none", 5),
+    ("reset mid-headers", "127.0.1.2", "reset_headers", "none", 3),
+    ("reset mid-body", "127.0.1.3", "reset_body+good", "retry", 3),
+    ("reset mid-body without a length", "127.0.2.7", "reset_open+good", "retry", 3),
+    ("empty body", "127.0.2.8", "empty+good", "retry", 3),
+    ("one byte a second, cut by the recycle", "127.0.1.4", "slowloris+good", "retry", 3),
+    ("stall after the first chunk", "127.0.1.5", "stall", "none", 4),
     ("stall shorter than the read time-out", "127.0.1.6", "short_stall", "file", 8),
-    ("10 MB body", "127.0.1.7", "flood", "none", 5),
-    ("zero bytes in the body", "127.0.1.8", "zeros", "none", 4),
-    ("no blank line", "127.0.2.1", "no_blank", "none", 4),
-    ("status line without a space", "127.0.2.2", "no_space", "none", 4),
+    ("10 MB body", "127.0.1.7", "flood", "none", 4),
+    ("zero bytes in the body", "127.0.1.8", "zeros", "none", 3),
+    ("no blank line", "127.0.2.1", "no_blank", "none", 3),
+    ("status line without a space", "127.0.2.2", "no_space", "none", 3),
     ("status line split across reads", "127.0.2.3", "split", "file", 8),
-    ("accepts and never writes", "127.0.2.4", "silent", "none", 5),
+    ("accepts and never writes", "127.0.2.4", "silent", "none", 4),
 ]
+
+
+def server_log(record, host):
+    try:
+        with open(os.path.join(record, host + ".log")) as f:
+            return [json.loads(line) for line in f]
+    except OSError:
+        return []
 
 
 def report(kind, name, detail=""):
@@ -109,29 +133,22 @@ def agent_pid(exe):
     return None
 
 
-def expected_file(record, mode, tmp):
-    out = os.path.join(tmp, mode + ".expected")
-    if not os.path.exists(out):
-        p = subprocess.run([ZLVTOOL, "rates", os.path.join(record, mode + ".response"), out,
-                            "--time", "0"], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
-        if p.returncode != 0:
-            return None
-    with open(out, "rb") as f:
-        return f.read()
-
-
-def run_case(tmp, record, name, host, mode, expect, seconds):
+def run_case(tmp, record, page, name, host, mode, expect, seconds):
     folder = os.path.join(tmp, "case-%s" % host.replace(".", "-"))
     exe = patched_agent(folder, host)
     if not exe:
-        report("SKIP", name, "the agent's update server is not %s" % BUILT_HOST)
+        report("FAIL", name, "the agent's update server is not %s" % BUILT_HOST)
         return
     rates = os.path.join(folder, "mrvrates.zlv")
+    shift = os.path.join(folder, "clock-shift")
+    with open(shift, "w") as f:
+        f.write("0")
     probe("delreg", "lastupdate")
     started = time.time()
+    env = dict(os.environ, LD_PRELOAD=CLOCK_SHIFT, ZLV_CLOCK_SHIFT=shift)
     agent = subprocess.Popen(["wine", exe], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                             stdin=subprocess.DEVNULL)
-    problems = []
+                             stdin=subprocess.DEVNULL, env=env)
+    problems, figures, shifted = [], [], 0
     try:
         end = time.time() + 15
         while probe("watch", 0)[0] != 0:
@@ -142,20 +159,29 @@ def run_case(tmp, record, name, host, mode, expect, seconds):
         pid = agent_pid(exe)
         base = rss_kib(pid) if pid else None
 
+        total = seconds + (7 if expect == "retry" else 0)
         watch = {}
         watcher = threading.Thread(target=lambda: watch.update(
-            result=probe("watch", seconds, timeout=seconds + 30)))
+            result=probe("watch", total, timeout=total + 30)))
         watcher.start()
         peak = base or 0
-        deadline = time.time() + seconds
+        deadline = time.time() + total
+        file_seen = None
         while time.time() < deadline:
             now = rss_kib(pid) if pid else None
             if now:
                 peak = max(peak, now)
-            if expect == "file" and os.path.exists(rates):
+            if expect == "retry" and not shifted and time.time() >= started + seconds:
+                if os.path.exists(rates) or probe("getreg", "lastupdate")[0] == 0:
+                    problems.append("the refused attempt left a file or \"lastupdate\"")
+                with open(shift, "w") as f:
+                    f.write(str(RECYCLE_SHIFT_S))
+                shifted = RECYCLE_SHIFT_S
+            if expect != "none" and (expect == "file" or shifted) and os.path.exists(rates):
+                file_seen = time.monotonic()
                 time.sleep(0.5)  # "lastupdate" follows the file
                 break
-            time.sleep(0.1)
+            time.sleep(0.02)
         watcher.join()
         code, text = watch.get("result", (None, "no result"))
         if code != 0:
@@ -171,32 +197,47 @@ def run_case(tmp, record, name, host, mode, expect, seconds):
 
         have_file = os.path.exists(rates)
         rc, value = probe("getreg", "lastupdate")
-        if expect == "file":
-            wanted = expected_file(record, mode, tmp)
+        connections = server_log(record, host)
+        if expect in ("file", "retry"):
             if not have_file:
                 problems.append("no rates file")
             else:
                 with open(rates, "rb") as f:
                     got = f.read()
-                if wanted is None:
-                    problems.append("zlvtool refuses the response")
-                elif got[:8] != wanted[:8] or got[12:] != wanted[12:]:
-                    problems.append("rates file differs from zlvtool's (%d bytes, expected %d)"
-                                    % (len(got), len(wanted)))
+                if got[:8] != b"kelpo\0\0\0" or got[12:] != rates_body(page):
+                    problems.append("the rates file is not the page's (%d bytes, expected %d)"
+                                    % (len(got), 12 + len(rates_body(page))))
             if rc != 0 or not value.startswith("4 "):
                 problems.append("no \"lastupdate\" (%s)" % value)
             else:
-                stamp = int.from_bytes(bytes.fromhex(value.split()[1]), "little")
+                stamp = int.from_bytes(bytes.fromhex(value.split()[1]), "little") - shifted
                 if not started - 5 <= stamp <= time.time() + 5:
                     problems.append("\"lastupdate\" %d is not the time of the download" % stamp)
+            if expect == "retry" and len(connections) < 2:
+                problems.append("no second attempt after the recycle (%d connections)"
+                                % len(connections))
         else:
             if have_file:
                 problems.append("a rates file of %d bytes was written"
                                 % os.path.getsize(rates))
             if rc == 0:
                 problems.append("\"lastupdate\" was stored (%s)" % value)
+        if mode == "keepalive":
+            first = connections[0] if connections else {}
+            if first.get("request") != REQUEST:
+                problems.append("the request was %r" % first.get("request"))
+            if "t_client_closed" not in first or "t_last_byte" not in first:
+                problems.append("the agent kept the connection open")
+            else:
+                ended = first["t_client_closed"] - first["t_last_byte"]
+                figures.append("last byte to attempt end %d ms" % (ended * 1000))
+                if ended > 1.0:
+                    problems.append("the attempt ended %.1f s after the last byte" % ended)
+                if file_seen:
+                    figures.append("request to file on disk %d ms"
+                                   % ((file_seen - first["t_request"]) * 1000))
         leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "condmgr.dll",
-                                                                 "mrvrates.zlv")]
+                                                                 "mrvrates.zlv", "clock-shift")]
         if leftovers:
             problems.append("left behind: %s" % ", ".join(leftovers))
         detail = "slowest answer %s ms, memory +%s KiB" % (slowest, grew if grew is not None
@@ -213,15 +254,17 @@ def run_case(tmp, record, name, host, mode, expect, seconds):
             agent.kill()
         exit_ms = int((time.time() - t) * 1000)
     report("FAIL" if problems else "PASS", name,
-           "; ".join(problems + [detail, "exit %d ms" % exit_ms]))
+           "; ".join(problems + figures + [detail, "exit %d ms" % exit_ms]))
 
 
 def main():
-    for path in (AGENT, PROBE, ZLVTOOL):
+    for path in (AGENT, PROBE, CLOCK_SHIFT):
         if not os.path.exists(path):
             report("FAIL", "setup", "missing %s: build first" % path)
             return 1
     tmp = tempfile.mkdtemp(prefix="zlv-faults-")
+    with open(PAGE, "rb") as f:
+        page = f.read()
     record = os.path.join(tmp, "responses")
     listen = ["%s=%s" % (host, mode) for _, host, mode, _, _ in CASES if mode]
     server = subprocess.Popen([sys.executable, SERVER, "--page", PAGE, "--record", record] +
@@ -235,7 +278,7 @@ def main():
         for case in CASES:
             if only and only not in case[0]:
                 continue
-            run_case(tmp, record, *case)
+            run_case(tmp, record, page, *case)
     finally:
         server.stdin.close()
         server.terminate()

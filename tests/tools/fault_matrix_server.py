@@ -4,8 +4,13 @@ fault matrix. Every address listens on port 80 and serves the rates page its own
 
   python3 fault_matrix_server.py --page FILE --record DIR 127.0.1.1=good 127.0.1.2=stall ...
 
-Modes (every header block carries a Content-Length, as real servers send it):
+Modes (a Content-Length in every header block unless said otherwise):
   good          the page with a status line and headers, then close
+  chunked       HTTP/1.1 with the page in chunks (an extension, a bare LF, a trailer), then close
+  lf_lf         headers ended by bare line feeds, then close
+  keepalive     HTTP/1.1 with the page, then the connection kept open until the client closes
+  reset_open    headers without a length and two thirds of the page, then a reset
+  empty         a 200 with an empty body, then close
   reset_headers 40 bytes of the headers, then a reset
   reset_body    the headers and half the page, then a reset
   slowloris     the good response at one byte a second
@@ -18,10 +23,14 @@ Modes (every header block carries a Content-Length, as real servers send it):
   split         the good response in small pieces, the status line cut inside "HTTP/1.0 200"
   silent        reads the request and never writes
 
-Silence lasts until the client closes or 60 s pass. The complete responses that the modes mean
-to send are written to DIR/<mode>.response. Prints "ready" once listening.
+MODE+good answers the first connection in that mode and every later one as good. Silence lasts
+until the client closes or 60 s pass. The complete responses that the modes mean to send are
+written to DIR/<mode>.response, and one line per connection to DIR/<address>.log: its mode, the
+request as received, and the monotonic times of the request, the last byte sent and the client's
+close. Prints "ready" once listening.
 """
 import argparse
+import json
 import os
 import select
 import socket
@@ -48,8 +57,22 @@ def responses(page):
     good = headers(page) + b"\r\n" + page
     zeros = page.replace(b"\t", b"\t\x00", 3)
     flood = b"FLD\tFlood\t1.0000\n" * (10 * 1024 * 1024 // 17)
+    chunks = b""
+    for i in range(0, len(page), 100):
+        piece = page[i:i + 100]
+        size = b"%x" % len(piece) + (b";part=%d" % i if i == 100 else b"")
+        chunks += size + (b"\n" if i == 200 else b"\r\n") + piece + b"\r\n"
+    chunks += b"0\r\nX-Rates: %d\r\n\r\n" % len(page)
     return {
         "good": good,
+        "chunked": b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nTransfer-Encoding: chunked\r\n"
+                   b"\r\n" + chunks,
+        "lf_lf": b"HTTP/1.0 200 OK\nContent-Type: text/plain\nContent-Length: %d\n\n" % len(page)
+                 + page,
+        "keepalive": b"HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n"
+                     b"Connection: keep-alive\r\n\r\n" % len(page) + page,
+        "reset_open": b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + page,
+        "empty": b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: 0\r\n\r\n",
         "slowloris": good,
         "short_stall": good,
         "split": good,
@@ -66,16 +89,17 @@ def responses(page):
 
 
 def hold(conn, seconds):
-    """Waits until the client closes or the time is up."""
+    """Waits until the client closes or the time is up; True when the client closed."""
     end = time.time() + seconds
     while time.time() < end:
         r, _, _ = select.select([conn], [], [], max(0.0, min(1.0, end - time.time())))
         if r:
             try:
                 if not conn.recv(4096):
-                    return
+                    return True
             except OSError:
-                return
+                return True
+    return False
 
 
 def reset(conn):
@@ -99,18 +123,40 @@ class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         conn = self.request
         address = conn.getsockname()[0]
+        with self.server.lock:
+            count = self.server.counts.get(address, 0)
+            self.server.counts[address] = count + 1
         mode = self.server.modes.get(address, "silent")
+        if mode.endswith("+good"):
+            mode = mode[:-len("+good")] if count == 0 else "good"
+        self.times = {}
+        request = b""
         try:
-            self.read_request()
+            request = self.read_request()
+            self.times["t_request"] = time.monotonic()
             log("%s: %s" % (address, mode))
             self.serve(conn, mode, self.server.replies)
         except OSError as e:
             log("%s: %s: %s" % (address, mode, e))
+        entry = dict(self.times, mode=mode, request=request.decode("latin-1"))
+        with self.server.lock, open(os.path.join(self.server.record, address + ".log"), "a") as f:
+            f.write(json.dumps(entry) + "\n")
 
     def serve(self, conn, mode, replies):
         whole = replies[mode]
-        if mode in ("good", "zeros", "no_blank", "no_space", "flood"):
+        if mode in ("good", "zeros", "no_blank", "no_space", "flood", "chunked", "lf_lf", "empty"):
             conn.sendall(whole)
+        elif mode == "keepalive":
+            conn.sendall(whole)
+            self.times["t_last_byte"] = time.monotonic()
+            if hold(conn, HOLD_S):
+                self.times["t_client_closed"] = time.monotonic()
+            return
+        elif mode == "reset_open":
+            conn.sendall(whole[:len(whole) - len(whole) // 3])
+            time.sleep(0.2)
+            reset(conn)
+            return
         elif mode == "reset_headers":
             conn.sendall(whole[:40])
             time.sleep(0.2)
@@ -178,6 +224,7 @@ def main():
     for address in modes:
         server = Server((address, args.port), Handler)
         server.modes, server.replies = modes, replies
+        server.record, server.counts, server.lock = args.record, {}, threading.Lock()
         threading.Thread(target=server.serve_forever, daemon=True).start()
         servers.append(server)
     print("ready", flush=True)

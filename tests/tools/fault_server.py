@@ -10,6 +10,8 @@
   /silent         nothing at all
   /page/<n>       a 200 page whose body is n bytes of rate lines, then close
   /trickle        a 200 page arriving 32 bytes every 20 ms for up to 10 s
+  /keepalive      a 200 page with its Content-Length, then the connection kept open
+  /reset          a 200 page without a length cut by a reset after two of its lines
 
 Silence lasts until the client closes or 10 s pass. With --unanswered HOST it also keeps a
 listener on HOST:80 whose queue is full, so that connects there get no answer at all.
@@ -19,6 +21,7 @@ import argparse
 import select
 import socket
 import socketserver
+import struct
 import sys
 import time
 
@@ -102,6 +105,17 @@ class Handler(socketserver.BaseRequestHandler):
             while time.time() < end:
                 conn.sendall(b"TRK\tTrickle\t1.0000\n".ljust(32, b"x"))
                 time.sleep(0.02)
+        elif path == "/keepalive":
+            page = b"USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n"
+            conn.sendall(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\nConnection: keep-alive\r\n"
+                         b"\r\n" % len(page) + page)
+            hold(conn, SILENCE_S)
+        elif path == "/reset":
+            conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"
+                         b"USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n")
+            time.sleep(0.2)
+            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
+            conn.close()
         elif path == "/silent":
             hold(conn, SILENCE_S)
         else:

@@ -1,4 +1,4 @@
-// zlvtool rates: the rates file the agent would write for a saved response.
+// zlvtool rates: the rates file the agent would write for a saved reply.
 // zlvtool dump: what a rates file holds, and what is wrong with a damaged one.
 #include <errno.h>
 #include <stdio.h>
@@ -6,7 +6,6 @@
 #include <string.h>
 #include <time.h>
 
-#include "agent/update/http_status.h"
 #include "agent/update/rates_format.h"
 #include "tools/zlvtool/commands.h"
 
@@ -121,33 +120,17 @@ int RatesCommand(int argc, char** argv) {
         }
     }
     if (!in || !out) {
-        fprintf(stderr, "usage: zlvtool rates RESPONSE_FILE OUT_FILE [--time T]\n");
+        fprintf(stderr, "usage: zlvtool rates REPLY_FILE OUT_FILE [--time T]\n");
         return 2;
     }
-    FileBytes response;
-    if (!ReadFileBytes("rates", in, kResponseLimit, &response)) return 1;
-    const char* text = reinterpret_cast<const char*>(response.data);
-    if (memchr(text, 0, response.size)) {
-        fprintf(stderr, "zlvtool rates: %s holds a zero byte; a downloaded response never does\n",
-                in);
-        return 1;
-    }
-    if (response.size < 32) {
-        fprintf(stderr,
-                "zlvtool rates: %s is shorter than the 32 bytes the agent needs to judge "
-                "the status\n",
-                in);
-        return 1;
-    }
-    long status = ParseHttpStatus(text, 32);
-    if (status != kHttpOk) {
-        fprintf(stderr, "zlvtool rates: status %ld; the agent drops such a response\n", status);
-        return 1;
-    }
+    FileBytes reply;
+    // A longer reply never gives a page.
+    if (!ReadFileBytes("rates", in, kReplyLimit, &reply)) return 1;
     RatesImage image;
-    RatesResult result = BuildRatesFile(text, response.size, time, &image);
+    RatesResult result =
+        BuildRatesFile(reinterpret_cast<const char*>(reply.data), reply.size, time, &image);
     if (result != kRatesOk) {
-        fprintf(stderr, "zlvtool rates: %s: %s\n", in, RatesResultText(result));
+        fprintf(stderr, "zlvtool rates: %s: no page: %s\n", in, RatesResultText(result));
         return 1;
     }
     FILE* f = fopen(out, "wb");
@@ -159,8 +142,7 @@ int RatesCommand(int argc, char** argv) {
         FreeRatesImage(&image);
         return 1;
     }
-    printf("%s: %u lines, %zu bytes (%zu header bytes of the response cut)\n", out, image.lines,
-           image.size, image.headerBytes);
+    printf("%s: %u lines, %zu bytes\n", out, image.lines, image.size);
     FreeRatesImage(&image);
     return 0;
 }

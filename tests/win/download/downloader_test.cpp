@@ -1,6 +1,9 @@
-// Downloader cases that need no server: failed connections and Windows Sockets start-up.
+// Downloader cases that need no outside server: failed connections, Windows Sockets start-up,
+// and resets made through the socket layer's seam against a server of the test's own.
 #include <gtest/gtest.h>
 
+#include "agent/update/socket_connection.h"
+#include "tests/win/common/loopback_http.h"
 #include "tests/win/download/test_util.h"
 
 namespace {
@@ -78,4 +81,65 @@ TEST(Downloader, WinsockStaysStartedWhileAnyDownloaderLives) {
     EXPECT_EQ(INVALID_SOCKET, s) << "the last downloader cleans Windows Sockets up";
     EXPECT_EQ(WSANOTINITIALISED, WSAGetLastError());
     if (s != INVALID_SOCKET) closesocket(s);
+}
+
+namespace {
+
+// What the next read may still deliver before the connection breaks, and how it breaks.
+struct Break {
+    int bytesLeft;
+    bool asWindows; // recv fails; otherwise as Wine shows it: a close with the peer gone
+} g_break;
+
+int WSAAPI BreakingRecv(SOCKET s, char* buffer, int size, int flags) {
+    if (g_break.bytesLeft <= 0) {
+        if (!g_break.asWindows) return 0;
+        WSASetLastError(WSAECONNRESET);
+        return -1;
+    }
+    int n = recv(s, buffer, size < g_break.bytesLeft ? size : g_break.bytesLeft, flags);
+    if (n > 0) g_break.bytesLeft -= n;
+    return n;
+}
+
+int WSAAPI PeerGone(SOCKET s, sockaddr* name, int* length) {
+    if (g_break.bytesLeft > 0) return getpeername(s, name, length);
+    WSASetLastError(WSAENOTCONN);
+    return -1;
+}
+
+std::string FetchFromLoopback(const std::string& reply) {
+    LoopbackHttpServer server(reply);
+    EXPECT_TRUE(server.Listening());
+    Downloader d;
+    EXPECT_TRUE(d.Start("127.0.0.1", false));
+    EXPECT_TRUE(d.Send("GET /updatedrates.php HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
+    EXPECT_LE(WaitUntil([&] { return Finished(d); }, 5000), 5000u);
+    return ResponseText(d);
+}
+
+} // namespace
+
+TEST(Downloader, AResetMidBodyIsNeverAPage) {
+    const std::string page = "USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\nGBP\tPound\t0.7893\n";
+    const std::string head = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n";
+    const std::string counted = head + "Content-Length: 54\r\n\r\n" + page;
+    const std::string open = head + "\r\n" + page;
+    ASSERT_EQ(54u, page.size());
+    // The same replies whole: the page comes through the same calls.
+    EXPECT_EQ(page, FetchFromLoopback(counted));
+    EXPECT_EQ(page, FetchFromLoopback(open));
+
+    SocketReads real = g_socketReads;
+    g_socketReads = {BreakingRecv, PeerGone};
+    for (bool asWindows : {true, false}) {
+        for (const std::string* reply : {&counted, &open}) {
+            // Broken after the headers and two of the three lines.
+            g_break = {static_cast<int>(reply->size()) - 20, asWindows};
+            EXPECT_EQ("", FetchFromLoopback(*reply))
+                << (asWindows ? "recv failing" : "close without peer") << ", "
+                << (reply == &counted ? "with" : "without") << " Content-Length";
+        }
+    }
+    g_socketReads = real;
 }

@@ -162,11 +162,18 @@ int Version(const char* path, const char* name) {
     if (size == 0) return 1;
     std::vector<char> block(size);
     if (!GetFileVersionInfoA(path, 0, size, block.data())) return 1;
-    std::string query = std::string("\\StringFileInfo\\040904E4\\") + name;
-    char* text = nullptr;
+    // The block's own language and code page: the installer's differs from the agent's.
+    WORD* translation = nullptr;
     UINT length = 0;
-    if (!VerQueryValueA(block.data(), query.c_str(), reinterpret_cast<void**>(&text), &length) ||
-        !text)
+    if (!VerQueryValueA(block.data(), "\\VarFileInfo\\Translation",
+                        reinterpret_cast<void**>(&translation), &length) ||
+        length < 2 * sizeof(WORD))
+        return 1;
+    char query[128];
+    snprintf(query, sizeof query, "\\StringFileInfo\\%04x%04x\\%s", translation[0], translation[1],
+             name);
+    char* text = nullptr;
+    if (!VerQueryValueA(block.data(), query, reinterpret_cast<void**>(&text), &length) || !text)
         return 1;
     printf("%s\n", text);
     return 0;

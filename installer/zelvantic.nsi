@@ -42,6 +42,10 @@ RequestExecutionLevel admin
 !define FILE_ADD_FILE 0x0002
 !define FILE_ALL_ACCESS 0x1F01FF
 !define OBJECT_INHERIT_ONLY 9 ; OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE
+!define READ_WRITE_DAC 0x60000 ; READ_CONTROL | WRITE_DAC
+!define SHARE_ALL 7
+!define OPEN_EXISTING 3
+!define FILE_FLAG_BACKUP_SEMANTICS 0x02000000 ; a folder opens only so
 !define USERS_SID "S-1-5-32-545"
 !define CREATOR_OWNER_SID "S-1-3-0"
 !define PROCESS_QUERY_INFORMATION 0x0400
@@ -141,9 +145,10 @@ Function WriteSettingFlag
     Pop $2
 FunctionEnd
 
-; Adds one allowing entry for a well-known group to an object's access list, keeping the rest.
-; $0 = object (a registry path under MACHINE\ or a folder), $1 = object type, $2 = group SID,
-; $3 = rights, $4 = inheritance.  $5 = 0 on success.
+; Adds one allowing entry for a well-known group to an open object's access list, keeping the
+; rest; through the handle, so it is the object this installer wrote (the 32-bit registry view on
+; 64-bit Windows) and nothing is passed down to what the object already holds.
+; $0 = handle, $1 = object type, $2 = group SID, $3 = rights, $4 = inheritance.  $5 = 0 on success.
 Function GrantAccess
     Push $6
     Push $7
@@ -154,13 +159,13 @@ Function GrantAccess
     ${If} $9 <> 0
         ; EXPLICIT_ACCESS: rights, GRANT_ACCESS, inheritance, then a trustee given by its SID
         System::Call '*(i r3, i 1, i r4, p 0, i 0, i 0, i 5, p r6) p .r7'
-        System::Call 'advapi32::GetNamedSecurityInfoW(w r0, i r1, i ${DACL_SECURITY_INFORMATION}, \
+        System::Call 'advapi32::GetSecurityInfo(p r0, i r1, i ${DACL_SECURITY_INFORMATION}, \
             p 0, p 0, *p .r8, p 0, *p .r9) i .r5'
         ${If} $5 = 0
             Push $9
             System::Call 'advapi32::SetEntriesInAclW(i 1, p r7, p r8, *p .r8) i .r5'
             ${If} $5 = 0
-                System::Call 'advapi32::SetNamedSecurityInfoW(w r0, i r1, \
+                System::Call 'advapi32::SetSecurityInfo(p r0, i r1, \
                     i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p r8, p 0) i .r5'
                 System::Call 'kernel32::LocalFree(p r8)'
             ${EndIf}
@@ -181,26 +186,40 @@ FunctionEnd
 ; per-user copy.  Users may change the settings key, and add files to the folder but not change or
 ; remove the ones installed; a file they add belongs to its creator.
 Function GrantUsers
-    StrCpy $0 "MACHINE\${SETTINGS_KEY}"
-    StrCpy $1 ${SE_REGISTRY_KEY}
-    StrCpy $2 ${USERS_SID}
-    StrCpy $3 ${KEY_ALL_ACCESS}
-    StrCpy $4 0
-    Call GrantAccess
+    StrCpy $5 -1
+    System::Call 'advapi32::RegOpenKeyExW(p ${HKEY_LOCAL_MACHINE}, w "${SETTINGS_KEY}", i 0, \
+        i ${READ_WRITE_DAC}, *p .r0) i .r1'
+    ${If} $1 = 0
+        StrCpy $1 ${SE_REGISTRY_KEY}
+        StrCpy $2 ${USERS_SID}
+        StrCpy $3 ${KEY_ALL_ACCESS}
+        StrCpy $4 0
+        Call GrantAccess
+        System::Call 'advapi32::RegCloseKey(p r0)'
+    ${EndIf}
     ${If} $5 <> 0
         DetailPrint "Could not let every user change the settings (error $5)"
     ${EndIf}
-    StrCpy $0 "$INSTDIR"
-    StrCpy $1 ${SE_FILE_OBJECT}
-    StrCpy $3 ${FILE_ADD_FILE}
-    Call GrantAccess
+    StrCpy $5 -1
+    System::Call 'kernel32::CreateFileW(w "$INSTDIR", i ${READ_WRITE_DAC}, i ${SHARE_ALL}, p 0, \
+        i ${OPEN_EXISTING}, i ${FILE_FLAG_BACKUP_SEMANTICS}, p 0) p .r0'
+    ${If} $0 P<> -1
+        StrCpy $1 ${SE_FILE_OBJECT}
+        StrCpy $2 ${USERS_SID}
+        StrCpy $3 ${FILE_ADD_FILE}
+        StrCpy $4 0
+        Call GrantAccess
+        ${If} $5 = 0
+            StrCpy $2 ${CREATOR_OWNER_SID}
+            StrCpy $3 ${FILE_ALL_ACCESS}
+            StrCpy $4 ${OBJECT_INHERIT_ONLY}
+            Call GrantAccess
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r0)'
+    ${EndIf}
     ${If} $5 <> 0
         DetailPrint "Could not let every user store the daily rates (error $5)"
     ${EndIf}
-    StrCpy $2 ${CREATOR_OWNER_SID}
-    StrCpy $3 ${FILE_ALL_ACCESS}
-    StrCpy $4 ${OBJECT_INHERIT_ONLY}
-    Call GrantAccess
 FunctionEnd
 
 ; The installer runs elevated; an agent started from it would be too, and a HotSync Manager that

@@ -4,7 +4,6 @@
 //   install_probe open KEY               the result of opening KEY as the agent does
 //   install_probe set-key-sddl KEY SDDL  creates KEY with that access list
 //   install_probe key-sddl KEY           the key's access list
-//   install_probe file-sddl PATH         the file's or folder's access list
 //   install_probe string MODULE ID       a string of the module's string table
 //   install_probe version MODULE NAME    a text of the module's version block
 //   install_probe manifest MODULE        the module's application manifest
@@ -13,7 +12,6 @@
 // KEY is HKLM\... or HKCU\...; exit code 0 when the answer was printed, 1 otherwise.
 #include <windows.h>
 #include <sddl.h>
-#include <tlhelp32.h>
 
 #include <stdio.h>
 #include <stdlib.h>
@@ -139,15 +137,6 @@ int KeySddl(const char* keySpec) {
     return PrintDacl(sd.data());
 }
 
-int FileSddl(const char* path) {
-    DWORD size = 0;
-    GetFileSecurityA(path, DACL_SECURITY_INFORMATION, nullptr, 0, &size);
-    if (size == 0) return 1;
-    std::vector<BYTE> sd(size);
-    if (!GetFileSecurityA(path, DACL_SECURITY_INFORMATION, sd.data(), size, &size)) return 1;
-    return PrintDacl(sd.data());
-}
-
 int String(const char* path, const char* id) {
     DataModule m(path);
     char text[1024];
@@ -266,58 +255,14 @@ int Limited(const char* ms, int argc, char** argv) {
     return 0;
 }
 
-int ElevationOf(DWORD id) {
-    Handle process, token;
-    process.h = OpenProcess(PROCESS_QUERY_INFORMATION, FALSE, id);
-    TOKEN_ELEVATION_TYPE type = TokenElevationTypeDefault;
-    DWORD size = 0;
-    if (!process.h || !OpenProcessToken(process.h, TOKEN_QUERY, &token.h) ||
-        !GetTokenInformation(token.h, TokenElevationType, &type, sizeof type, &size))
-        return -1;
-    return static_cast<int>(type);
-}
-
-// Each process of that program: its id, its elevation type and the program that started it.
-int Processes(const char* name) {
-    Handle snapshot;
-    snapshot.h = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-    if (snapshot.h == INVALID_HANDLE_VALUE) return 1;
-    std::vector<PROCESSENTRY32> all;
-    PROCESSENTRY32 entry = {};
-    entry.dwSize = sizeof entry;
-    for (BOOL more = Process32First(snapshot.h, &entry); more;
-         more = Process32Next(snapshot.h, &entry))
-        all.push_back(entry);
-    for (const PROCESSENTRY32& p : all) {
-        if (lstrcmpiA(p.szExeFile, name)) continue;
-        const char* parent = "-";
-        for (const PROCESSENTRY32& q : all)
-            if (q.th32ProcessID == p.th32ParentProcessID) parent = q.szExeFile;
-        printf("%lu %d %s\n", static_cast<unsigned long>(p.th32ProcessID),
-               ElevationOf(p.th32ProcessID), parent);
-    }
-    return 0;
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     std::string command = argc > 1 ? argv[1] : "";
     if (command == "value" && argc == 4) return Value(argv[2], argv[3]);
-    if (command == "admin") {
-        BYTE sid[SECURITY_MAX_SID_SIZE];
-        DWORD n = sizeof sid;
-        BOOL member = FALSE;
-        CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sid, &n);
-        CheckTokenMembership(nullptr, sid, &member);
-        printf("admin %d\n", member);
-        return 0;
-    }
-    if (command == "processes" && argc == 3) return Processes(argv[2]);
     if (command == "open" && argc == 3) return Open(argv[2]);
     if (command == "set-key-sddl" && argc == 4) return SetKeySddl(argv[2], argv[3]);
     if (command == "key-sddl" && argc == 3) return KeySddl(argv[2]);
-    if (command == "file-sddl" && argc == 3) return FileSddl(argv[2]);
     if (command == "string" && argc == 4) return String(argv[2], argv[3]);
     if (command == "version" && argc == 4) return Version(argv[2], argv[3]);
     if (command == "manifest" && argc == 3) return Manifest(argv[2]);

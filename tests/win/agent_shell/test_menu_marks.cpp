@@ -5,58 +5,13 @@
 #include <string.h>
 
 #include "agent/shell/tray.h"
+#include "tests/win/common/configure_host.h"
 
 namespace {
-
-const char kConduitEntry[] = "Software\\ZelvanticPalmSim\\ConduitManager\\ZLVA";
 
 bool Checked(UINT id) {
     HMENU settings = GetSubMenu(g_agent.popupMenu, 3);
     return (GetMenuState(settings, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
-}
-
-void SetEntry(const char* name, const std::string& text) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_CURRENT_USER, kConduitEntry, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
-                   static_cast<DWORD>(text.size() + 1));
-    RegCloseKey(key);
-}
-
-// The HotSync Manager stand-in opens the conduit's dialog; these check boxes are clicked in it,
-// and the dialog is cancelled: the boxes write their settings at the click.
-void ClickInConduitDialog(std::initializer_list<int> boxes) {
-    std::string build = BuildFolder();
-    ASSERT_TRUE(FileExists(build + "\\hotsync.exe") && FileExists(build + "\\conduit.dll"));
-    SetEntry("Folder", build);
-    SetEntry("File", "conduit.dll");
-    std::string line = "\"" + build + "\\hotsync.exe\" --configure";
-    std::vector<char> mutableLine(line.begin(), line.end());
-    mutableLine.push_back('\0');
-    STARTUPINFOA si = {};
-    si.cb = sizeof si;
-    PROCESS_INFORMATION pi = {};
-    ASSERT_TRUE(CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                               build.c_str(), &si, &pi));
-    HWND dialog = nullptr;
-    for (int i = 0; i < 500 && !dialog; ++i) {
-        Sleep(20);
-        HWND found = FindWindowA("#32770", "Zelvantic"); // captioned once it is up
-        DWORD owner = 0;
-        if (found) GetWindowThreadProcessId(found, &owner);
-        if (owner == pi.dwProcessId) dialog = found;
-    }
-    EXPECT_TRUE(dialog) << "the conduit's dialog did not open";
-    for (int box : boxes)
-        if (dialog) SendMessageA(GetDlgItem(dialog, box), BM_CLICK, 0, 0);
-    if (dialog) PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-    bool ended = WaitForSingleObject(pi.hProcess, 10000) == WAIT_OBJECT_0;
-    if (!ended) TerminateProcess(pi.hProcess, 1);
-    EXPECT_TRUE(ended);
-    CloseHandle(pi.hThread);
-    CloseHandle(pi.hProcess);
-    RegDeleteKeyA(HKEY_CURRENT_USER, kConduitEntry);
 }
 
 // Waits for the open popup menu, notes the two marks it shows, then picks
@@ -95,7 +50,12 @@ TEST_F(MenuMarks, MenuShowsWhatTheConduitWroteAndOneClickTurnsItOver) {
     ASSERT_TRUE(Checked(40008));
 
     // Box 412 "Auto run desktop agent when windows starts." and box 414 "Hide tray balloon tips."
-    ClickInConduitDialog({412, 414});
+    // are clicked in the conduit's dialog, which is then cancelled: they write at the click.
+    std::string build = BuildFolder();
+    ASSERT_EQ("", RunConfigureHost(build, build, [](HWND dialog) {
+                  for (int box : {412, 414})
+                      SendMessageA(GetDlgItem(dialog, box), BM_CLICK, 0, 0);
+              }));
     ASSERT_EQ(std::string("1\0\0\0", 4), ReadRaw("startup"));
     ASSERT_EQ(std::string("0\0\0\0", 4), ReadRaw("tooltip"));
 

@@ -1,6 +1,7 @@
 // Help in the settings dialog, with the stand-in HotSync Manager as the host: which help file
 // WinHelp is asked for, or which program the shell is asked to start for the manual. A viewer
-// window of this test takes the WinHelp requests, a recorder program the shell's starts.
+// window of this test takes the WinHelp requests (this thread answers them while the host runs),
+// a recorder program the shell's starts.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -10,13 +11,13 @@
 #include <string>
 #include <vector>
 
+#include "tests/win/common/configure_host.h"
 #include "tests/win/common/file_helpers.h"
 #include "tests/win/common/registry_helpers.h"
 
 namespace {
 
 const char kManual[] = "Zelvantic for Palm Product Manual.pdf";
-const char kConduitEntry[] = "Software\\ZelvanticPalmSim\\ConduitManager\\ZLVA";
 const char kHostVersion[] = "Software\\Wine\\AppDefaults\\hotsync.exe";
 const char kReaderClass[] = "ZlvTest.PdfReader";
 
@@ -116,14 +117,11 @@ class SettingsHelp : public ::testing::Test {
             CopyFileA((build + "\\sync20.dll").c_str(), host.Path("sync20.dll").c_str(), FALSE));
         ASSERT_TRUE(
             CopyFileA((build + "\\conduit.dll").c_str(), agent.Path("conduit.dll").c_str(), FALSE));
-        SetDefault(HKEY_CURRENT_USER, kConduitEntry, "Folder", agent.path);
-        SetDefault(HKEY_CURRENT_USER, kConduitEntry, "File", "conduit.dll");
         ASSERT_TRUE(WriteSetting("target", REG_SZ, agent.path.c_str(),
                                  static_cast<DWORD>(agent.path.size())));
         hadPdf = ReadDefault(HKEY_CLASSES_ROOT, ".pdf", &oldPdf);
     }
     void TearDown() override {
-        RegDeleteKeyA(HKEY_CURRENT_USER, kConduitEntry);
         RegDeleteKeyA(HKEY_CURRENT_USER, kHostVersion);
         RegDeleteKeyA(HKEY_CLASSES_ROOT,
                       (std::string(kReaderClass) + "\\shell\\open\\command").c_str());
@@ -173,54 +171,16 @@ class SettingsHelp : public ::testing::Test {
         viewer.answer = c.viewerAnswer;
         EXPECT_TRUE(viewer.window);
         ScopedEnv shellLog("ZLV_SHELL_LOG", log);
-        std::string line = "\"" + host.Path("hotsync.exe") + "\" --configure";
-        std::vector<char> mutableLine(line.begin(), line.end());
-        mutableLine.push_back('\0');
-        STARTUPINFOA si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        if (!CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                            host.path.c_str(), &si, &pi)) {
-            ADD_FAILURE() << "cannot start the HotSync Manager stand-in";
-            return out;
-        }
-        HWND dialog = nullptr;
-        for (int i = 0; i < 500 && !dialog; ++i) {
-            Pump(20);
-            // Captioned by the conduit's string 1 once it is up.
-            HWND found = FindWindowA("#32770", "Zelvantic");
-            DWORD owner = 0;
-            if (found) GetWindowThreadProcessId(found, &owner);
-            if (owner == pi.dwProcessId) dialog = found;
-        }
-        EXPECT_TRUE(dialog) << c.name << ": the settings dialog did not open";
-        if (dialog) {
+        std::string failure = RunConfigureHost(host.path, agent.path, [](HWND dialog) {
             PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(9, BN_CLICKED),
                          reinterpret_cast<LPARAM>(GetDlgItem(dialog, 9)));
-            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-        }
-        bool ended = false;
-        for (int i = 0; i < 500 && !ended; ++i) {
-            ended =
-                MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 20, QS_ALLINPUT) == WAIT_OBJECT_0;
-            Pump(0);
-        }
-        if (!ended) TerminateProcess(pi.hProcess, 1);
-        EXPECT_TRUE(ended) << c.name << ": the host did not end";
-        CloseHandle(pi.hThread);
-        CloseHandle(pi.hProcess);
+        });
+        EXPECT_EQ("", failure) << c.name;
         if (c.reader) WaitForReaders(c.reader);
         out.requests = viewer.requests;
         Bytes bytes;
         if (ReadBytes(log, &bytes)) out.shell.assign(bytes.begin(), bytes.end());
         return out;
-    }
-
-    static void Pump(DWORD ms) {
-        if (ms) MsgWaitForMultipleObjects(0, nullptr, FALSE, ms, QS_ALLINPUT);
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
-            DispatchMessageA(&msg);
     }
 
     // A reader the shell started is a process by now; its note is complete once it has ended.

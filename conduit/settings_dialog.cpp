@@ -4,7 +4,10 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <shellapi.h>
+
 #include "conduit/conduit_api.h"
+#include "conduit/settings_key.h"
 #include "conduit/resources/dialog_ids.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -12,6 +15,12 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace {
 
 const DWORD kHelpContext = 0x2018F;
+const char kHelpFile[] = "hotsync.hlp";
+const DWORD kFirstWithoutWinHelp = 6;
+const char kManualFile[] = "Zelvantic for Palm Product Manual.pdf";
+const char kManualPage[] = "hotsync"; // the manual's named destination
+const DWORD kAgentFolderSize = 128;   // as the copy reads "target"
+static_assert(kAgentFolderSize + sizeof kManualFile <= MAX_PATH, "the manual's path fits");
 const char kSettingsKey[] = "Software\\Morvane\\Zelvantic";
 const COLORREF kPictureBackground = RGB(0xC0, 0xC0, 0xC0);
 
@@ -152,16 +161,72 @@ void ReleaseIcons(HWND dialog) {
     g_icon = g_smallIcon = nullptr;
 }
 
-void OpenHelp(HWND dialog) {
-    char path[MAX_PATH + 16];
-    const DWORD length = GetModuleFileNameA(Module(), path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return; // a cut path names no folder we can trust
+// The help file's name beside a module, or false when the module's path is cut or has no folder.
+bool BesideModule(HMODULE module, const char* name, char* path, size_t size) {
+    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return false; // a cut path names no folder we can trust
     path[length] = '\0';
     char* slash = strrchr(path, '\\');
-    if (!slash) return;
-    static const char kHelpFile[] = "hotsync.hlp";
-    memcpy(slash + 1, kHelpFile, sizeof kHelpFile); // fits: slash + 1 <= path + MAX_PATH
-    WinHelpA(dialog, path, HELP_CONTEXT, kHelpContext);
+    if (!slash || static_cast<size_t>(slash + 1 - path) + strlen(name) >= size) return false;
+    strcpy(slash + 1, name);
+    return true;
+}
+
+bool IsFile(const char* path) {
+    const DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Windows Vista and later have no viewer for WinHelp files.
+bool WinHelpOpens() {
+    OSVERSIONINFOA version;
+    ZeroMemory(&version, sizeof version);
+    version.dwOSVersionInfoSize = sizeof version;
+    return GetVersionExA(&version) && version.dwMajorVersion < kFirstWithoutWinHelp;
+}
+
+bool OpenHelpFileBeside(HWND dialog, HMODULE module) {
+    char path[MAX_PATH + 16];
+    if (!BesideModule(module, kHelpFile, path, sizeof path) || !IsFile(path)) return false;
+    return WinHelpA(dialog, path, HELP_CONTEXT, kHelpContext) != FALSE;
+}
+
+bool IsAcrobat(const char* program) {
+    const char* name = strrchr(program, '\\');
+    name = name ? name + 1 : program;
+    return !lstrcmpiA(name, "AcroRd32.exe") || !lstrcmpiA(name, "Acrobat.exe");
+}
+
+bool Opened(HINSTANCE result) {
+    return reinterpret_cast<INT_PTR>(result) > 32;
+}
+
+// The manual beside the agent; Acrobat is told to show the HotSync page, other readers open it
+// at its start.
+void OpenManual(HWND dialog) {
+    char path[MAX_PATH];
+    if (ReadAgentFolder(path, kAgentFolderSize) != kFolderRead || !path[0]) return;
+    size_t length = strlen(path);
+    if (path[length - 1] != '\\') path[length++] = '\\';
+    strcpy(path + length, kManualFile); // fits: 127 characters, a backslash and the name
+    if (!IsFile(path)) return;
+    char reader[MAX_PATH] = "";
+    if (Opened(FindExecutableA(path, nullptr, reader)) && IsAcrobat(reader)) {
+        char arguments[MAX_PATH + 40];
+        _snprintf(arguments, sizeof arguments, "/A \"nameddest=%s\" \"%s\"", kManualPage, path);
+        arguments[sizeof arguments - 1] = '\0';
+        if (Opened(ShellExecuteA(dialog, "open", reader, arguments, nullptr, SW_SHOWNORMAL)))
+            return;
+    }
+    ShellExecuteA(dialog, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+}
+
+// The HotSync Manager keeps its help beside its own program, not beside the conduit.
+void OpenHelp(HWND dialog) {
+    if (WinHelpOpens() && (OpenHelpFileBeside(dialog, GetModuleHandleA(nullptr)) ||
+                           OpenHelpFileBeside(dialog, Module())))
+        return;
+    OpenManual(dialog);
 }
 
 void LoadText(int id, char* out, int size) {

@@ -25,7 +25,13 @@ mkdir -p "$BUILD/docs"
 python3 -B "$ROOT/docs/manual/make_manual.py" "$ROOT/docs/manual/manual.txt" "$BUILD/docs/$MANUAL"
 cp "$BUILD/docs/$MANUAL" "$STAGE/"
 
-args=(-V2 -NOCD "-DSTAGE=$STAGE" "-DOUTFILE=$OUT")
+# The web site the agent's string table names, so that both give the same address.
+website="$(sed -n 's/^ZLV_WEBSITE:[A-Z]*=//p' "$WIN/CMakeCache.txt")"
+if [ -z "$website" ]; then
+    echo "installer: no ZLV_WEBSITE in $WIN/CMakeCache.txt" >&2
+    exit 1
+fi
+args=(-V2 -NOCD "-DSTAGE=$STAGE" "-DOUTFILE=$OUT" "-DWEBSITE=$website")
 icon="$WIN/agent/art/agent133.ico"
 [ -f "$icon" ] && args+=("-DICON=$icon")
 makensis "${args[@]}" "$ROOT/installer/zelvantic.nsi" >"$BUILD/installer.log" 2>&1 ||

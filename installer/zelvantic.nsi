@@ -16,8 +16,14 @@ RequestExecutionLevel admin
 !define OUTFILE "Zelvantic-Setup-1.5.exe"
 !endif
 
+!ifndef WEBSITE
+!error "define WEBSITE: the product web site, as in the agent's string table"
+!endif
+
 !define PRODUCT "Zelvantic"
+!define PRODUCT_NAME "Zelvantic for Palm"
 !define VERSION "1.5"
+!define COPYRIGHT "Copyright (C) Morvane"
 !define AGENT_CLASS "kelpoWindowClassv10->ovin ka spy!!!"
 !define EXIT_COMMAND 40002
 !define SETTINGS_KEY "Software\Morvane\Zelvantic"
@@ -26,21 +32,43 @@ RequestExecutionLevel admin
 !define RUN_VALUE "Zelvantic Desktop Agent"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\Zelvantic"
 !define CREATOR "ZLVA"
+!define HKEY_LOCAL_MACHINE 0x80000002
+!define KEY_SET_VALUE 0x0002
+!define KEY_ALL_ACCESS 0xF003F
+!define REG_SZ 1
+!define SE_FILE_OBJECT 1
+!define SE_REGISTRY_KEY 4
+!define DACL_SECURITY_INFORMATION 4
+!define FILE_ADD_FILE 0x0002
+!define FILE_ALL_ACCESS 0x1F01FF
+!define OBJECT_INHERIT_ONLY 9 ; OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE
+!define READ_WRITE_DAC 0x60000 ; READ_CONTROL | WRITE_DAC
+!define SHARE_ALL 7
+!define OPEN_EXISTING 3
+!define FILE_FLAG_BACKUP_SEMANTICS 0x02000000 ; a folder opens only so
+!define USERS_SID "S-1-5-32-545"
+!define CREATOR_OWNER_SID "S-1-3-0"
+!define PROCESS_QUERY_INFORMATION 0x0400
+!define TOKEN_DUPLICATE_QUERY 0x000B ; TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY
+!define MAXIMUM_ALLOWED 0x02000000
+!define SecurityImpersonation 2
+!define TokenPrimary 1
+!define STARTUPINFO_SIZE 68
 !define MANUAL "Zelvantic for Palm Product Manual.pdf"
 
-Name "${PRODUCT} ${VERSION}"
+Name "${PRODUCT_NAME} ${VERSION}"
 OutFile "${OUTFILE}"
 InstallDir "$PROGRAMFILES\${PRODUCT}"
 InstallDirRegKey HKLM "${UNINSTALL_KEY}" "InstallLocation"
-BrandingText "${PRODUCT} ${VERSION}"
+BrandingText "${PRODUCT_NAME} ${VERSION}"
 
 VIProductVersion "1.5.0.0"
-VIAddVersionKey "ProductName" "${PRODUCT} for Palm"
+VIAddVersionKey "ProductName" "${PRODUCT_NAME}"
 VIAddVersionKey "ProductVersion" "${VERSION}"
 VIAddVersionKey "FileVersion" "${VERSION}"
-VIAddVersionKey "FileDescription" "${PRODUCT} ${VERSION} Setup"
+VIAddVersionKey "FileDescription" "${PRODUCT_NAME} ${VERSION} Setup"
 VIAddVersionKey "CompanyName" "Morvane"
-VIAddVersionKey "LegalCopyright" "Morvane"
+VIAddVersionKey "LegalCopyright" "${COPYRIGHT}"
 
 !ifdef ICON
 !define MUI_ICON "${ICON}"
@@ -94,6 +122,154 @@ FunctionEnd
 !insertmacro EndAgent ""
 !insertmacro EndAgent "un."
 
+; Writes a flag as the agent and the conduit do: the digit and three zero bytes, through the
+; ANSI call, so that both read back exactly those four bytes.  $0 = value name, $1 = 0 or 1.
+Function WriteSettingFlag
+    Push $2
+    Push $3
+    Push $4
+    System::Call 'advapi32::RegCreateKeyExW(p ${HKEY_LOCAL_MACHINE}, w "${SETTINGS_KEY}", i 0, p 0, \
+        i 0, i ${KEY_SET_VALUE}, p 0, *p .r2, p 0) i .r3'
+    ${If} $3 = 0
+        IntOp $4 $1 + 0x30
+        System::Call '*(i r4) p .r4'
+        System::Call 'advapi32::RegSetValueExA(p r2, m r0, i 0, i ${REG_SZ}, p r4, i 4) i .r3'
+        System::Free $4
+        System::Call 'advapi32::RegCloseKey(p r2)'
+    ${EndIf}
+    ${If} $3 <> 0
+        DetailPrint 'Could not store the setting "$0" (error $3)'
+    ${EndIf}
+    Pop $4
+    Pop $3
+    Pop $2
+FunctionEnd
+
+; Adds one allowing entry for a well-known group to an open object's access list, keeping the
+; rest; through the handle, so it is the object this installer wrote (the 32-bit registry view on
+; 64-bit Windows) and nothing is passed down to what the object already holds.
+; $0 = handle, $1 = object type, $2 = group SID, $3 = rights, $4 = inheritance.  $5 = 0 on success.
+Function GrantAccess
+    Push $6
+    Push $7
+    Push $8
+    Push $9
+    StrCpy $5 -1
+    System::Call 'advapi32::ConvertStringSidToSidW(w r2, *p .r6) i .r9'
+    ${If} $9 <> 0
+        ; EXPLICIT_ACCESS: rights, GRANT_ACCESS, inheritance, then a trustee given by its SID
+        System::Call '*(i r3, i 1, i r4, p 0, i 0, i 0, i 5, p r6) p .r7'
+        System::Call 'advapi32::GetSecurityInfo(p r0, i r1, i ${DACL_SECURITY_INFORMATION}, \
+            p 0, p 0, *p .r8, p 0, *p .r9) i .r5'
+        ${If} $5 = 0
+            Push $9
+            System::Call 'advapi32::SetEntriesInAclW(i 1, p r7, p r8, *p .r8) i .r5'
+            ${If} $5 = 0
+                System::Call 'advapi32::SetSecurityInfo(p r0, i r1, \
+                    i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p r8, p 0) i .r5'
+                System::Call 'kernel32::LocalFree(p r8)'
+            ${EndIf}
+            Pop $9
+            System::Call 'kernel32::LocalFree(p r9)'
+        ${EndIf}
+        System::Free $7
+        System::Call 'kernel32::LocalFree(p r6)'
+    ${EndIf}
+    Pop $9
+    Pop $8
+    Pop $7
+    Pop $6
+FunctionEnd
+
+; An ordinary user's agent writes the settings key and the rates file beside itself, and so does
+; the conduit inside the HotSync Manager: both must see the real key and the real folder, not a
+; per-user copy.  Users may change the settings key, and add files to the folder but not change or
+; remove the ones installed; a file they add belongs to its creator.
+Function GrantUsers
+    StrCpy $5 -1
+    System::Call 'advapi32::RegOpenKeyExW(p ${HKEY_LOCAL_MACHINE}, w "${SETTINGS_KEY}", i 0, \
+        i ${READ_WRITE_DAC}, *p .r0) i .r1'
+    ${If} $1 = 0
+        StrCpy $1 ${SE_REGISTRY_KEY}
+        StrCpy $2 ${USERS_SID}
+        StrCpy $3 ${KEY_ALL_ACCESS}
+        StrCpy $4 0
+        Call GrantAccess
+        System::Call 'advapi32::RegCloseKey(p r0)'
+    ${EndIf}
+    ${If} $5 <> 0
+        DetailPrint "Could not let every user change the settings (error $5)"
+    ${EndIf}
+    StrCpy $5 -1
+    System::Call 'kernel32::CreateFileW(w "$INSTDIR", i ${READ_WRITE_DAC}, i ${SHARE_ALL}, p 0, \
+        i ${OPEN_EXISTING}, i ${FILE_FLAG_BACKUP_SEMANTICS}, p 0) p .r0'
+    ${If} $0 P<> -1
+        StrCpy $1 ${SE_FILE_OBJECT}
+        StrCpy $2 ${USERS_SID}
+        StrCpy $3 ${FILE_ADD_FILE}
+        StrCpy $4 0
+        Call GrantAccess
+        ${If} $5 = 0
+            StrCpy $2 ${CREATOR_OWNER_SID}
+            StrCpy $3 ${FILE_ALL_ACCESS}
+            StrCpy $4 ${OBJECT_INHERIT_ONLY}
+            Call GrantAccess
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r0)'
+    ${EndIf}
+    ${If} $5 <> 0
+        DetailPrint "Could not let every user store the daily rates (error $5)"
+    ${EndIf}
+FunctionEnd
+
+; The installer runs elevated; an agent started from it would be too, and a HotSync Manager that
+; is not could not send it the sync result.  So it is started with the desktop shell's token, as
+; the user's own start would be, or through the shell itself when that is refused.
+Function StartAgentAsUser
+    System::Call 'user32::GetShellWindow() p .r0'
+    ${If} $0 P= 0
+        FindWindow $0 "Shell_TrayWnd"
+    ${EndIf}
+    ${If} $0 P= 0
+        ; Installed from a service or a script with no one logged on.
+        DetailPrint "No desktop to start the Desktop Agent on: it starts at the next log-on"
+        Return
+    ${EndIf}
+    StrCpy $5 0
+    System::Call 'user32::GetWindowThreadProcessId(p r0, *i .r1)'
+    System::Call 'kernel32::OpenProcess(i ${PROCESS_QUERY_INFORMATION}, i 0, i r1) p .r2'
+    ${If} $2 P<> 0
+        System::Call 'advapi32::OpenProcessToken(p r2, i ${TOKEN_DUPLICATE_QUERY}, *p .r3) i .r4'
+        ${If} $4 <> 0
+            System::Call 'advapi32::DuplicateTokenEx(p r3, i ${MAXIMUM_ALLOWED}, p 0, \
+                i ${SecurityImpersonation}, i ${TokenPrimary}, *p .r4) i .r6'
+            ${If} $6 <> 0
+                System::Alloc ${STARTUPINFO_SIZE} ; zero-filled
+                Pop $6
+                System::Call '*$6(i ${STARTUPINFO_SIZE})'
+                System::Call '*(p, p, i, i) p .r7'
+                System::Call 'advapi32::CreateProcessWithTokenW(p r4, i 0, w "$INSTDIR\agent.exe", \
+                    w `"$INSTDIR\agent.exe"`, i 0, p 0, w "$INSTDIR", p r6, p r7) i .r5'
+                ${If} $5 <> 0
+                    System::Call '*$7(p .r8, p .r9)'
+                    System::Call 'kernel32::CloseHandle(p r8)'
+                    System::Call 'kernel32::CloseHandle(p r9)'
+                ${EndIf}
+                System::Free $7
+                System::Free $6
+                System::Call 'kernel32::CloseHandle(p r4)'
+            ${EndIf}
+            System::Call 'kernel32::CloseHandle(p r3)'
+        ${EndIf}
+        System::Call 'kernel32::CloseHandle(p r2)'
+    ${EndIf}
+    ${If} $5 = 0
+        ; The running shell opens it for the user, whoever asks.
+        Exec '"$WINDIR\explorer.exe" "$INSTDIR\agent.exe"'
+    ${EndIf}
+    DetailPrint "Started the Desktop Agent"
+FunctionEnd
+
 Section "Zelvantic Desktop Agent and conduit" SecMain
     SectionIn RO
     Call EndAgent
@@ -113,40 +289,67 @@ Section "Zelvantic Desktop Agent and conduit" SecMain
     CreateShortcut "$SMPROGRAMS\${PRODUCT}\Read Me.lnk" "$INSTDIR\Readme.html"
     CreateShortcut "$SMPROGRAMS\${PRODUCT}\Product Manual.lnk" "$INSTDIR\${MANUAL}"
     CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall Zelvantic.lnk" "$INSTDIR\uninstall.exe"
-    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT} for Palm ${VERSION}"
+
+    ; Always there: the agent started with -silent stays only while "startup" is on, so the
+    ; menu item and the conduit's check box alone decide.
+    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\agent.exe" -silent'
+
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME} ${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Morvane"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayIcon" "$INSTDIR\agent.exe"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" "$INSTDIR"
     WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\uninstall.exe"'
     WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\uninstall.exe" /S'
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "URLInfoAbout" "${WEBSITE}"
+    WriteRegStr HKLM "${UNINSTALL_KEY}" "HelpLink" "$INSTDIR\${MANUAL}"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    ; In whole kilobytes, rounded up, as Add or Remove Programs counts it.
+    ${GetSize} "$INSTDIR" "/S=0B" $0 $1 $2
+    IntOp $0 $0 + 1023
+    IntOp $0 $0 / 1024
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
+; The two choices only set what the agent reads; the sections themselves install nothing.
 Section "Start the Desktop Agent when Windows starts" SecStartup
-    ; Neither the agent nor the conduit adds this entry: it is the installer's to make.
-    WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\agent.exe" -silent'
-    WriteRegStr HKLM "${SETTINGS_KEY}" "startup" "1"
 SectionEnd
 
-Section "-Start the Desktop Agent"
-    ${IfNot} ${SectionIsSelected} ${SecStartup}
-        ; A reinstall without the option turns the earlier choice off, too.
-        DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
-        WriteRegStr HKLM "${SETTINGS_KEY}" "startup" "0"
+Section "Show reminders and HotSync results as balloon tips" SecBalloons
+SectionEnd
+
+Section "-Settings and start"
+    ; A reinstall without an option turns the earlier choice off, too.
+    StrCpy $0 "startup"
+    StrCpy $1 0
+    ${If} ${SectionIsSelected} ${SecStartup}
+        StrCpy $1 1
     ${EndIf}
+    Call WriteSettingFlag
+    StrCpy $0 "tooltip"
+    StrCpy $1 0
+    ${If} ${SectionIsSelected} ${SecBalloons}
+        StrCpy $1 1
+    ${EndIf}
+    Call WriteSettingFlag
+    Call GrantUsers
     ; Without -silent, so it runs whatever "startup" says, and registers the conduit.
-    Exec '"$INSTDIR\agent.exe"'
+    Call StartAgentAsUser
 SectionEnd
 
 Function .onInit
-    ; /NOSTARTUP: a silent install that leaves the start at log-on off.
+    ; /NOSTARTUP and /NOBALLOONS: a silent install that leaves that choice off.
     ${GetParameters} $0
     ClearErrors
     ${GetOptions} $0 "/NOSTARTUP" $1
     ${IfNot} ${Errors}
         SectionSetFlags ${SecStartup} 0
+    ${EndIf}
+    ClearErrors
+    ${GetOptions} $0 "/NOBALLOONS" $1
+    ${IfNot} ${Errors}
+        SectionSetFlags ${SecBalloons} 0
     ${EndIf}
 FunctionEnd
 
@@ -177,7 +380,11 @@ Function un.RemoveConduitEntry
         DetailPrint "The conduit entry belongs to $4: left in place"
     ${ElseIf} $2 P<> 0
         System::Call '::$2(m "${CREATOR}") i .r3'
-        DetailPrint "Removed the conduit from the Conduit Manager ($3)"
+        ${If} $3 = 0
+            DetailPrint "Removed the conduit from the HotSync Manager's list"
+        ${Else}
+            DetailPrint "The HotSync Manager's list still names the conduit: it could not be removed"
+        ${EndIf}
     ${EndIf}
     System::Call 'kernel32::FreeLibrary(p r0)'
 FunctionEnd

@@ -64,6 +64,23 @@ void ShowCustomBalloon(const char* text) {
                 g_agent.balloonBitmaps[0], g_agent.balloonBitmaps[1], g_agent.balloonBitmaps[2]);
 }
 
+// Sets one item's mark from its setting; false when the item's state cannot be read.
+bool MarkFromSetting(HMENU settings, UINT commandId, const char* setting,
+                     MENUITEMINFOA* out = nullptr) {
+    MENUITEMINFOA info;
+    ZeroMemory(&info, sizeof info);
+    info.cbSize = sizeof info;
+    info.fMask = MIIM_STATE;
+    if (!GetMenuItemInfoA(settings, commandId, FALSE, &info)) return false;
+    if (ReadSettingFlag(setting))
+        info.fState |= MFS_CHECKED;
+    else
+        info.fState &= ~static_cast<UINT>(MFS_CHECKED);
+    SetMenuItemInfoA(settings, commandId, FALSE, &info);
+    if (out) *out = info;
+    return true;
+}
+
 BOOL CALLBACK MatchNotifyArea(HWND child, LPARAM found) {
     char name[30];
     memset(name, 0, sizeof name);
@@ -169,6 +186,8 @@ void DeleteTrayIcon() {
 
 void ShowPopupMenu() {
     HideAllBalloons();
+    // The conduit's dialog writes the same two settings: the marks show what they hold now.
+    InitMenuChecks();
     HWND previous = GetForegroundWindow();
     POINT cursor = {0, 0};
     GetCursorPos(&cursor);
@@ -181,18 +200,8 @@ void ShowPopupMenu() {
 void InitMenuChecks() {
     HMENU settings = GetSubMenu(g_agent.popupMenu, kSettingsPosition);
     if (!settings) return;
-    for (const SettingsItem& item : kSettingsItems) {
-        MENUITEMINFOA info;
-        ZeroMemory(&info, sizeof info);
-        info.cbSize = sizeof info;
-        info.fMask = MIIM_STATE;
-        if (!GetMenuItemInfoA(settings, item.commandId, FALSE, &info)) continue;
-        if (ReadSettingFlag(item.setting))
-            info.fState |= MFS_CHECKED;
-        else
-            info.fState &= ~static_cast<UINT>(MFS_CHECKED);
-        SetMenuItemInfoA(settings, item.commandId, FALSE, &info);
-    }
+    for (const SettingsItem& item : kSettingsItems)
+        MarkFromSetting(settings, item.commandId, item.setting);
 }
 
 void ToggleMenuCheck(UINT commandId) {
@@ -200,10 +209,8 @@ void ToggleMenuCheck(UINT commandId) {
     HMENU settings = GetSubMenu(g_agent.popupMenu, kSettingsPosition);
     if (!setting || !settings) return;
     MENUITEMINFOA info;
-    ZeroMemory(&info, sizeof info);
-    info.cbSize = sizeof info;
-    info.fMask = MIIM_STATE;
-    if (!GetMenuItemInfoA(settings, commandId, FALSE, &info)) return;
+    // From the settings first: the conduit may have changed them since the mark was set.
+    if (!MarkFromSetting(settings, commandId, setting, &info)) return;
     info.fState ^= MFS_CHECKED;
     WriteSettingFlag(setting, (info.fState & MFS_CHECKED) != 0);
     SetMenuItemInfoA(settings, commandId, FALSE, &info);

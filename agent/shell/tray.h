@@ -14,5 +14,5 @@ void ResetTrayAnimation();
 void DeleteTrayIcon();
 void RestoreTrayIcon(); // the shell came back: add the icon again with the current frame
 void ShowPopupMenu();
-void InitMenuChecks(); // start-up: marks from "startup" and "tooltip"
+void InitMenuChecks(); // marks from "startup" and "tooltip": at start-up and at each opening
 void ToggleMenuCheck(UINT commandId);

@@ -3,7 +3,8 @@
 
     make_manual.py SOURCE.txt OUT.pdf
 
-The source is plain text: "# " title, "## " section, "### " sub-section, "- " bullet, "1. "
+The source is plain text: "# " title, "## " section, "### " sub-section (a heading may end in
+"{#name}": a named destination, so that a reader can be sent there), "- " bullet, "1. "
 numbered item, lines indented by four spaces as a literal block, "[picture FILE caption]" for a
 screenshot (a PNG, path relative to the source), "[page]" for a page break; paragraphs are
 separated by blank lines. The same source gives the same bytes: no dates, no random ids.
@@ -98,6 +99,7 @@ class Document:
         }
         self.pages = []  # content streams
         self.images = []  # (name, png tuple)
+        self.destinations = {}  # name: (page index, y)
         self.ops = None
         self.y = 0.0
         self.new_page()
@@ -143,9 +145,12 @@ class Document:
             self.text_at(LEFT + indent, self.y, line, font, size)
         self.y -= after
 
-    def heading(self, text, level):
+    def heading(self, text, level, anchor=None):
         size = {1: 22.0, 2: 15.0, 3: 11.5}[level]
         self.y -= {1: 0.0, 2: 14.0, 3: 6.0}[level]
+        if anchor:
+            self.room(size * 1.4 + 40.0)  # where paragraph() will put it
+            self.destinations[anchor] = (len(self.pages) - 1, self.y)
         # Never alone at the foot of a page.
         self.paragraph(text, "bold", size, after=4.0 if level > 1 else 10.0, keep=40.0)
 
@@ -202,21 +207,24 @@ class Document:
         page_ids = []
         total = len(self.pages)
         for number, ops in enumerate(self.pages, 1):
-            footer = []
-            if number > 1:
-                f = self.fonts["body"]
-                label = "page %d of %d" % (number, total)
-                footer = ["BT /F1 8 Tf 0.4 g %.2f %.2f Td %s Tj ET" % (LEFT, BOTTOM / 2,
-                                                                      pdf_text(FOOTER)),
-                          "BT /F1 8 Tf 0.4 g %.2f %.2f Td %s Tj ET" % (
-                              PAGE_W - RIGHT - f.width(label, 8), BOTTOM / 2, pdf_text(label))]
+            f = self.fonts["body"]
+            label = "page %d of %d" % (number, total)
+            footer = ["BT /F1 8 Tf 0.4 g %.2f %.2f Td %s Tj ET" % (LEFT, BOTTOM / 2,
+                                                                  pdf_text(FOOTER)),
+                      "BT /F1 8 Tf 0.4 g %.2f %.2f Td %s Tj ET" % (
+                          PAGE_W - RIGHT - f.width(label, 8), BOTTOM / 2, pdf_text(label))]
             stream = zlib.compress("\n".join(ops + footer).encode("latin-1"), 9)
             content = add(b"<< /Filter /FlateDecode /Length %d >>\nstream\n" % len(stream) +
                           stream + b"\nendstream")
             page_ids.append(add(("<< /Type /Page /Parent %d 0 R /MediaBox [0 0 %g %g] "
                                  "/Resources %s /Contents %d 0 R >>" %
                                  (pages_id, PAGE_W, PAGE_H, resources, content)).encode()))
-        objects[catalog - 1] = b"<< /Type /Catalog /Pages %d 0 R >>" % pages_id
+        # The reader's page numbers are the printed ones; the names point at their headings.
+        dests = add(("<< /Names [%s] >>" % " ".join(
+            "%s [%d 0 R /XYZ 0 %.2f null]" % (pdf_text(name), page_ids[page], y)
+            for name, (page, y) in sorted(self.destinations.items()))).encode())
+        objects[catalog - 1] = (b"<< /Type /Catalog /Pages %d 0 R /PageLabels << /Nums [0 << /S /D "
+                                b">>] >> /Names << /Dests %d 0 R >> >>" % (pages_id, dests))
         objects[pages_id - 1] = ("<< /Type /Pages /Kids [%s] /Count %d >>" % (
             " ".join("%d 0 R" % p for p in page_ids), total)).encode()
         info = add(("<< /Title %s /Author (Morvane) /Producer (make_manual.py) >>" %
@@ -283,7 +291,8 @@ def typeset(source_path, out_path):
             doc.heading(title, 1)
         elif line.startswith("## "):
             flush()
-            doc.heading(line[3:].strip(), 2)
+            text, anchor = re.match(r"^(.*?)\s*(?:\{#(\w+)\})?$", line[3:].strip()).groups()
+            doc.heading(text, 2, anchor)
         elif line.startswith("### "):
             flush()
             doc.heading(line[4:].strip(), 3)

@@ -1,6 +1,6 @@
 #!/usr/bin/env python3
-"""The product manual that the installer ships: its pages, its text, its pictures, and how its
-typesetter treats a bad picture."""
+"""The product manual that the installer ships: its pages, its text, the page the conduit's Help
+opens, its pictures, and how its typesetter treats a bad picture."""
 import os
 import re
 import subprocess
@@ -29,6 +29,27 @@ def png_size(path):
     return int.from_bytes(head[16:20], "big"), int.from_bytes(head[20:24], "big")
 
 
+def check_hotsync_destination(pages):
+    """The conduit's Help sends Acrobat to the name "hotsync": the heading of the HotSync pages."""
+    dests = re.findall(r"^\s*(\d+)\s+\[\s*XYZ\s+[\d.]+\s+([\d.]+).*\]\s+\"(\w+)\"$",
+                       out("pdfinfo", "-dests", PDF), re.M)
+    found = [(int(page), float(y)) for page, y, name in dests if name == "hotsync"]
+    heading = []
+    if len(found) == 1 and 1 <= found[0][0] <= pages:
+        page, y = found[0]
+        words = re.findall(r'yMin="([\d.]+)"[^>]*>([^<]*)</word>',
+                           out("pdftotext", "-f", str(page), "-l", str(page), "-bbox", PDF, "-"))
+        below = 842 - y  # from the top of an A4 page, as the words are placed
+        lines = {}
+        for top, word in words:
+            lines.setdefault(float(top), []).append(word)
+        heading = [top for top, line in lines.items()
+                   if " ".join(line) == "HotSync and the conduit" and below <= top <= below + 30]
+    report(len(found) == 1 and len(heading) == 1,
+           "the named destination \"hotsync\" is the heading \"HotSync and the conduit\"",
+           "destinations %s, heading found at %s" % (dests, heading))
+
+
 def main():
     if not os.path.isfile(PDF):
         report(False, "the manual is built", PDF + " is missing")
@@ -36,18 +57,23 @@ def main():
     with open(SOURCE) as f:
         source = f.read()
     pages = int(re.search(r"^Pages:\s+(\d+)", out("pdfinfo", PDF), re.M).group(1))
-    footers = [n for n in range(2, pages + 1)
+    footers = [n for n in range(1, pages + 1)
                if "page %d of %d" % (n, pages) not in out("pdftotext", "-f", str(n), "-l", str(n),
                                                            PDF, "-")]
     report(4 <= pages <= 12 and not footers, "the manual has 4 to 12 numbered pages",
            "%d pages, footer wrong on %s" % (pages, footers))
 
     text = " ".join(out("pdftotext", PDF, "-").split())
-    wanted = re.findall(r"^#{1,3} (.+)$", source, re.M) + [
-        "Zelvantic-Setup-1.5.exe /S /NOSTARTUP", "Show tray balloon tip", "Auto run on startup",
+    headings = [re.sub(r"\s*\{#\w+\}$", "", h) for h in re.findall(r"^#{1,3} (.+)$", source, re.M)]
+    wanted = headings + [
+        "Zelvantic-Setup-1.5.exe /S /NOSTARTUP", "Zelvantic-Setup-1.5.exe /S /NOBALLOONS",
+        "Show reminders and HotSync results as balloon tips", "Show tray balloon tip",
+        "Auto run on startup",
         "search error: SYNCERR_NOT_FOUND", "HKEY_LOCAL_MACHINE\\Software\\Morvane\\Zelvantic"]
     missing = [w for w in wanted if " ".join(w.split()) not in text]
     report(not missing, "every heading and the key texts are in the manual", "missing %s" % missing)
+
+    check_hotsync_destination(pages)
 
     pictures = re.findall(r"^\[picture (\S+) ", source, re.M)
     listed = [line.split() for line in out("pdfimages", "-list", PDF).splitlines()[2:]]

@@ -136,20 +136,4 @@ TEST(ConduitConfigure, CfgConduitShowsTheCurrentSettings) {
     EXPECT_EQ(1u, r.Get(kKind));
 }
 
-TEST(ConduitConfigure, HelpFileLiesBesideTheConduit) {
-    Conduit c;
-    REQUIRE_CONDUIT(c);
-    HelpViewer viewer;
-    ASSERT_TRUE(viewer.window);
-    Preference p(3);
-    DriveDialog([&] { return c.configure(p.bytes); },
-                [](HWND d) {
-                    Click(d, IDC_HELP_BUTTON);
-                    Command(d, IDCANCEL);
-                });
-    EXPECT_EQ(1, viewer.requests);
-    EXPECT_EQ(c.folder + "hotsync.hlp", viewer.file);
-    EXPECT_EQ(0x2018F, viewer.data);
-}
-
 } // namespace

@@ -192,21 +192,4 @@ TEST(SettingsDialog, NoCreatorOrNoRecordLeavesTheAreaAlone) {
     EXPECT_EQ(0, result);
 }
 
-TEST(SettingsDialog, HelpOpensTheHotSyncHelpBesideTheConduit) {
-    HelpViewer viewer;
-    ASSERT_TRUE(viewer.window);
-    SettingsRecord r;
-    RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
-        Click(d, IDC_HELP_BUTTON);
-        HELPINFO info = {sizeof info, HELPINFO_WINDOW, IDC_UPDATE, GetDlgItem(d, IDC_UPDATE),
-                         0,           {0, 0}};
-        SendMessageA(d, WM_HELP, 0, reinterpret_cast<LPARAM>(&info));
-        Command(d, IDCANCEL);
-    });
-    EXPECT_EQ(2, viewer.requests);
-    EXPECT_EQ(ProgramFolder() + "hotsync.hlp", viewer.file);
-    EXPECT_EQ(HELP_CONTEXT, viewer.command);
-    EXPECT_EQ(0x2018F, viewer.data);
-}
-
 } // namespace

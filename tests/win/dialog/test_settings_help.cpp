@@ -1,0 +1,271 @@
+// Help in the settings dialog, with the stand-in HotSync Manager as the host: which help file
+// WinHelp is asked for, or which program the shell is asked to start for the manual. A viewer
+// window of this test takes the WinHelp requests (this thread answers them while the host runs),
+// a recorder program the shell's starts.
+#include <windows.h>
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "tests/win/common/configure_host.h"
+#include "tests/win/common/file_helpers.h"
+#include "tests/win/common/registry_helpers.h"
+
+namespace {
+
+const char kManual[] = "Zelvantic for Palm Product Manual.pdf";
+const char kHostVersion[] = "Software\\Wine\\AppDefaults\\hotsync.exe";
+const char kReaderClass[] = "ZlvTest.PdfReader";
+
+struct Request {
+    std::string file;
+    WORD command;
+    LONG data;
+};
+
+// Takes WinHelp's requests: the system finds the viewer by its class and copies each one to it.
+struct Viewer {
+    HWND window = nullptr;
+    std::vector<Request> requests;
+    BOOL answer = TRUE; // what a viewer that opened the file says
+    Viewer();
+    ~Viewer() {
+        if (window) DestroyWindow(window);
+    }
+};
+
+LRESULT CALLBACK ViewerProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
+    Viewer* viewer = reinterpret_cast<Viewer*>(GetWindowLongPtrA(w, GWLP_USERDATA));
+    if (m != WM_COPYDATA || !viewer) return DefWindowProcA(w, m, wp, lp);
+    // Size, command, data, reserved, then the offset of the file name.
+    const COPYDATASTRUCT* copy = reinterpret_cast<const COPYDATASTRUCT*>(lp);
+    const BYTE* p = static_cast<const BYTE*>(copy->lpData);
+    if (copy->cbData < 16) return FALSE;
+    Request r;
+    WORD ofsFile = 0;
+    memcpy(&r.command, p + 2, 2);
+    memcpy(&r.data, p + 4, 4);
+    memcpy(&ofsFile, p + 12, 2);
+    if (ofsFile && ofsFile < copy->cbData)
+        r.file.assign(reinterpret_cast<const char*>(p + ofsFile),
+                      strnlen(reinterpret_cast<const char*>(p + ofsFile), copy->cbData - ofsFile));
+    viewer->requests.push_back(r);
+    return viewer->answer;
+}
+
+Viewer::Viewer() {
+    HINSTANCE self = GetModuleHandleA(nullptr);
+    WNDCLASSA wc = {};
+    if (!GetClassInfoA(self, "MS_WINHELP", &wc)) {
+        wc.lpfnWndProc = DefWindowProcA;
+        wc.hInstance = self;
+        wc.lpszClassName = "MS_WINHELP";
+        RegisterClassA(&wc);
+    }
+    window = CreateWindowA("MS_WINHELP", "", 0, 0, 0, 0, 0, nullptr, nullptr, self, nullptr);
+    if (!window) return;
+    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ViewerProc));
+}
+
+void SetDefault(HKEY root, const std::string& key, const char* name, const std::string& text) {
+    HKEY k;
+    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(root, key.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS,
+                                             nullptr, &k, nullptr))
+        << key;
+    RegSetValueExA(k, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()),
+                   static_cast<DWORD>(text.size() + 1));
+    RegCloseKey(k);
+}
+
+bool ReadDefault(HKEY root, const char* key, std::string* text) {
+    char data[512] = {};
+    LONG size = sizeof data - 1;
+    if (RegQueryValueA(root, key, data, &size) != ERROR_SUCCESS) return false;
+    *text = data;
+    return true;
+}
+
+// What a case sets up around the dialog.
+struct Case {
+    const char* name;
+    bool beforeVista;
+    bool helpBesideHost, helpBesideConduit, manual;
+    const char* reader; // the program ".pdf" opens with, or null for none
+    BOOL viewerAnswer;
+};
+
+struct Outcome {
+    std::vector<Request> requests;
+    std::string shell; // command lines the recorder was started with
+};
+
+class SettingsHelp : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        build = BuildFolder();
+        for (const char* f :
+             {"hotsync.exe", "sync20.dll", "conduit.dll", "tests\\shell_recorder.exe"})
+            ASSERT_TRUE(FileExists(build + "\\" + f)) << f << " is not built";
+        ASSERT_TRUE(
+            CopyFileA((build + "\\hotsync.exe").c_str(), host.Path("hotsync.exe").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA((build + "\\sync20.dll").c_str(), host.Path("sync20.dll").c_str(), FALSE));
+        ASSERT_TRUE(
+            CopyFileA((build + "\\conduit.dll").c_str(), agent.Path("conduit.dll").c_str(), FALSE));
+        ASSERT_TRUE(WriteSetting("target", REG_SZ, agent.path.c_str(),
+                                 static_cast<DWORD>(agent.path.size())));
+        hadPdf = ReadDefault(HKEY_CLASSES_ROOT, ".pdf", &oldPdf);
+    }
+    void TearDown() override {
+        RegDeleteKeyA(HKEY_CURRENT_USER, kHostVersion);
+        RegDeleteKeyA(HKEY_CLASSES_ROOT,
+                      (std::string(kReaderClass) + "\\shell\\open\\command").c_str());
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kReaderClass) + "\\shell\\open").c_str());
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kReaderClass) + "\\shell").c_str());
+        RegDeleteKeyA(HKEY_CLASSES_ROOT, kReaderClass);
+        if (hadPdf)
+            SetDefault(HKEY_CLASSES_ROOT, ".pdf", nullptr, oldPdf);
+        else
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, ".pdf");
+    }
+
+    void Place(const std::string& path, bool wanted) {
+        if (!wanted) {
+            DeleteFileA(path.c_str());
+            return;
+        }
+        ASSERT_TRUE(WriteBytes(path, Bytes{'z', 'l', 'v'})) << path;
+    }
+
+    std::string ReaderPath(const char* name) const { return readers.Path(name); }
+
+    void Prepare(const Case& c) {
+        Place(host.Path("hotsync.hlp"), c.helpBesideHost);
+        Place(agent.Path("hotsync.hlp"), c.helpBesideConduit);
+        Place(agent.Path(kManual), c.manual);
+        if (c.beforeVista)
+            SetDefault(HKEY_CURRENT_USER, kHostVersion, "Version", "winxp");
+        else
+            RegDeleteKeyA(HKEY_CURRENT_USER, kHostVersion);
+        if (c.reader) {
+            ASSERT_TRUE(CopyFileA((build + "\\tests\\shell_recorder.exe").c_str(),
+                                  ReaderPath(c.reader).c_str(), FALSE));
+            SetDefault(HKEY_CLASSES_ROOT, ".pdf", nullptr, kReaderClass);
+            SetDefault(HKEY_CLASSES_ROOT, std::string(kReaderClass) + "\\shell\\open\\command",
+                       nullptr, "\"" + ReaderPath(c.reader) + "\" \"%1\"");
+        } else {
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, ".pdf");
+        }
+        DeleteFileA(log.c_str());
+    }
+
+    // hotsync --configure, Help, then Cancel, while this thread takes the viewer's requests.
+    Outcome Run(const Case& c) {
+        Outcome out;
+        Viewer viewer;
+        viewer.answer = c.viewerAnswer;
+        EXPECT_TRUE(viewer.window);
+        ScopedEnv shellLog("ZLV_SHELL_LOG", log);
+        std::string failure = RunConfigureHost(host.path, agent.path, [](HWND dialog) {
+            PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(9, BN_CLICKED),
+                         reinterpret_cast<LPARAM>(GetDlgItem(dialog, 9)));
+        });
+        EXPECT_EQ("", failure) << c.name;
+        if (c.reader) WaitForReaders(c.reader);
+        out.requests = viewer.requests;
+        Bytes bytes;
+        if (ReadBytes(log, &bytes)) out.shell.assign(bytes.begin(), bytes.end());
+        return out;
+    }
+
+    // A reader the shell started is a process by now; its note is complete once it has ended.
+    static void WaitForReaders(const char* name) {
+        for (int i = 0; i < 250; ++i) {
+            HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+            PROCESSENTRY32 e = {};
+            e.dwSize = sizeof e;
+            bool running = false;
+            for (BOOL more = Process32First(snapshot, &e); more && !running;
+                 more = Process32Next(snapshot, &e))
+                running = !lstrcmpiA(e.szExeFile, name);
+            CloseHandle(snapshot);
+            if (!running) return;
+            Sleep(20);
+        }
+        ADD_FAILURE() << name << " did not end";
+    }
+
+    std::string build;
+    TempFolder host{"help-host"}, agent{"help-agent"}, readers{"help-readers"};
+    std::string log = readers.Path("shell.log");
+    SavedSetting target{"target"};
+    bool hadPdf = false;
+    std::string oldPdf;
+};
+
+// The manual at its HotSync page, as Acrobat is told it on its command line.
+std::string AcrobatSuffix(const std::string& agentFolder) {
+    return " /A \"nameddest=hotsync\" \"" + agentFolder + "\\" + kManual + "\"\n";
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+    return text.size() >= tail.size() &&
+           text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+TEST_F(SettingsHelp, BeforeVistaTheHotSyncHelpOpensFromTheHostsFolderFirst) {
+    const Case both = {"both", true, true, true, true, "AcroRd32.exe", TRUE};
+    Prepare(both);
+    Outcome o = Run(both);
+    ASSERT_EQ(1u, o.requests.size());
+    EXPECT_EQ(host.Path("hotsync.hlp"), o.requests[0].file);
+    EXPECT_EQ(HELP_CONTEXT, o.requests[0].command);
+    EXPECT_EQ(0x2018F, o.requests[0].data);
+    EXPECT_EQ("", o.shell);
+
+    const Case conduitOnly = {"beside the conduit", true, false, true, true, "AcroRd32.exe", TRUE};
+    Prepare(conduitOnly);
+    o = Run(conduitOnly);
+    ASSERT_EQ(1u, o.requests.size());
+    EXPECT_EQ(agent.Path("hotsync.hlp"), o.requests[0].file);
+    EXPECT_EQ("", o.shell);
+
+    // A help file the viewer cannot open: the manual instead.
+    const Case refused = {"refused", true, true, false, true, "AcroRd32.exe", FALSE};
+    Prepare(refused);
+    o = Run(refused);
+    ASSERT_EQ(1u, o.requests.size());
+    EXPECT_EQ(host.Path("hotsync.hlp"), o.requests[0].file);
+    EXPECT_TRUE(EndsWith(o.shell, AcrobatSuffix(agent.path))) << o.shell;
+    EXPECT_NE(std::string::npos, o.shell.find(ReaderPath("AcroRd32.exe"))) << o.shell;
+}
+
+TEST_F(SettingsHelp, FromVistaOnTheManualOpensAndWithoutOneNothing) {
+    // WinHelp files do not open there, even where one lies beside the host.
+    const Case acrobat = {"acrobat", false, true, true, true, "AcroRd32.exe", TRUE};
+    Prepare(acrobat);
+    Outcome o = Run(acrobat);
+    EXPECT_TRUE(o.requests.empty());
+    EXPECT_TRUE(EndsWith(o.shell, AcrobatSuffix(agent.path))) << o.shell;
+    EXPECT_EQ(1, std::count(o.shell.begin(), o.shell.end(), '\n')) << o.shell;
+
+    // Any other reader gets the file as the shell opens documents.
+    const Case other = {"other reader", false, false, false, true, "reader.exe", TRUE};
+    Prepare(other);
+    o = Run(other);
+    EXPECT_TRUE(o.requests.empty());
+    EXPECT_EQ("\"" + ReaderPath("reader.exe") + "\" \"" + agent.Path(kManual) + "\"\n", o.shell);
+
+    const Case none = {"no manual", false, true, true, false, "reader.exe", TRUE};
+    Prepare(none);
+    o = Run(none);
+    EXPECT_TRUE(o.requests.empty());
+    EXPECT_EQ("", o.shell);
+}
+
+} // namespace

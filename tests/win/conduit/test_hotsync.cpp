@@ -25,6 +25,23 @@ Lines Calls(const Lines& log, const std::string& word) {
     return found;
 }
 
+// The blocks that those calls handed over, as logged: hexadecimal bytes after "bytes=".
+Lines BlocksOf(const Lines& log, const std::string& word) {
+    Lines blocks;
+    for (const std::string& l : Calls(log, word)) {
+        size_t at = l.find(" bytes=");
+        blocks.push_back(at == std::string::npos ? "(none)" : l.substr(at + 7));
+    }
+    return blocks;
+}
+
+std::string Packed(const char* spaced) {
+    std::string hex;
+    for (const char* c = spaced; *c; ++c)
+        if (*c != ' ') hex += *c;
+    return hex;
+}
+
 struct SyncWatcher {
     static std::vector<WPARAM> received;
     static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -124,12 +141,17 @@ TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
     EXPECT_EQ(db.records[0].data, body);
     EXPECT_EQ(db.records[0].attributes, 0x40);
 
-    // What the Sync Manager was handed, read at its own byte offsets.
+    // The blocks as the Sync Manager received them. A code goes with its first character in the
+    // top byte, so "CURR" is 52 52 55 43 in memory.
     Lines calls = ReadLines(log);
-    EXPECT_EQ(Calls(calls, "find"), Lines{"find options=80 flags=80 type=CURR creator=ZLVD"});
+    EXPECT_EQ(BlocksOf(calls, "find"), Lines{Packed("80 80 52525543 44564c5a")});
     EXPECT_EQ(Calls(calls, "open"), Lines{"open name=ZLV Currencies card=0 mode=40"});
-    EXPECT_EQ(Calls(calls, "write"),
-              Lines{"write handle=1 id=0 index=0 attributes=40 category=0 size=1000 count=1000"});
+    Lines write = BlocksOf(calls, "write");
+    ASSERT_EQ(write.size(), 1u);
+    ASSERT_EQ(write[0].size(), 56u);
+    EXPECT_EQ(write[0].substr(0, 40), Packed("01 00000000 0000 40 0000 00000000 e8030000 e803"));
+    EXPECT_NE(write[0].substr(40, 8), "00000000"); // the body's address
+    EXPECT_EQ(write[0].substr(48), "00000000");
     EXPECT_EQ(Calls(calls, "purge").size(), 1u);
     EXPECT_EQ(Calls(calls, "close").size(), 1u);
     EXPECT_EQ(Calls(calls, "register"), Lines{"register -> 1"});
@@ -263,9 +285,11 @@ TEST_F(HotSync, DatabaseThatWillNotOpenIsCreatedAfresh) {
     EXPECT_EQ(db.records[0].data, body);
     EXPECT_EQ(std::string(db.creator, 4), "ZLVD");
     EXPECT_FALSE(FileExists(RatesPath()));
-    Lines create = Calls(ReadLines(log), "create");
-    EXPECT_EQ(create, Lines{"create name=ZLV Currencies type=CURR creator=ZLVD flags=0 card=0 "
-                            "version=0"});
+    // Handle (for the Sync Manager to fill), creator, flags, card, the name in 32 bytes, type,
+    // version and four zero bytes.
+    EXPECT_EQ(BlocksOf(ReadLines(log), "create"),
+              Lines{Packed("00 44564c5a 00000000 00 5a4c562043757272656e63696573 0000 00000000 "
+                           "00000000 00000000 00000000 52525543 0000 00000000")});
 }
 
 TEST_F(HotSync, FailedCreationKeepsTheFileAndClosesNothing) {

@@ -81,7 +81,7 @@ DWORD WINAPI ReadPipe(void* arg) {
 
 } // namespace
 
-HotSyncRun RunHotSync(const std::string& arguments) {
+HotSyncRun RunHotSync(const std::string& arguments, const char* folder) {
     HotSyncRun run = {0xFFFFFFFF, {}};
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     HANDLE readEnd, writeEnd;
@@ -100,7 +100,7 @@ HotSyncRun RunHotSync(const std::string& arguments) {
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &si, &pi);
+                                  folder, &si, &pi);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);

@@ -21,6 +21,6 @@ struct HotSyncRun {
     DWORD exitCode;
     std::vector<std::string> lines; // the progress texts, in order
 };
-// Runs build/win/hotsync.exe with the arguments and pumps this thread's messages meanwhile, so
-// a window of this thread can take the conduit's sent message.
-HotSyncRun RunHotSync(const std::string& arguments = "");
+// Runs build/win/hotsync.exe with the arguments (in the folder, when given) and pumps this
+// thread's messages meanwhile, so a window of this thread can take the conduit's sent message.
+HotSyncRun RunHotSync(const std::string& arguments = "", const char* folder = nullptr);

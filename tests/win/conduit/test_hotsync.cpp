@@ -431,4 +431,136 @@ TEST_F(HotSync, AgentFolderMustLeaveRoomForTheFileName) {
     EXPECT_EQ(run.lines, refused);
 }
 
+// What the agent does to land a download: the new file beside the old, then moved over it.
+bool LandDownload(const std::string& rates, const Bytes& file) {
+    std::string fresh = rates + ".new";
+    return WriteBytes(fresh, file) &&
+           MoveFileExA(fresh.c_str(), rates.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+// Lands a download from another thread while the Sync Manager holds the named call, as the
+// agent would from its own process in the middle of a HotSync.
+class LandingDuring {
+  public:
+    LandingDuring(const char* call, const std::string& rates, const Bytes& file)
+        : pause_("ZLV_SYNC_PAUSE", call), rates_(rates), file_(file),
+          paused_(CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_paused")),
+          resume_(CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_resume")),
+          stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          thread_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
+    ~LandingDuring() {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, 10000);
+        for (HANDLE h : {thread_, stop_, resume_, paused_})
+            CloseHandle(h);
+    }
+    // After the HotSync: whether the call was reached, and whether the download landed then.
+    bool Reached() {
+        SetEvent(stop_);
+        WaitForSingleObject(thread_, 10000);
+        return reached_;
+    }
+    bool Landed() const { return landed_; }
+
+  private:
+    static DWORD WINAPI Run(void* self) {
+        LandingDuring* l = static_cast<LandingDuring*>(self);
+        HANDLE waits[] = {l->paused_, l->stop_};
+        if (WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0) {
+            l->reached_ = true;
+            l->landed_ = LandDownload(l->rates_, l->file_);
+            SetEvent(l->resume_);
+        }
+        return 0;
+    }
+    ScopedEnv pause_;
+    std::string rates_;
+    Bytes file_;
+    HANDLE paused_, resume_, stop_, thread_;
+    bool reached_ = false, landed_ = false;
+};
+
+TEST_F(HotSync, DownloadLandingDuringTheHotSyncIsNeverDeleted) {
+    InstallDatabase();
+    int n = 0;
+    for (const char* call : {"find", "close", "unregister"}) {
+        SCOPED_TRACE(call);
+        Bytes copied = RatesBody(100 + n), landing = RatesBody(200 + n);
+        ++n;
+        ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(copied)));
+        HotSyncRun run;
+        bool landed;
+        {
+            LandingDuring land(call, RatesPath(), RatesFileFor(landing));
+            run = RunHotSync();
+            ASSERT_TRUE(land.Reached());
+            landed = land.Landed();
+        }
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.lines, kFullCopy);
+        ASSERT_EQ(Handheld().records.size(), 1u);
+        EXPECT_EQ(Handheld().records[0].data, copied);
+
+        // Refused while the conduit held the file, to be tried again; or landed, and still there.
+        if (landed) {
+            Bytes left;
+            EXPECT_TRUE(ReadBytes(RatesPath(), &left)) << "the download that landed was deleted";
+            EXPECT_EQ(left, RatesFileFor(landing));
+        } else {
+            EXPECT_FALSE(FileExists(RatesPath()));
+            ASSERT_TRUE(LandDownload(RatesPath(), RatesFileFor(landing)));
+        }
+        EXPECT_EQ(RunHotSync().exitCode, 0u);
+        ASSERT_EQ(Handheld().records.size(), 1u);
+        EXPECT_EQ(Handheld().records[0].data, landing);
+    }
+}
+
+TEST_F(HotSync, TargetThatIsNoAbsoluteFolderLeavesEveryFileAlone) {
+    InstallDatabase();
+    const Bytes file = RatesFileFor(RatesBody(60));
+    ASSERT_TRUE(WriteBytes(RatesPath(), file));
+    // A missing or empty folder would lead to the root of the HotSync Manager's current drive.
+    ASSERT_EQ(root.path[1], ':');
+    const std::string drive = root.path.substr(0, 2);
+    struct Planted {
+        std::string path;
+        ~Planted() { DeleteFileA(path.c_str()); }
+    } atRoot{drive + "\\mrvrates.zlv"};
+    ASSERT_FALSE(FileExists(atRoot.path));
+    ASSERT_TRUE(WriteBytes(atRoot.path, file));
+
+    // Each one names the installation's rates file, read against the current folder or drive.
+    const struct {
+        const char* what;
+        DWORD type;
+        std::string folder;
+    } kTargets[] = {
+        {"missing", REG_NONE, ""},
+        {"empty", REG_SZ, ""},
+        {"relative", REG_SZ, "install"},
+        {"relative to the drive", REG_SZ, drive + "install"},
+        {"rooted without a drive", REG_SZ, install.substr(2)},
+        {"not a text", REG_BINARY, install},
+    };
+    for (const auto& t : kTargets) {
+        SCOPED_TRACE(t.what);
+        if (t.type == REG_NONE)
+            DeleteSetting("target");
+        else
+            WriteSetting("target", t.type, t.folder.data(), DWORD(t.folder.size()));
+        DeleteFileA(log.c_str());
+        HotSyncRun run = RunHotSync("", root.path.c_str());
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.lines, kUpToDate);
+        EXPECT_EQ(ReadLines(log), (Lines{"register -> 1", "unregister 1"}));
+        for (const std::string& path : {RatesPath(), atRoot.path}) {
+            Bytes left;
+            EXPECT_TRUE(ReadBytes(path, &left)) << path;
+            EXPECT_EQ(left, file) << path;
+        }
+    }
+    EXPECT_TRUE(Handheld().records.empty());
+}
+
 } // namespace

@@ -111,6 +111,13 @@ class HotSync : public ::testing::Test {
         return db;
     }
 
+    // The one record's data; a failure, and nothing, unless there is exactly one record.
+    Bytes OnlyRecord() {
+        pdb::Database db = Handheld();
+        EXPECT_EQ(db.records.size(), 1u) << "records on the handheld";
+        return db.records.size() == 1 ? db.records[0].data : Bytes();
+    }
+
     Bytes HandheldFile() {
         Bytes bytes;
         ReadBytes(handheld + "\\ZLV Currencies.pdb", &bytes);
@@ -166,9 +173,7 @@ TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
     Bytes newer = RatesBody(333);
     ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(newer)));
     EXPECT_EQ(RunHotSync("2").exitCode, 0u);
-    db = Handheld();
-    ASSERT_EQ(db.records.size(), 1u);
-    EXPECT_EQ(db.records[0].data, newer);
+    EXPECT_EQ(OnlyRecord(), newer);
 }
 
 TEST_F(HotSync, SyncTypeSixOnlyConnects) {
@@ -192,8 +197,7 @@ TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_FALSE(FileExists(RatesPath()));
-    ASSERT_EQ(Handheld().records.size(), 1u);
-    EXPECT_EQ(Handheld().records[0].data, Bytes(capital.begin() + 12, capital.end()));
+    EXPECT_EQ(OnlyRecord(), Bytes(capital.begin() + 12, capital.end()));
 
     const Bytes bad[] = {
         {'k', 'e', 'l', 'p', 'o', 's', 0, 0, 1, 2, 3, 4, 'x'},             // sixth byte not zero
@@ -221,9 +225,7 @@ TEST_F(HotSync, HeaderOnlyFileWritesAnEmptyRecord) {
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.lines, kFullCopy);
-    pdb::Database db = Handheld();
-    ASSERT_EQ(db.records.size(), 1u);
-    EXPECT_TRUE(db.records[0].data.empty());
+    EXPECT_EQ(OnlyRecord(), Bytes());
     EXPECT_FALSE(FileExists(RatesPath()));
 }
 
@@ -344,8 +346,7 @@ TEST_F(HotSync, FileBeingWrittenByTheAgentWaitsForTheNextHotSync) {
 
     HotSyncRun later = RunHotSync();
     EXPECT_EQ(later.lines, kFullCopy);
-    ASSERT_EQ(Handheld().records.size(), 1u);
-    EXPECT_EQ(Handheld().records[0].data, body);
+    EXPECT_EQ(OnlyRecord(), body);
 }
 
 TEST_F(HotSync, AgentWindowHearsTheOutcome) {
@@ -369,7 +370,7 @@ TEST_F(HotSync, AgentWindowHearsTheOutcome) {
     EXPECT_EQ(stale.exitCode, 0u);
     EXPECT_EQ(stale.lines, kFullCopy);
     EXPECT_EQ(SyncWatcher::received.size(), 3u);
-    EXPECT_EQ(Handheld().records[0].data, body);
+    EXPECT_EQ(OnlyRecord(), body);
 }
 
 TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
@@ -377,8 +378,7 @@ TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
     Bytes largest = RatesBody(65535);
     ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(largest)));
     ASSERT_EQ(RunHotSync().exitCode, 0u);
-    ASSERT_EQ(Handheld().records.size(), 1u);
-    EXPECT_EQ(Handheld().records[0].data, largest);
+    EXPECT_EQ(OnlyRecord(), largest);
 
     Bytes before = HandheldFile();
     Bytes tooLarge = RatesFileFor(RatesBody(65536));
@@ -498,8 +498,7 @@ TEST_F(HotSync, DownloadLandingDuringTheHotSyncIsNeverDeleted) {
         }
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(run.lines, kFullCopy);
-        ASSERT_EQ(Handheld().records.size(), 1u);
-        EXPECT_EQ(Handheld().records[0].data, copied);
+        EXPECT_EQ(OnlyRecord(), copied);
 
         // Refused while the conduit held the file, to be tried again; or landed, and still there.
         if (landed) {
@@ -511,8 +510,7 @@ TEST_F(HotSync, DownloadLandingDuringTheHotSyncIsNeverDeleted) {
             ASSERT_TRUE(LandDownload(RatesPath(), RatesFileFor(landing)));
         }
         EXPECT_EQ(RunHotSync().exitCode, 0u);
-        ASSERT_EQ(Handheld().records.size(), 1u);
-        EXPECT_EQ(Handheld().records[0].data, landing);
+        EXPECT_EQ(OnlyRecord(), landing);
     }
 }
 

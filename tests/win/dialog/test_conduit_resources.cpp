@@ -248,7 +248,8 @@ TEST(ConduitResources, StringsIconAndPictures) {
     EXPECT_GE(group[4] | group[5] << 8, 1);
     EXPECT_FALSE(conduit.Data(RT_ICON, group[6 + 12] | group[6 + 13] << 8).empty());
 
-    // 48 x 24 pixels in 16 colours, mostly the light grey that the dialog replaces.
+    // 48 x 24 pixels in 16 colours, mostly the light grey that the dialog replaces; four pictures.
+    std::vector<Bytes> pictures;
     for (int id = 103; id <= 106; ++id) {
         SCOPED_TRACE("bitmap " + std::to_string(id));
         Bytes bmp = conduit.Data(RT_BITMAP, id);
@@ -263,6 +264,9 @@ TEST(ConduitResources, StringsIconAndPictures) {
         const BYTE* palette = bmp.data() + h.biSize;
         const BYTE* pixels = palette + colours * 4;
         ASSERT_LE(size_t(pixels - bmp.data()) + 24 * 24, bmp.size());
+        for (const Bytes& other : pictures)
+            EXPECT_NE(other, Bytes(pixels, pixels + 24 * 24)) << "the same picture twice";
+        pictures.push_back(Bytes(pixels, pixels + 24 * 24));
         int uses[16] = {};
         for (int p = 0; p < 24 * 24; ++p) {
             uses[pixels[p] >> 4]++;

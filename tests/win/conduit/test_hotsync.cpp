@@ -438,48 +438,6 @@ bool LandDownload(const std::string& rates, const Bytes& file) {
            MoveFileExA(fresh.c_str(), rates.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
 }
 
-// Lands a download from another thread while the Sync Manager holds the named call, as the
-// agent would from its own process in the middle of a HotSync.
-class LandingDuring {
-  public:
-    LandingDuring(const char* call, const std::string& rates, const Bytes& file)
-        : pause_("ZLV_SYNC_PAUSE", call), rates_(rates), file_(file),
-          paused_(CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_paused")),
-          resume_(CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_resume")),
-          stop_(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
-          thread_(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {}
-    ~LandingDuring() {
-        SetEvent(stop_);
-        WaitForSingleObject(thread_, 10000);
-        for (HANDLE h : {thread_, stop_, resume_, paused_})
-            CloseHandle(h);
-    }
-    // After the HotSync: whether the call was reached, and whether the download landed then.
-    bool Reached() {
-        SetEvent(stop_);
-        WaitForSingleObject(thread_, 10000);
-        return reached_;
-    }
-    bool Landed() const { return landed_; }
-
-  private:
-    static DWORD WINAPI Run(void* self) {
-        LandingDuring* l = static_cast<LandingDuring*>(self);
-        HANDLE waits[] = {l->paused_, l->stop_};
-        if (WaitForMultipleObjects(2, waits, FALSE, 30000) == WAIT_OBJECT_0) {
-            l->reached_ = true;
-            l->landed_ = LandDownload(l->rates_, l->file_);
-            SetEvent(l->resume_);
-        }
-        return 0;
-    }
-    ScopedEnv pause_;
-    std::string rates_;
-    Bytes file_;
-    HANDLE paused_, resume_, stop_, thread_;
-    bool reached_ = false, landed_ = false;
-};
-
 TEST_F(HotSync, DownloadLandingDuringTheHotSyncIsNeverDeleted) {
     InstallDatabase();
     int n = 0;
@@ -488,14 +446,14 @@ TEST_F(HotSync, DownloadLandingDuringTheHotSyncIsNeverDeleted) {
         Bytes copied = RatesBody(100 + n), landing = RatesBody(200 + n);
         ++n;
         ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(copied)));
-        HotSyncRun run;
-        bool landed;
-        {
-            LandingDuring land(call, RatesPath(), RatesFileFor(landing));
-            run = RunHotSync();
-            ASSERT_TRUE(land.Reached());
-            landed = land.Landed();
-        }
+        // What the agent does, from a process of its own, while the Sync Manager holds a call.
+        bool reached = false, landed = false;
+        ScopedEnv pause("ZLV_SYNC_PAUSE", call);
+        HotSyncRun run = RunHotSync("", nullptr, [&] {
+            reached = true;
+            landed = LandDownload(RatesPath(), RatesFileFor(landing));
+        });
+        ASSERT_TRUE(reached);
         EXPECT_EQ(run.exitCode, 0u);
         EXPECT_EQ(run.lines, kFullCopy);
         EXPECT_EQ(OnlyRecord(), copied);

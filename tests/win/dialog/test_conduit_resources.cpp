@@ -108,7 +108,7 @@ bool ParseDialog(const Bytes& bytes, Dialog* d) {
         if (it.cls == "#128") it.cls = "Button";
         if (it.cls == "#130") it.cls = "Static";
         it.text = r.TextOrNumber();
-        for (WORD extra = r.Word(); extra > 0; --extra) // creation data, skipped
+        for (WORD words = (r.Word() + 1) / 2; words > 0; --words) // creation data, in bytes
             r.Word();
         d->items.push_back(it);
     }

@@ -1,27 +1,13 @@
 #include "conduit/conduit_sync.h"
 
+#include "conduit/rates_file.h"
 #include "conduit/settings_key.h"
 #include "conduit/sync_manager.h"
 
 namespace {
 
-const char kRatesFileName[] = "mrvrates.zlv";
 const char kDatabaseName[] = "ZLV Currencies";
-enum { kPathSize = 128, kHeaderSize = 12 };
-
-struct ScopedFile {
-    HANDLE handle;
-    explicit ScopedFile(HANDLE h) : handle(h) {}
-    ~ScopedFile() {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-    }
-    void Close() {
-        if (handle != INVALID_HANDLE_VALUE) CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
-    }
-    ScopedFile(const ScopedFile&) = delete;
-    ScopedFile& operator=(const ScopedFile&) = delete;
-};
+enum { kHeaderSize = 12 };
 
 struct ScopedBuffer {
     BYTE* data;
@@ -41,18 +27,6 @@ DWORD FourCharCode(const char* text) {
     DWORD value;
     CopyMemory(&value, text, sizeof(value));
     return SyncHostToHHDWord(value);
-}
-
-// "target", a separator unless it already ends with one, then the file name. False when the
-// folder leaves no room for the rest of the path.
-bool BuildRatesPath(char (&path)[kPathSize]) {
-    if (ReadAgentFolder(path, kPathSize) == kFolderTooLong) return false;
-    size_t length = lstrlenA(path);
-    bool separator = length == 0 || path[length - 1] != '\\';
-    if (length + separator + sizeof(kRatesFileName) > kPathSize) return false;
-    if (separator) path[length++] = '\\';
-    CopyMemory(path + length, kRatesFileName, sizeof(kRatesFileName));
-    return true;
 }
 
 // "kelpo" in any case of letters, then a zero byte.
@@ -111,17 +85,20 @@ void ConduitSync::Run() {
 
 void ConduitSync::CopyRates() {
     Report("verifying local database");
-    char path[kPathSize];
-    if (!BuildRatesPath(path)) {
+    char path[kRatesPathSize];
+    RatesPath where = BuildRatesPath(path);
+    if (where == kRatesPathTooLong) {
         Report("rates file path too long");
         resultCode = kCopyReadFailed;
         return;
     }
-    // Shared for reading only: while the agent writes the file this open fails, and while we
-    // hold it the agent cannot replace the file that we are about to delete.
-    ScopedFile file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.handle == INVALID_HANDLE_VALUE) {
+    if (where == kRatesPathNoFolder) {
+        Report("currencies are up-to-date");
+        return;
+    }
+    // Held from the first read to the delete, so the file deleted is the file copied.
+    RatesFile file(path);
+    if (!file.IsOpen()) {
         Report("currencies are up-to-date");
         return;
     }
@@ -215,6 +192,5 @@ void ConduitSync::CopyRates() {
 
     Report("closing database");
     SyncCloseDatabase(database);
-    file.Close();
-    if (resultCode == kCopyOk) DeleteFileA(path);
+    if (resultCode == kCopyOk) file.DeleteAndClose();
 }

@@ -1,10 +1,7 @@
 // The exports that the HotSync Manager calls, and the library's load and unload.
 #include "conduit/conduit_api.h"
 #include "conduit/conduit_sync.h"
-
-#ifdef ZLV_HAVE_SETTINGS_DIALOG
 #include "conduit/settings_dialog.h"
-#endif
 
 // Registered before DllMain runs, so it is there before any export can be called.
 UINT g_syncResultMessage = RegisterWindowMessageA("zlv_kelpo_palm_synch");
@@ -17,14 +14,8 @@ volatile LONG g_attachCount;
 enum { kNameString = 1, kSettingsDialog = 101, kOldSettingsDialog = 399 };
 
 INT_PTR ShowSettingsDialog(int templateId, CurrentSettings* settings) {
-#ifdef ZLV_HAVE_SETTINGS_DIALOG
     return DialogBoxParamA(g_module, MAKEINTRESOURCEA(templateId), GetForegroundWindow(),
                            SettingsDialogProc, reinterpret_cast<LPARAM>(settings));
-#else
-    (void)templateId;
-    (void)settings;
-    return -1;
-#endif
 }
 
 } // namespace

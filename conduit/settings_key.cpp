@@ -29,15 +29,16 @@ FolderRead ReadAgentFolder(char* buffer, DWORD size) {
     HKEY key = OpenSettingsKey();
     if (!key) return kFolderMissing;
     // One byte short of the buffer, so the text always ends in a zero.
-    DWORD length = size - 1;
+    DWORD length = size - 1, type = 0;
     LONG status =
-        RegQueryValueExA(key, "target", nullptr, nullptr, reinterpret_cast<BYTE*>(buffer), &length);
+        RegQueryValueExA(key, "target", nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
     RegCloseKey(key);
-    if (status == ERROR_MORE_DATA) {
+    if (status == ERROR_MORE_DATA && type == REG_SZ) {
         ZeroMemory(buffer, size);
         return kFolderTooLong;
     }
-    if (status != ERROR_SUCCESS) {
+    // The agent stores a text; any other type is not a folder at all.
+    if (status != ERROR_SUCCESS || type != REG_SZ) {
         ZeroMemory(buffer, size);
         return kFolderMissing;
     }

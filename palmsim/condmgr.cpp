@@ -1,4 +1,5 @@
-// Conduit Manager stand-in: one registry key per creator under HKCU\PALMSIM_CONDUITS_KEY.
+// Conduit Manager stand-in: one registry key per creator under HKCU\PALMSIM_CONDUITS_KEY. As a
+// real one would, it refuses to set anything for a creator that has no entry yet.
 // Test switches: ZLV_CONDMGR_FAIL="ordinal=code,..." and ZLV_CONDMGR_LOG=file (a line per call).
 #include <windows.h>
 
@@ -37,12 +38,15 @@ bool EntryExists(const char* creator) {
     return true;
 }
 
-long SetText(const char* creator, const char* value, const char* text) {
+// A setting belongs to an entry: without one made first, the call is refused.
+long SetText(int ordinal, const char* creator, const char* value, const char* text) {
     if (!ValidCreator(creator) || !text) return kBadArgument;
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, EntryKey(creator).c_str(), 0, KEY_WRITE, &key) !=
-        ERROR_SUCCESS)
+        ERROR_SUCCESS) {
+        palmsim::Log(kLog, "refused %d: no entry for %s", ordinal, creator);
         return kNotFound;
+    }
     LONG status = RegSetValueExA(key, value, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                                  DWORD(strlen(text) + 1));
     RegCloseKey(key);
@@ -62,7 +66,7 @@ extern "C" long WINAPI CmSetConduitFile(const char* creator, const char* path) {
     long code;
     if (Fault(46, &code)) return code;
     palmsim::Log(kLog, "46 %s %s", creator ? creator : "(null)", path ? path : "(null)");
-    return SetText(creator, "Conduit", path);
+    return SetText(46, creator, "Conduit", path);
 }
 
 // 48
@@ -70,7 +74,7 @@ extern "C" long WINAPI CmSetFolder(const char* creator, const char* folder) {
     long code;
     if (Fault(48, &code)) return code;
     palmsim::Log(kLog, "48 %s %s", creator ? creator : "(null)", folder ? folder : "(null)");
-    return SetText(creator, "Folder", folder);
+    return SetText(48, creator, "Folder", folder);
 }
 
 // 49: the folder text with its terminator; size holds the room on entry, the length needed after.
@@ -104,7 +108,7 @@ extern "C" long WINAPI CmSetFileName(const char* creator, const char* name) {
     long code;
     if (Fault(63, &code)) return code;
     palmsim::Log(kLog, "63 %s %s", creator ? creator : "(null)", name ? name : "(null)");
-    return SetText(creator, "File", name);
+    return SetText(63, creator, "File", name);
 }
 
 // 65

@@ -17,7 +17,7 @@
 
 namespace {
 
-enum { kHostError = 9009 };
+enum { kHostError = 9009, kRulesBroken = 9010 };
 
 long CONDUIT_API PrintProgress(const char* text) {
     printf("%s\n", text ? text : "(null)");
@@ -88,6 +88,21 @@ struct HostSyncProperties {
     char localFolder[256];
 };
 
+typedef long(WINAPI* EndHotSyncFn)();
+
+// What the Sync Manager stand-in has to say once the conduit is done; a Sync Manager that was
+// never loaded saw no calls and so no broken rules.
+long EndHotSync() {
+    HMODULE sync = GetModuleHandleA("sync20.dll");
+    if (!sync) return 0;
+    EndHotSyncFn end = Bind<EndHotSyncFn>(GetProcAddress(sync, "PalmSimEndHotSync"));
+    if (!end) {
+        fprintf(stderr, "hotsync: the loaded sync20.dll is not the stand-in\n");
+        return 1;
+    }
+    return end();
+}
+
 int RunHotSync(DWORD syncType) {
     HMODULE conduit = LoadConduit();
     if (!conduit) return kHostError;
@@ -105,7 +120,12 @@ int RunHotSync(DWORD syncType) {
     QueryPerformanceCounter(&end);
     fprintf(stderr, "hotsync: result %ld after %.2f ms\n", result,
             double(end.QuadPart - start.QuadPart) * 1000.0 / double(frequency.QuadPart));
+    long broken = EndHotSync();
     FreeLibrary(conduit);
+    if (broken != 0) {
+        fprintf(stderr, "hotsync: the conduit broke %ld of the Sync Manager's rules\n", broken);
+        return kRulesBroken;
+    }
     return int(result);
 }
 
@@ -150,18 +170,26 @@ int ConfigureOld(const Options& o) {
     return int(result);
 }
 
+typedef long(WINAPI* RegisterFn)(DWORD*);
+typedef long(WINAPI* UnregisterFn)(DWORD);
 typedef long(WINAPI* CreateFn)(BYTE*);
 typedef long(WINAPI* CloseFn)(BYTE);
 
+// Through the Sync Manager, by its own rules: registered for the length of the creation.
 int InstallDatabase(const char* name, const char* type, const char* creator) {
     if (strlen(name) > 31 || strlen(type) != 4 || strlen(creator) != 4) {
         fprintf(stderr, "hotsync: a name of up to 31 characters and two four-character codes\n");
         return kHostError;
     }
     HMODULE sync = LoadLibraryA("sync20.dll");
-    CreateFn create = sync ? Bind<CreateFn>(GetProcAddress(sync, MAKEINTRESOURCEA(27))) : nullptr;
-    CloseFn close = sync ? Bind<CloseFn>(GetProcAddress(sync, MAKEINTRESOURCEA(28))) : nullptr;
-    if (!create || !close) {
+    auto ordinal = [sync](int n) {
+        return sync ? GetProcAddress(sync, MAKEINTRESOURCEA(n)) : nullptr;
+    };
+    RegisterFn reg = Bind<RegisterFn>(ordinal(22));
+    UnregisterFn unregister = Bind<UnregisterFn>(ordinal(23));
+    CreateFn create = Bind<CreateFn>(ordinal(27));
+    CloseFn close = Bind<CloseFn>(ordinal(28));
+    if (!reg || !unregister || !create || !close) {
         fprintf(stderr, "hotsync: no usable sync20.dll\n");
         return kHostError;
     }
@@ -173,8 +201,13 @@ int InstallDatabase(const char* name, const char* type, const char* creator) {
     memcpy(block + 1, &creatorCode, 4);
     memcpy(block + 10, name, strlen(name));
     memcpy(block + 42, &typeCode, 4);
-    long result = create(block);
-    if (result == 0) close(block[0]);
+    DWORD connection = 0;
+    long result = reg(&connection);
+    if (result == 0) {
+        result = create(block);
+        if (result == 0) close(block[0]);
+        unregister(connection);
+    }
     fprintf(stderr, "hotsync: creating %s: %ld\n", name, result);
     return int(result);
 }

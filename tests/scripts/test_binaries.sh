@@ -70,5 +70,16 @@ if check_pe "$WIN/conduit.dll" conduit.dll library sync20.dll; then
         result FAIL "conduit.dll exports its entry points by plain name" \
             "missing $missing(has: $(echo $exports))"
     fi
+    # What conduit.dll asks of sync20.dll: seven calls by ordinal, two by name.
+    imports="$($OBJDUMP -p "$WIN/conduit.dll" | sed -n '/DLL Name: sync20.dll/,/^$/p' | sed 1,2d)"
+    ordinals="$(awk '$3 == "<none>" { print $2 }' <<<"$imports" | sort -n | tr '\n' ' ')"
+    names="$(awk 'NF == 3 && $3 != "<none>" { print $3 }' <<<"$imports" | sort | tr '\n' ' ')"
+    if [ "$ordinals" = "22 23 26 27 28 32 41 " ] &&
+        [ "$names" = "SyncFindDbByTypeCreator SyncHostToHHDWord " ]; then
+        result PASS "conduit.dll imports the Sync Manager's ordinals and names"
+    else
+        result FAIL "conduit.dll imports the Sync Manager's ordinals and names" \
+            "ordinals: $ordinals names: $names"
+    fi
 fi
 exit 0

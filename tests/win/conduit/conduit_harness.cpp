@@ -81,13 +81,17 @@ DWORD WINAPI ReadPipe(void* arg) {
 
 } // namespace
 
-HotSyncRun RunHotSync(const std::string& arguments) {
+HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
+                      const std::function<void()>& whilePaused) {
     HotSyncRun run = {0xFFFFFFFF, {}};
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
     HANDLE readEnd, writeEnd;
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return run;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
 
+    // The Sync Manager stand-in's pause (ZLV_SYNC_PAUSE) meets these two events.
+    HANDLE paused = whilePaused ? CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_paused") : nullptr;
+    HANDLE resume = whilePaused ? CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_resume") : nullptr;
     std::string exe = BuildFolder() + "\\hotsync.exe";
     std::string command = "\"" + exe + "\" " + arguments;
     STARTUPINFOA si = {};
@@ -100,7 +104,7 @@ HotSyncRun RunHotSync(const std::string& arguments) {
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  nullptr, &si, &pi);
+                                  folder, &si, &pi);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);
@@ -111,9 +115,14 @@ HotSyncRun RunHotSync(const std::string& arguments) {
 
     // The conduit sends its message synchronously: keep this thread's windows answering.
     DWORD deadline = GetTickCount() + 30000;
+    HANDLE waits[] = {pi.hProcess, paused};
     for (;;) {
-        DWORD wait = MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 100, QS_ALLINPUT);
+        DWORD wait = MsgWaitForMultipleObjects(paused ? 2 : 1, waits, FALSE, 100, QS_ALLINPUT);
         if (wait == WAIT_OBJECT_0) break;
+        if (paused && wait == WAIT_OBJECT_0 + 1) {
+            whilePaused();
+            SetEvent(resume);
+        }
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
@@ -126,6 +135,8 @@ HotSyncRun RunHotSync(const std::string& arguments) {
         }
     }
     GetExitCodeProcess(pi.hProcess, &run.exitCode);
+    for (HANDLE h : {paused, resume})
+        if (h) CloseHandle(h);
     WaitForSingleObject(thread, 5000);
     CloseHandle(thread);
     CloseHandle(readEnd);

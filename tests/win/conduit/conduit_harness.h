@@ -3,6 +3,7 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,6 +22,8 @@ struct HotSyncRun {
     DWORD exitCode;
     std::vector<std::string> lines; // the progress texts, in order
 };
-// Runs build/win/hotsync.exe with the arguments and pumps this thread's messages meanwhile, so
-// a window of this thread can take the conduit's sent message.
-HotSyncRun RunHotSync(const std::string& arguments = "");
+// Runs build/win/hotsync.exe with the arguments (in the folder, when given) and pumps this
+// thread's messages meanwhile, so a window of this thread can take the conduit's sent message.
+// whilePaused runs while the Sync Manager holds the call named by ZLV_SYNC_PAUSE.
+HotSyncRun RunHotSync(const std::string& arguments = "", const char* folder = nullptr,
+                      const std::function<void()>& whilePaused = nullptr);

@@ -40,12 +40,6 @@ class Exports : public ::testing::Test {
 };
 HMODULE Exports::module;
 
-TEST_F(Exports, EveryEntryIsExportedByItsPlainName) {
-    for (const char* name : {"OpenConduit", "GetConduitName", "GetConduitVersion", "GetConduitInfo",
-                             "ConfigureConduit", "CfgConduit"})
-        EXPECT_NE(GetProcAddress(module, name), nullptr) << name;
-}
-
 TEST_F(Exports, NameAndVersion) {
     EXPECT_EQ(getVersion(), 0x102u);
     char name[64];
@@ -89,36 +83,39 @@ TEST_F(Exports, VersionBlockNamesTheConduit) {
 }
 
 TEST_F(Exports, GetConduitInfoChecksInItsOrder) {
-    NameRequest request = {1, 80, 0x5A4C5641, 7, "Palm User"};
+    // The 80-byte name request: version, size, creator id, user id, then the user name.
+    DWORD request[20] = {1, 80, 0x5A4C5641, 7};
     char out[256];
     DWORD size = sizeof(out);
 
     // The output pointer first, then the size pointer, then the type.
-    EXPECT_EQ(getInfo(0, nullptr, nullptr, nullptr), kInfoNullOutput);
-    EXPECT_EQ(getInfo(9, nullptr, nullptr, &size), kInfoNullOutput);
-    EXPECT_EQ(getInfo(9, nullptr, out, nullptr), kInfoNullSize);
-    EXPECT_EQ(getInfo(0, &request, out, nullptr), kInfoNullSize);
-    EXPECT_EQ(getInfo(3, &request, out, &size), kInfoBadType);
-    EXPECT_EQ(getInfo(-1, &request, out, &size), kInfoBadType);
+    EXPECT_EQ(getInfo(0, nullptr, nullptr, nullptr), 4209);
+    EXPECT_EQ(getInfo(9, nullptr, nullptr, &size), 4209);
+    EXPECT_EQ(getInfo(9, nullptr, out, nullptr), 4215);
+    EXPECT_EQ(getInfo(0, request, out, nullptr), 4215);
+    EXPECT_EQ(getInfo(3, request, out, &size), 4208);
+    EXPECT_EQ(getInfo(-1, request, out, &size), 4208);
 
-    EXPECT_EQ(getInfo(0, nullptr, out, &size), kInfoNullRequest);
-    request.version = 2;
-    EXPECT_EQ(getInfo(0, &request, out, &size), kInfoBadRequest);
-    request.version = 1;
-    request.size = 79;
-    EXPECT_EQ(getInfo(0, &request, out, &size), kInfoBadRequest);
-    request.size = 80;
+    EXPECT_EQ(getInfo(0, nullptr, out, &size), 4212);
+    request[0] = 2;
+    EXPECT_EQ(getInfo(0, request, out, &size), 4213);
+    request[0] = 1;
+    for (DWORD wrongSize : {79u, 81u}) {
+        request[1] = wrongSize;
+        EXPECT_EQ(getInfo(0, request, out, &size), 4213);
+    }
+    request[1] = 80;
     DWORD none = 0;
-    EXPECT_EQ(getInfo(0, &request, out, &none), kInfoNoName);
+    EXPECT_EQ(getInfo(0, request, out, &none), 4214);
     memset(out, 'x', sizeof(out));
-    EXPECT_EQ(getInfo(0, &request, out, &size), 0);
+    EXPECT_EQ(getInfo(0, request, out, &size), 0);
     EXPECT_STREQ(out, "Zelvantic");
 
     // Types 1 and 2 want exactly four bytes and write nothing otherwise.
     DWORD value[2] = {0xAAAAAAAA, 0xAAAAAAAA};
     DWORD eight = 8, four = 4;
-    EXPECT_EQ(getInfo(1, nullptr, value, &eight), kInfoBadOutputSize);
-    EXPECT_EQ(getInfo(2, nullptr, value, &eight), kInfoBadOutputSize);
+    EXPECT_EQ(getInfo(1, nullptr, value, &eight), 4211);
+    EXPECT_EQ(getInfo(2, nullptr, value, &eight), 4211);
     EXPECT_EQ(value[0], 0xAAAAAAAAu);
     EXPECT_EQ(value[1], 0xAAAAAAAAu);
     EXPECT_EQ(getInfo(1, nullptr, value, &four), 0);
@@ -129,110 +126,27 @@ TEST_F(Exports, GetConduitInfoChecksInItsOrder) {
 }
 
 TEST_F(Exports, CfgConduitChecksItsArgumentsBeforeAnyDialog) {
-    CurrentSettings settings = {};
-    settings.version = 1;
-    settings.size = sizeof(settings);
-    DWORD size = sizeof(settings);
+    // The 352-byte current settings record: version, then size.
+    DWORD settings[88] = {1, 352};
+    DWORD size = 352;
 
     // The block, its size pointer and its size come before the kind.
-    EXPECT_EQ(cfg(1, nullptr, nullptr), kInfoNullRequest);
-    EXPECT_EQ(cfg(1, &settings, nullptr), kCfgNullSize);
-    DWORD wrong = 351;
-    EXPECT_EQ(cfg(1, &settings, &wrong), kCfgBadSize);
-    EXPECT_EQ(cfg(0, &settings, &wrong), kCfgBadSize);
-    EXPECT_EQ(cfg(1, &settings, &size), kCfgBadKind);
-    settings.version = 2;
-    EXPECT_EQ(cfg(1, &settings, &size), kCfgBadKind);
-    EXPECT_EQ(cfg(0, &settings, &size), kCfgBadVersion);
-    settings.version = 0;
-    EXPECT_EQ(cfg(0, &settings, &size), kCfgBadVersion);
+    EXPECT_EQ(cfg(1, nullptr, nullptr), 4212);
+    EXPECT_EQ(cfg(1, settings, nullptr), 4216);
+    for (DWORD wrong : {351u, 353u}) {
+        EXPECT_EQ(cfg(1, settings, &wrong), 4218);
+        EXPECT_EQ(cfg(0, settings, &wrong), 4218);
+    }
+    EXPECT_EQ(cfg(1, settings, &size), 4217);
+    settings[0] = 2;
+    EXPECT_EQ(cfg(1, settings, &size), 4217);
+    EXPECT_EQ(cfg(0, settings, &size), 4219);
+    settings[0] = 0;
+    EXPECT_EQ(cfg(0, settings, &size), 4219);
 }
 
 TEST_F(Exports, ConfigureConduitWithoutARecordDoesNothing) {
     EXPECT_EQ(configure(nullptr), -1);
-}
-
-// Answers the next dialog that this thread shows, noting whether it has the current-settings
-// area (only template 101 has one).
-struct DialogAnswer {
-    DWORD thread;
-    WPARAM command;
-    bool shown = false;
-    bool currentArea = false;
-
-    static BOOL CALLBACK Visit(HWND window, LPARAM self) {
-        DialogAnswer* a = reinterpret_cast<DialogAnswer*>(self);
-        char cls[16] = {};
-        GetClassNameA(window, cls, sizeof(cls));
-        if (strcmp(cls, "#32770") != 0 || !IsWindowVisible(window)) return TRUE;
-        a->shown = true;
-        a->currentArea = GetDlgItem(window, 1006) != nullptr;
-        PostMessageA(window, WM_COMMAND, a->command, 0);
-        return FALSE;
-    }
-    static DWORD WINAPI Run(void* self) {
-        DialogAnswer* a = static_cast<DialogAnswer*>(self);
-        for (int i = 0; i < 500 && !a->shown; ++i) {
-            Sleep(10);
-            EnumThreadWindows(a->thread, Visit, reinterpret_cast<LPARAM>(a));
-        }
-        return 0;
-    }
-    DialogAnswer(WPARAM answer) : thread(GetCurrentThreadId()), command(answer) {
-        helper = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-    }
-    ~DialogAnswer() {
-        WaitForSingleObject(helper, 10000);
-        CloseHandle(helper);
-    }
-    HANDLE helper;
-};
-
-TEST_F(Exports, ConfigurationShowsTheRightDialogAndHandsBackTheChoice) {
-    if (!FindResourceA(module, MAKEINTRESOURCEA(101), MAKEINTRESOURCEA(5)))
-        GTEST_SKIP() << "conduit.dll carries no settings dialog yet";
-
-    CurrentSettings settings = {};
-    settings.version = 1;
-    settings.size = sizeof(settings);
-    settings.creatorId = 0x5A4C5641;
-    lstrcpyA(settings.userName, "Palm User");
-    settings.nextSyncType = kSyncNothing;
-    DWORD size = sizeof(settings);
-    {
-        DialogAnswer answer(IDOK);
-        EXPECT_EQ(cfg(0, &settings, &size), 0);
-        EXPECT_TRUE(answer.shown);
-        EXPECT_TRUE(answer.currentArea);
-    }
-    EXPECT_EQ(settings.chosenSyncType, DWORD(kSyncNothing));
-    EXPECT_EQ(settings.preferenceKind, DWORD(kPreferNextOnly));
-
-    // The older entry: template 399, and the preference record changes only on OK.
-    BYTE preference[600];
-    memset(preference, 0xEE, sizeof(preference));
-    DWORD nothing = kSyncNothing;
-    memcpy(preference + kPreferenceSyncTypeOffset, &nothing, sizeof(nothing));
-    BYTE before[sizeof(preference)];
-    memcpy(before, preference, sizeof(preference));
-    {
-        DialogAnswer answer(IDCANCEL);
-        EXPECT_EQ(configure(preference), -1);
-        EXPECT_TRUE(answer.shown);
-        EXPECT_FALSE(answer.currentArea);
-    }
-    EXPECT_EQ(memcmp(preference, before, sizeof(preference)), 0);
-    {
-        DialogAnswer answer(IDOK);
-        EXPECT_EQ(configure(preference), 0);
-    }
-    DWORD kind, syncType;
-    memcpy(&kind, preference + kPreferenceKindOffset, sizeof(kind));
-    memcpy(&syncType, preference + kPreferenceSyncTypeOffset, sizeof(syncType));
-    EXPECT_EQ(kind, DWORD(kPreferNextOnly));
-    EXPECT_EQ(syncType, DWORD(kSyncNothing));
-    EXPECT_EQ(memcmp(preference, before, kPreferenceKindOffset), 0);
-    EXPECT_EQ(memcmp(preference + 524, before + 524, sizeof(preference) - 524), 0);
 }
 
 } // namespace

@@ -25,6 +25,23 @@ Lines Calls(const Lines& log, const std::string& word) {
     return found;
 }
 
+// The blocks that those calls handed over, as logged: hexadecimal bytes after "bytes=".
+Lines BlocksOf(const Lines& log, const std::string& word) {
+    Lines blocks;
+    for (const std::string& l : Calls(log, word)) {
+        size_t at = l.find(" bytes=");
+        blocks.push_back(at == std::string::npos ? "(none)" : l.substr(at + 7));
+    }
+    return blocks;
+}
+
+std::string Packed(const char* spaced) {
+    std::string hex;
+    for (const char* c = spaced; *c; ++c)
+        if (*c != ' ') hex += *c;
+    return hex;
+}
+
 struct SyncWatcher {
     static std::vector<WPARAM> received;
     static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
@@ -94,6 +111,13 @@ class HotSync : public ::testing::Test {
         return db;
     }
 
+    // The one record's data; a failure, and nothing, unless there is exactly one record.
+    Bytes OnlyRecord() {
+        pdb::Database db = Handheld();
+        EXPECT_EQ(db.records.size(), 1u) << "records on the handheld";
+        return db.records.size() == 1 ? db.records[0].data : Bytes();
+    }
+
     Bytes HandheldFile() {
         Bytes bytes;
         ReadBytes(handheld + "\\ZLV Currencies.pdb", &bytes);
@@ -124,12 +148,17 @@ TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
     EXPECT_EQ(db.records[0].data, body);
     EXPECT_EQ(db.records[0].attributes, 0x40);
 
-    // What the Sync Manager was handed, read at its own byte offsets.
+    // The blocks as the Sync Manager received them. A code goes with its first character in the
+    // top byte, so "CURR" is 52 52 55 43 in memory.
     Lines calls = ReadLines(log);
-    EXPECT_EQ(Calls(calls, "find"), Lines{"find options=80 flags=80 type=CURR creator=ZLVD"});
+    EXPECT_EQ(BlocksOf(calls, "find"), Lines{Packed("80 80 52525543 44564c5a")});
     EXPECT_EQ(Calls(calls, "open"), Lines{"open name=ZLV Currencies card=0 mode=40"});
-    EXPECT_EQ(Calls(calls, "write"),
-              Lines{"write handle=1 id=0 index=0 attributes=40 category=0 size=1000 count=1000"});
+    Lines write = BlocksOf(calls, "write");
+    ASSERT_EQ(write.size(), 1u);
+    ASSERT_EQ(write[0].size(), 56u);
+    EXPECT_EQ(write[0].substr(0, 40), Packed("01 00000000 0000 40 0000 00000000 e8030000 e803"));
+    EXPECT_NE(write[0].substr(40, 8), "00000000"); // the body's address
+    EXPECT_EQ(write[0].substr(48), "00000000");
     EXPECT_EQ(Calls(calls, "purge").size(), 1u);
     EXPECT_EQ(Calls(calls, "close").size(), 1u);
     EXPECT_EQ(Calls(calls, "register"), Lines{"register -> 1"});
@@ -144,9 +173,7 @@ TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
     Bytes newer = RatesBody(333);
     ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(newer)));
     EXPECT_EQ(RunHotSync("2").exitCode, 0u);
-    db = Handheld();
-    ASSERT_EQ(db.records.size(), 1u);
-    EXPECT_EQ(db.records[0].data, newer);
+    EXPECT_EQ(OnlyRecord(), newer);
 }
 
 TEST_F(HotSync, SyncTypeSixOnlyConnects) {
@@ -170,8 +197,7 @@ TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_FALSE(FileExists(RatesPath()));
-    ASSERT_EQ(Handheld().records.size(), 1u);
-    EXPECT_EQ(Handheld().records[0].data, Bytes(capital.begin() + 12, capital.end()));
+    EXPECT_EQ(OnlyRecord(), Bytes(capital.begin() + 12, capital.end()));
 
     const Bytes bad[] = {
         {'k', 'e', 'l', 'p', 'o', 's', 0, 0, 1, 2, 3, 4, 'x'},             // sixth byte not zero
@@ -199,9 +225,7 @@ TEST_F(HotSync, HeaderOnlyFileWritesAnEmptyRecord) {
     HotSyncRun run = RunHotSync();
     EXPECT_EQ(run.exitCode, 0u);
     EXPECT_EQ(run.lines, kFullCopy);
-    pdb::Database db = Handheld();
-    ASSERT_EQ(db.records.size(), 1u);
-    EXPECT_TRUE(db.records[0].data.empty());
+    EXPECT_EQ(OnlyRecord(), Bytes());
     EXPECT_FALSE(FileExists(RatesPath()));
 }
 
@@ -263,9 +287,11 @@ TEST_F(HotSync, DatabaseThatWillNotOpenIsCreatedAfresh) {
     EXPECT_EQ(db.records[0].data, body);
     EXPECT_EQ(std::string(db.creator, 4), "ZLVD");
     EXPECT_FALSE(FileExists(RatesPath()));
-    Lines create = Calls(ReadLines(log), "create");
-    EXPECT_EQ(create, Lines{"create name=ZLV Currencies type=CURR creator=ZLVD flags=0 card=0 "
-                            "version=0"});
+    // Handle (for the Sync Manager to fill), creator, flags, card, the name in 32 bytes, type,
+    // version and four zero bytes.
+    EXPECT_EQ(BlocksOf(ReadLines(log), "create"),
+              Lines{Packed("00 44564c5a 00000000 00 5a4c562043757272656e63696573 0000 00000000 "
+                           "00000000 00000000 00000000 52525543 0000 00000000")});
 }
 
 TEST_F(HotSync, FailedCreationKeepsTheFileAndClosesNothing) {
@@ -320,8 +346,7 @@ TEST_F(HotSync, FileBeingWrittenByTheAgentWaitsForTheNextHotSync) {
 
     HotSyncRun later = RunHotSync();
     EXPECT_EQ(later.lines, kFullCopy);
-    ASSERT_EQ(Handheld().records.size(), 1u);
-    EXPECT_EQ(Handheld().records[0].data, body);
+    EXPECT_EQ(OnlyRecord(), body);
 }
 
 TEST_F(HotSync, AgentWindowHearsTheOutcome) {
@@ -345,7 +370,7 @@ TEST_F(HotSync, AgentWindowHearsTheOutcome) {
     EXPECT_EQ(stale.exitCode, 0u);
     EXPECT_EQ(stale.lines, kFullCopy);
     EXPECT_EQ(SyncWatcher::received.size(), 3u);
-    EXPECT_EQ(Handheld().records[0].data, body);
+    EXPECT_EQ(OnlyRecord(), body);
 }
 
 TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
@@ -353,8 +378,7 @@ TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
     Bytes largest = RatesBody(65535);
     ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(largest)));
     ASSERT_EQ(RunHotSync().exitCode, 0u);
-    ASSERT_EQ(Handheld().records.size(), 1u);
-    EXPECT_EQ(Handheld().records[0].data, largest);
+    EXPECT_EQ(OnlyRecord(), largest);
 
     Bytes before = HandheldFile();
     Bytes tooLarge = RatesFileFor(RatesBody(65536));
@@ -405,6 +429,94 @@ TEST_F(HotSync, AgentFolderMustLeaveRoomForTheFileName) {
     run = RunHotSync();
     EXPECT_EQ(run.exitCode, 4377u);
     EXPECT_EQ(run.lines, refused);
+}
+
+// What the agent does to land a download: the new file beside the old, then moved over it.
+bool LandDownload(const std::string& rates, const Bytes& file) {
+    std::string fresh = rates + ".new";
+    return WriteBytes(fresh, file) &&
+           MoveFileExA(fresh.c_str(), rates.c_str(), MOVEFILE_REPLACE_EXISTING) != 0;
+}
+
+TEST_F(HotSync, DownloadLandingDuringTheHotSyncIsNeverDeleted) {
+    InstallDatabase();
+    int n = 0;
+    for (const char* call : {"find", "close", "unregister"}) {
+        SCOPED_TRACE(call);
+        Bytes copied = RatesBody(100 + n), landing = RatesBody(200 + n);
+        ++n;
+        ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(copied)));
+        // What the agent does, from a process of its own, while the Sync Manager holds a call.
+        bool reached = false, landed = false;
+        ScopedEnv pause("ZLV_SYNC_PAUSE", call);
+        HotSyncRun run = RunHotSync("", nullptr, [&] {
+            reached = true;
+            landed = LandDownload(RatesPath(), RatesFileFor(landing));
+        });
+        ASSERT_TRUE(reached);
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.lines, kFullCopy);
+        EXPECT_EQ(OnlyRecord(), copied);
+
+        // Refused while the conduit held the file, to be tried again; or landed, and still there.
+        if (landed) {
+            Bytes left;
+            EXPECT_TRUE(ReadBytes(RatesPath(), &left)) << "the download that landed was deleted";
+            EXPECT_EQ(left, RatesFileFor(landing));
+        } else {
+            EXPECT_FALSE(FileExists(RatesPath()));
+            ASSERT_TRUE(LandDownload(RatesPath(), RatesFileFor(landing)));
+        }
+        EXPECT_EQ(RunHotSync().exitCode, 0u);
+        EXPECT_EQ(OnlyRecord(), landing);
+    }
+}
+
+TEST_F(HotSync, TargetThatIsNoAbsoluteFolderLeavesEveryFileAlone) {
+    InstallDatabase();
+    const Bytes file = RatesFileFor(RatesBody(60));
+    ASSERT_TRUE(WriteBytes(RatesPath(), file));
+    // A missing or empty folder would lead to the root of the HotSync Manager's current drive.
+    ASSERT_EQ(root.path[1], ':');
+    const std::string drive = root.path.substr(0, 2);
+    struct Planted {
+        std::string path;
+        ~Planted() { DeleteFileA(path.c_str()); }
+    } atRoot{drive + "\\mrvrates.zlv"};
+    ASSERT_FALSE(FileExists(atRoot.path));
+    ASSERT_TRUE(WriteBytes(atRoot.path, file));
+
+    // Each one names the installation's rates file, read against the current folder or drive.
+    const struct {
+        const char* what;
+        DWORD type;
+        std::string folder;
+    } kTargets[] = {
+        {"missing", REG_NONE, ""},
+        {"empty", REG_SZ, ""},
+        {"relative", REG_SZ, "install"},
+        {"relative to the drive", REG_SZ, drive + "install"},
+        {"rooted without a drive", REG_SZ, install.substr(2)},
+        {"not a text", REG_BINARY, install},
+    };
+    for (const auto& t : kTargets) {
+        SCOPED_TRACE(t.what);
+        if (t.type == REG_NONE)
+            DeleteSetting("target");
+        else
+            WriteSetting("target", t.type, t.folder.data(), DWORD(t.folder.size()));
+        DeleteFileA(log.c_str());
+        HotSyncRun run = RunHotSync("", root.path.c_str());
+        EXPECT_EQ(run.exitCode, 0u);
+        EXPECT_EQ(run.lines, kUpToDate);
+        EXPECT_EQ(ReadLines(log), (Lines{"register -> 1", "unregister 1"}));
+        for (const std::string& path : {RatesPath(), atRoot.path}) {
+            Bytes left;
+            EXPECT_TRUE(ReadBytes(path, &left)) << path;
+            EXPECT_EQ(left, file) << path;
+        }
+    }
+    EXPECT_TRUE(Handheld().records.empty());
 }
 
 } // namespace

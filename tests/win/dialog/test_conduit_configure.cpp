@@ -25,17 +25,14 @@ struct Conduit {
     template <typename Fn> Fn Bind(const char* name) {
         return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(dll, name)));
     }
-    bool Built() const {
-        return GetFileAttributesA((folder + "conduit.dll").c_str()) != INVALID_FILE_ATTRIBUTES;
-    }
     ~Conduit() {
         if (dll) FreeLibrary(dll);
     }
 };
 
+// A conduit.dll that is missing, does not load or lacks an entry fails the test.
 #define REQUIRE_CONDUIT(c)                                                                         \
-    if (!(c).Built()) GTEST_SKIP() << "conduit.dll is not built beside the tests";                 \
-    ASSERT_TRUE((c).configure && (c).cfg) << "conduit.dll does not load or lacks its entries"
+    ASSERT_TRUE((c).configure && (c).cfg) << "no conduit.dll with both entries in " << (c).folder
 
 // The HotSync Manager's older preference record: only bytes 516 and 520 are the conduit's.
 struct Preference {
@@ -110,17 +107,14 @@ TEST(ConduitConfigure, CfgConduitShowsTheCurrentSettings) {
     r.Set(kDefaultType, 1);
     r.Set(kNextType, 2);
     DWORD size = sizeof r.bytes;
-    INT_PTR result = DriveDialog(
-        [&] { return c.cfg(0, r.bytes, &size); },
-        [](HWND d) {
-            EXPECT_EQ("Kim's Current Settings:", ItemText(d, IDC_CURRENT_GROUP));
-            EXPECT_EQ("Synchronize the files.", ItemText(d, IDC_DEFAULT_STATUS));
-            EXPECT_EQ("Update currencies on Palm organizer", ItemText(d, IDC_NEXT_STATUS));
-            char caption[64];
-            GetWindowTextA(d, caption, sizeof caption);
-            EXPECT_STREQ("Zelvantic", caption);
-            Command(d, IDCANCEL);
-        });
+    INT_PTR result =
+        DriveDialog([&] { return c.cfg(0, r.bytes, &size); },
+                    [](HWND d) {
+                        // Texts from conduit.dll's own table, which the resource test pins.
+                        EXPECT_EQ("Kim's Current Settings:", ItemText(d, IDC_CURRENT_GROUP));
+                        EXPECT_EQ("Synchronize the files.", ItemText(d, IDC_DEFAULT_STATUS));
+                        Command(d, IDCANCEL);
+                    });
     EXPECT_EQ(0, result);
     EXPECT_EQ(3u, r.Get(kNextType));
     EXPECT_EQ(kUntouched, r.Get(kChosenType));

@@ -1,5 +1,4 @@
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <string>
 #include <vector>
@@ -119,73 +118,6 @@ TEST(DialogPictures, RecolouringLeaksNoGdiObjects) {
         EXPECT_EQ(0u, GetObjectType(b)) << "a replaced picture lives on";
     for (HBITMAP b : lastHeld)
         EXPECT_EQ(0u, GetObjectType(b)) << "a closed dialog's picture lives on";
-}
-
-// The dialog as the screen shows it, saved as a 24-bit BMP for a person to look at.
-void SaveScreenshot(HWND dialog, const char* name) {
-    RedrawWindow(dialog, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN);
-    GdiFlush();
-    Sleep(300); // the display driver copies window surfaces to the X server on its own schedule
-    RECT rc;
-    GetWindowRect(dialog, &rc);
-    const int w = rc.right - rc.left, h = rc.bottom - rc.top;
-    const int stride = (w * 3 + 3) & ~3;
-    std::vector<BYTE> bits(static_cast<size_t>(stride) * h);
-    HDC screen = GetDC(nullptr);
-    HDC mem = CreateCompatibleDC(screen);
-    HBITMAP shot = CreateCompatibleBitmap(screen, w, h);
-    HGDIOBJ old = SelectObject(mem, shot);
-    BitBlt(mem, 0, 0, w, h, screen, rc.left, rc.top, SRCCOPY);
-    SelectObject(mem, old);
-    BITMAPINFOHEADER bih = {sizeof bih, w, h, 1, 24, BI_RGB, 0, 0, 0, 0, 0};
-    GetDIBits(mem, shot, 0, h, bits.data(), reinterpret_cast<BITMAPINFO*>(&bih), DIB_RGB_COLORS);
-    DeleteObject(shot);
-    DeleteDC(mem);
-
-    // On screen, the picture's corner shows the face colour, not the light grey of the resource.
-    RECT pic;
-    GetWindowRect(GetDlgItem(dialog, IDC_PICTURE_UPDATE), &pic);
-    EXPECT_EQ(GetSysColor(COLOR_BTNFACE), GetPixel(screen, pic.left, pic.top)) << name;
-    ReleaseDC(nullptr, screen);
-
-    std::string dir = getenv("ZLV_ARTIFACTS") ? getenv("ZLV_ARTIFACTS") : "";
-    if (!dir.empty() && dir[0] == '/') dir = "Z:" + dir;
-    for (char& c : dir)
-        if (c == '/') c = '\\';
-    std::string path = (dir.empty() ? "" : dir + "\\") + name;
-    BITMAPFILEHEADER bfh = {0x4D42, static_cast<DWORD>(sizeof bfh + sizeof bih + bits.size()), 0, 0,
-                            sizeof bfh + sizeof bih};
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f) << path;
-    DWORD written = 0, total = 0;
-    WriteFile(f, &bfh, sizeof bfh, &written, nullptr);
-    total += written;
-    WriteFile(f, &bih, sizeof bih, &written, nullptr);
-    total += written;
-    WriteFile(f, bits.data(), static_cast<DWORD>(bits.size()), &written, nullptr);
-    total += written;
-    CloseHandle(f);
-    EXPECT_EQ(bfh.bfSize, total) << path;
-}
-
-TEST(DialogPictures, ScreenshotsOfBothDialogs) {
-    StoreFlag("startup", "1\0\0", 4);
-    StoreFlag("tooltip", "1\0\0", 4);
-    SettingsRecord r;
-    r.Set(kCreatorId, 0x5A4C5641);
-    r.SetUserName("Kim Mueller", 11);
-    r.Set(kDefaultType, 3);
-    r.Set(kNextType, 3);
-    RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
-        SaveScreenshot(d, "settings_dialog_101.bmp");
-        Command(d, IDCANCEL);
-    });
-    r.Set(kNextType, 6);
-    RunSettingsDialog(IDD_SETTINGS_OLD, &r, [](HWND d) {
-        Click(d, IDC_MAKE_DEFAULT);
-        SaveScreenshot(d, "settings_dialog_399.bmp");
-        Command(d, IDCANCEL);
-    });
 }
 
 } // namespace

@@ -70,6 +70,12 @@ class WineSession:
                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
             subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=env,
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        # A crashing test program ends at once instead of waiting in the debugger until the
+        # runner's time-out: the debugger named here does not exist.
+        subprocess.run(["wine", "reg", "add",
+                        r"HKLM\Software\Microsoft\Windows NT\CurrentVersion\AeDebug", "/v",
+                        "Debugger", "/d", "zlv-no-debugger", "/f"], env=env, check=True,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         if self.restart_desktop:
             # The desktop that wineboot started ignores these keys; a new wineserver obeys them.
             subprocess.run(["wineserver", "-k"], env=env)

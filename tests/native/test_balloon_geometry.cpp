@@ -120,7 +120,7 @@ TEST(BalloonColours, GradientRunsFromTheBackColourTowardsOrange) {
 
     // A channel that already has the target's value keeps it in every band; worked in floating
     // point some bands would come out one short.
-    for (int i = 0; i < kGradientBands; ++i) {
+    for (int i = 0; i < 200; ++i) {
         for (int v = 0; v < 256; v += 15) {
             BalloonColour c = GradientBandColour(MakeColour(255, v, 100), i);
             ASSERT_EQ(255, ColourRed(c)) << "band " << i;
@@ -132,7 +132,7 @@ TEST(BalloonColours, GradientRunsFromTheBackColourTowardsOrange) {
 TEST(BalloonColours, BandsTileTheClientHeightWithoutGapsOrOverlap) {
     for (int h : {1, 7, 92, 199, 200, 201, 457, 1000}) {
         int covered = 0;
-        for (int i = 0; i < kGradientBands; ++i) {
+        for (int i = 0; i < 200; ++i) {
             ASSERT_EQ(covered, BandTop(i, h)) << "height " << h << " band " << i;
             ASSERT_LE(BandTop(i, h), BandTop(i + 1, h));
             covered = BandTop(i + 1, h);

@@ -114,17 +114,6 @@ double NowMs() {
     return now.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
-std::string ArtifactPath(const char* name) {
-    const char* dir = getenv("ZLV_ARTIFACTS");
-    if (!dir || !*dir) return "";
-    std::string path = dir;
-    if (path[0] == '/') path = "Z:" + path; // the runner hands over a Unix path
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path + "\\" + name;
-}
-
 FrameWaits::FrameWaits() {
     InitializeCriticalSection(&lock);
     asked = CreateEventA(nullptr, FALSE, FALSE, nullptr);

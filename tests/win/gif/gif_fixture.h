@@ -65,6 +65,3 @@ template <class Pred> bool WaitFor(Pred pred, int timeoutMs) {
     }
     return pred();
 }
-
-// Where the build keeps screenshots and figures, as a Windows path ("" when unknown).
-std::string ArtifactPath(const char* name);

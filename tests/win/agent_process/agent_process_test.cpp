@@ -209,6 +209,13 @@ TEST_F(AgentProcessTest, StoresFolderAndLiveWindowHandle) {
     GetWindowTextA(named, title, sizeof title);
     EXPECT_STREQ("kelpo", title);
     EXPECT_FALSE(IsWindowVisible(named));
+    char name[64] = {};
+    GetClassNameA(named, name, sizeof name);
+    EXPECT_STREQ("kelpoWindowClassv10->ovin ka spy!!!", name);
+    EXPECT_EQ(static_cast<DWORD>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS),
+              GetClassLongA(named, GCL_STYLE));
+    const LONG style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    EXPECT_EQ(style, GetWindowLongA(named, GWL_STYLE) & (style | WS_CHILD | WS_THICKFRAME));
 
     // The handle stays behind, stale, once the agent has gone.
     ASSERT_TRUE(run.End());

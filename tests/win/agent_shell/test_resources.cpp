@@ -6,6 +6,7 @@
 #include <stdlib.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -163,32 +164,22 @@ TEST_F(ShippedResources, PopupMenuItemsIdsAndOrder) {
     EXPECT_EQ(0u, menu.Dword()) << "a plain menu template";
     // Each item as "id text", a sub-menu as "POPUP text" with its items indented.
     std::vector<std::string> items;
-    int depth = 0;
-    std::vector<bool> lastAtDepth;
-    while (menu.ok && menu.at < menu.size) {
-        WORD flags = menu.Word();
-        std::string line(2 * depth, ' ');
-        if (flags & MF_POPUP) {
-            line += "POPUP " + menu.Text();
-        } else {
-            WORD id = menu.Word();
+    std::function<void(int)> level = [&](int depth) {
+        for (WORD flags = 0; menu.ok && !(flags & MF_END);) {
+            flags = menu.Word();
+            std::string line(2 * depth, ' ');
+            WORD id = flags & MF_POPUP ? 0 : menu.Word();
             std::string text = menu.Text();
-            line += id == 0 && text.empty() ? "SEPARATOR" : std::to_string(id) + " " + text;
+            if (flags & MF_POPUP)
+                line += "POPUP " + text;
+            else
+                line += id == 0 && text.empty() ? "SEPARATOR" : std::to_string(id) + " " + text;
+            if (flags & ~(MF_POPUP | MF_END)) line += " flags " + std::to_string(flags);
+            items.push_back(line);
+            if (flags & MF_POPUP) level(depth + 1);
         }
-        if (flags & ~(MF_POPUP | MF_END)) line += " flags " + std::to_string(flags);
-        items.push_back(line);
-        if (flags & MF_POPUP) {
-            lastAtDepth.push_back((flags & MF_END) != 0);
-            ++depth;
-            continue;
-        }
-        for (bool end = (flags & MF_END) != 0; end && depth > 0;) {
-            --depth;
-            end = lastAtDepth.back();
-            lastAtDepth.pop_back();
-        }
-        if (depth == 0) break;
-    }
+    };
+    level(0);
     EXPECT_TRUE(menu.ok);
     const std::vector<std::string> expected = {"POPUP POP_MENU1",
                                                "  40002 &Exit",

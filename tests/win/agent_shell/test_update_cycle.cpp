@@ -160,7 +160,7 @@ TEST_F(UpdateCycleTest, UpdatedTodayMeansNoNetworkAtAll) {
 }
 
 // The first recycle counts from the process start, as the start-up initialiser noted it.
-TEST_F(UpdateCycleTest, FirstRecycle900SecondsAfterTheStartThenEvery900WithoutANotice) {
+TEST_F(UpdateCycleTest, FirstRecycleComes900SecondsAfterTheStartWithoutANotice) {
     // A silent start with "startup" off returns at once: all it leaves is what the initialisers
     // did before the entry point.
     EXPECT_EQ(0, AgentMain(GetModuleHandleA(nullptr), "-silent"));
@@ -189,19 +189,35 @@ TEST_F(UpdateCycleTest, FirstRecycle900SecondsAfterTheStartThenEvery900WithoutAN
     Tick(); // the recycle
     EXPECT_EQ(nullptr, g_agent.downloader);
     Tick(); // the next attempt
-    EXPECT_NE(nullptr, g_agent.downloader);
+    ASSERT_NE(nullptr, g_agent.downloader);
     ASSERT_TRUE(TickUntil([&] { return g_agent.downloader->finished != 0; }));
-    Advance(900);
-    Tick();
-    EXPECT_NE(nullptr, g_agent.downloader);
-    Advance(1);
-    Tick();
-    EXPECT_EQ(nullptr, g_agent.downloader);
     EXPECT_TRUE(TakeNotices().empty());
     EXPECT_TRUE(g_trayCalls.empty()) << "the icon stays on its resting frame";
     EXPECT_FALSE(g_agent.updatedToday);
     DWORD last = 0;
     EXPECT_FALSE(ReadDword("lastupdate", &last));
+}
+
+// A server that never answers the connect: the tick goes on at once, and the attempt is given up
+// 10 seconds after it began, without animating.
+TEST_F(UpdateCycleTest, UnansweredConnectNeitherHoldsTheTickNorOutlivesItsDeadline) {
+    BlackHoleServer server;
+    ASSERT_TRUE(server.Swallowing());
+    Tick();
+    Downloader* attempt = g_agent.downloader;
+    ASSERT_TRUE(attempt);
+    // A tick that waited for the connect would come back with it made or given up.
+    EXPECT_FALSE(attempt->finished);
+    EXPECT_FALSE(attempt->IsConnected());
+    Advance(10);
+    Tick();
+    EXPECT_FALSE(g_agent.connectAbandoned);
+    Advance(1);
+    Tick();
+    EXPECT_TRUE(g_agent.connectAbandoned);
+    EXPECT_TRUE(TickUntil([&] { return attempt->finished != 0; }));
+    EXPECT_EQ(0, g_agent.frameCounter);
+    EXPECT_FALSE(g_agent.requestSent);
 }
 
 TEST_F(UpdateCycleTest, SilentServerAnimatesUntilRecycleWithoutBlockingTheTick) {

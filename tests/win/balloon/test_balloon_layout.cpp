@@ -149,6 +149,10 @@ TEST_F(BalloonTest, LayoutFollowsTheRulesInEveryQuarter) {
     std::string fits = TextOfWidth(wrapWidth), over = TextOfWidth(wrapWidth + 1);
     ASSERT_FALSE(fits.empty() || over.empty());
     CheckLayout("Zelvantic", (fits + "\n" + over).c_str(), 600, 500);
+    // The screen's middle belongs to the right and lower halves; upper right.
+    CheckLayout("Zelvantic", "Middle", GetSystemMetrics(SM_CXFULLSCREEN) / 2,
+                GetSystemMetrics(SM_CYFULLSCREEN) / 2);
+    CheckLayout("Zelvantic", "Upper right", 700, 100);
     // No message: the title row alone; tail down on the left.
     CheckLayout("Zelvantic", nullptr, 100, 700);
 }

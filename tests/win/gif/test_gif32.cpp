@@ -400,12 +400,7 @@ TEST_F(GifControl, LogoResourceLoadsTenFrames) {
     EXPECT_EQ(48, gif->Height());
     ASSERT_EQ(10, gif->FrameCount());
     EXPECT_TRUE(gif->IsAnimated());
-    EXPECT_EQ(11, gif->Frame(8).left);
-    EXPECT_EQ(25, gif->Frame(8).width);
-    EXPECT_EQ(6, gif->Frame(8).height);
-    EXPECT_EQ(15, gif->Frame(9).left);
-    EXPECT_EQ(29, gif->Frame(9).width);
-    EXPECT_EQ(200, gif->Frame(9).delay);
+    EXPECT_EQ(200, gif->Frame(9).delay); // placements and delays: GifLogo in the native tests
     // The resource load shows the first frame at once: the coin's centre is not background.
     EXPECT_TRUE(WaitFor([&] { return At(24, 24) != gif->Background(); }, 500));
     EXPECT_EQ(gif->Background(), At(0, 0));

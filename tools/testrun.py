@@ -129,7 +129,16 @@ def run_native(tally, flt):
         print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
 
 
+# The deployment values the shipped agent must carry (its strings 1 and 8), stated here rather
+# than taken from the build's own settings; set them in the environment for another deployment.
+EXPECTED_DEPLOYMENT = {"ZLV_EXPECT_UPDATE_HOST": "127.0.0.1",
+                       "ZLV_EXPECT_WEBSITE": "http://www.zelvantic.example/"}
+
+
 def run_wine(tally, session, flt):
+    env = dict(session.env)
+    for name, value in EXPECTED_DEPLOYMENT.items():
+        env[name] = os.environ.get(name, value)
     for prog in wine_programs(flt):
         name = os.path.basename(prog)
         xml_path = os.path.join(LOGS, name + ".xml")
@@ -137,7 +146,7 @@ def run_wine(tally, session, flt):
             os.remove(xml_path)
         code, log = run_logged(name, ["wine", prog, "--gtest_output=xml:Z:" +
                                       xml_path.replace("/", "\\")],
-                               env=session.env, cwd=os.path.dirname(prog))
+                               env=env, cwd=os.path.dirname(prog))
         tally_gtest_xml(tally, name, xml_path, code, log)
         print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
 

@@ -48,6 +48,8 @@ class CanvasGuard {
 
 } // namespace
 
+GifFrameWaitFn g_gifFrameWait = WaitForSingleObject;
+
 bool GifFrameList::Append(const GifFrame& frame) {
     if (count == capacity) {
         int grown = capacity ? capacity * 2 : 16;
@@ -420,7 +422,7 @@ void Gif32::AnimateFrames() {
             }
             if (drawn) InvalidateRect(window, nullptr, FALSE);
             if (exitRequested) break;
-            WaitForSingleObject(wakeEvent, FrameWait(f.delay));
+            g_gifFrameWait(wakeEvent, FrameWait(f.delay));
             if (firstFrameOnly) {
                 firstFrameOnly = FALSE;
                 break;

@@ -9,6 +9,10 @@
 #include "agent/gif/child_window.h"
 #include "agent/gif/gif_scanner.h"
 
+// How the animation thread waits out a frame on its wake event; tests put a recorder here.
+typedef DWORD(WINAPI* GifFrameWaitFn)(HANDLE wakeEvent, DWORD ms);
+extern GifFrameWaitFn g_gifFrameWait;
+
 struct GifFrame {
     IPicture* picture;
     int width;

@@ -19,30 +19,6 @@ BalloonPoint TipOnScreen(const BalloonPlacement& p) {
 
 } // namespace
 
-TEST(BalloonGeometry, EachQuarterOfTheScreenPicksItsTailSideAndTheTipLandsOnTheAnchor) {
-    struct Case {
-        int x, y, side;
-    } cases[] = {
-        {700, 600, TailBottomRight},
-        {100, 600, TailBottomLeft},
-        {700, 100, TailTopRight},
-        {100, 100, TailTopLeft},
-        {512, 384, TailBottomRight}, // the middles belong to the right
-                                     // and lower halves
-        {511, 383, TailTopLeft},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.x << "," << c.y);
-        EXPECT_EQ(c.side, ChooseTailSide(kScreen, c.x, c.y));
-        BalloonPlacement p = PlaceAt(c.x, c.y);
-        EXPECT_EQ(216, p.width);
-        EXPECT_EQ(92, p.height);
-        BalloonPoint tip = TipOnScreen(p);
-        EXPECT_EQ(c.x, tip.x);
-        EXPECT_EQ(c.y, tip.y);
-    }
-}
-
 TEST(BalloonGeometry, TailPointsSitAQuarterOrThreeQuartersAlongAndAreClampedToTheBody) {
     BalloonPlacement p = PlaceAt(700, 600); // q = (216 - 20) / 4 = 49
     EXPECT_EQ(147, p.tail[0].x);
@@ -107,48 +83,6 @@ TEST(BalloonGeometry, TwentyPixelsOfSlackForTheTailAtTopAndBottom) {
     p = PlaceAt(700, 719, low);
     EXPECT_EQ(720, p.y + p.height) << "21 below is moved up";
     EXPECT_EQ(90, p.tail[1].y);
-}
-
-TEST(BalloonColours, GradientRunsFromTheBackColourTowardsOrange) {
-    const BalloonColour back = MakeColour(255, 255, 225);
-    EXPECT_EQ(back, GradientBandColour(back, 0));
-    EXPECT_EQ(back, GradientBandColour(back, 1)) << "t is 0.00 for the first two bands";
-    EXPECT_EQ(MakeColour(255, 254, 223), GradientBandColour(back, 2));   // t = 0.01
-    EXPECT_EQ(MakeColour(255, 227, 162), GradientBandColour(back, 100)); // t = 0.50
-    EXPECT_EQ(MakeColour(255, 200, 101), GradientBandColour(back, 199)); // t = 0.99
-    EXPECT_EQ(MakeColour(252, 198, 99), GradientBandColour(MakeColour(0, 0, 0), 199));
-
-    // A channel that already has the target's value keeps it in every band; worked in floating
-    // point some bands would come out one short.
-    for (int i = 0; i < kGradientBands; ++i) {
-        for (int v = 0; v < 256; v += 15) {
-            BalloonColour c = GradientBandColour(MakeColour(255, v, 100), i);
-            ASSERT_EQ(255, ColourRed(c)) << "band " << i;
-            ASSERT_EQ(100, ColourBlue(c)) << "band " << i;
-        }
-    }
-}
-
-TEST(BalloonColours, BandsTileTheClientHeightWithoutGapsOrOverlap) {
-    for (int h : {1, 7, 92, 199, 200, 201, 457, 1000}) {
-        int covered = 0;
-        for (int i = 0; i < kGradientBands; ++i) {
-            ASSERT_EQ(covered, BandTop(i, h)) << "height " << h << " band " << i;
-            ASSERT_LE(BandTop(i, h), BandTop(i + 1, h));
-            covered = BandTop(i + 1, h);
-        }
-        EXPECT_EQ(h, covered);
-    }
-}
-
-TEST(BalloonColours, BevelRingsFromTheBackAndTextColours) {
-    const BalloonColour back = MakeColour(255, 255, 225), ink = MakeColour(0, 0, 0);
-    EXPECT_EQ(MakeColour(255, 255, 245), LightRingColour(back));
-    EXPECT_EQ(MakeColour(170, 170, 150), DarkRingColour(back, ink));
-    EXPECT_EQ(MakeColour(170, 170, 170), LightRingColour(MakeColour(0, 1, 2)));
-    // Integer divisions each: 2 * (100 / 3) + 50 / 3 = 66 + 16.
-    EXPECT_EQ(MakeColour(82, 255, 0),
-              DarkRingColour(MakeColour(100, 255, 0), MakeColour(50, 255, 0)));
 }
 
 TEST(BalloonCloseBox, PressInsideReleaseOutsideAndBackAgain) {

@@ -2,8 +2,6 @@
 
 #include <string.h>
 
-#include <vector>
-
 #include "agent/shell/startup_text.h"
 #include "agent/shell/tray_rules.h"
 
@@ -48,27 +46,6 @@ TEST(TrayRules, BalloonShellsAreFrom4_90On) {
     EXPECT_TRUE(ShellVersionHasBalloons(4, 90));
     EXPECT_TRUE(ShellVersionHasBalloons(5, 0));
     EXPECT_TRUE(ShellVersionHasBalloons(6, 1));
-}
-
-TEST(TrayRules, AnimationRunsOneToTwentySevenThenHoldsOneTick) {
-    int counter = 0;
-    int shown = 0; // what the icon shows
-    std::vector<int> seen;
-    for (int tick = 0; tick < 2 * kTrayFrameCount + 1; ++tick) {
-        TrayStep step = NextTrayFrame(counter);
-        counter = step.counter;
-        if (step.show) shown = step.counter;
-        seen.push_back(shown);
-    }
-    std::vector<int> expected;
-    for (int round = 0; round < 2; ++round) {
-        for (int f = 1; f < kTrayFrameCount; ++f)
-            expected.push_back(f);
-        expected.push_back(kTrayFrameCount - 1); // the wrap tick keeps 27
-    }
-    expected.push_back(1);
-    EXPECT_EQ(expected, seen);
-    EXPECT_EQ(0, NextTrayFrame(-5).counter); // a damaged counter comes back to rest
 }
 
 TEST(TrayRules, AnchorLiesLeftOfTheMiddleByEighteen) {

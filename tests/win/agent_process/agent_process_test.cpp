@@ -17,9 +17,6 @@ class AgentProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
         agent = BuiltAgentPath();
-#ifndef ZLV_AGENT_BUILT
-        if (!FileExists(agent)) GTEST_SKIP() << "agent.exe is not part of this build yet";
-#endif
         ASSERT_TRUE(FileExists(agent)) << agent;
         EndStrayAgents();
         // Updated today: the agent makes no download. No balloons either.
@@ -212,6 +209,13 @@ TEST_F(AgentProcessTest, StoresFolderAndLiveWindowHandle) {
     GetWindowTextA(named, title, sizeof title);
     EXPECT_STREQ("kelpo", title);
     EXPECT_FALSE(IsWindowVisible(named));
+    char name[64] = {};
+    GetClassNameA(named, name, sizeof name);
+    EXPECT_STREQ("kelpoWindowClassv10->ovin ka spy!!!", name);
+    EXPECT_EQ(static_cast<DWORD>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS),
+              GetClassLongA(named, GCL_STYLE));
+    const LONG style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+    EXPECT_EQ(style, GetWindowLongA(named, GWL_STYLE) & (style | WS_CHILD | WS_THICKFRAME));
 
     // The handle stays behind, stale, once the agent has gone.
     ASSERT_TRUE(run.End());

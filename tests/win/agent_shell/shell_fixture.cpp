@@ -9,6 +9,7 @@
 
 std::vector<TrayCall> g_trayCalls;
 time_t g_fakeNow;
+AgentState g_atStart;
 
 namespace {
 
@@ -51,12 +52,6 @@ std::string ReadRaw(const char* name) {
     return std::string(data.begin(), data.end());
 }
 
-std::string LoadText(UINT id) {
-    char text[512] = {0};
-    LoadStringA(GetModuleHandleA(nullptr), id, text, sizeof text);
-    return text;
-}
-
 void WriteFileText(const std::string& path, const std::string& text) {
     HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                            FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -68,6 +63,9 @@ void WriteFileText(const std::string& path, const std::string& text) {
 
 void ShellTest::SetUp() {
     ASSERT_EQ(nullptr, g_agent.downloader);
+    static bool first = true;
+    if (first) g_atStart = g_agent;
+    first = false;
     ZeroMemory(&g_agent, sizeof g_agent);
     g_trayCalls.clear();
     noticesSeen_ = 0;

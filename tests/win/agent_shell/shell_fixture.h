@@ -22,11 +22,12 @@ struct TrayCall {
 
 extern std::vector<TrayCall> g_trayCalls;
 extern time_t g_fakeNow;
+// What the start-up initialisers left in the agent state, before any case touched it.
+extern AgentState g_atStart;
 
 // The stored bytes of a settings value; empty when absent.
 std::string ReadRaw(const char* name);
 
-std::string LoadText(UINT id); // from this program's string table (the agent's)
 void WriteFileText(const std::string& path, const std::string& text);
 
 class ShellTest : public ::testing::Test {

@@ -58,15 +58,17 @@ TEST_F(TrayTest, ShellWithoutBalloonsGetsTheShortRecord) {
         EXPECT_EQ(0u, call.data.uFlags & NIF_INFO);
 }
 
+// Frames 1 to 27 at a tick each, 27 kept for the wrap tick, then round again from 1.
 TEST_F(TrayTest, AnimationShowsOneToTwentySevenHoldsOnWrapThenOne) {
     SetTrayFrame(0);
     size_t start = g_trayCalls.size();
-    for (int tick = 0; tick < 29; ++tick)
+    for (int tick = 0; tick < 2 * 28 + 1; ++tick)
         AdvanceTrayAnimation();
     std::vector<int> expected;
-    for (int f = 1; f <= 27; ++f)
-        expected.push_back(f);
-    expected.push_back(1); // the wrap tick sends nothing, so 27 stays for two ticks
+    for (int turn = 0; turn < 2; ++turn)
+        for (int f = 1; f <= 27; ++f)
+            expected.push_back(f); // the wrap tick after 27 sends nothing
+    expected.push_back(1);
     EXPECT_EQ(expected, FramesSent(start));
 
     start = g_trayCalls.size();

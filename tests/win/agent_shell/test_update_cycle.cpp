@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "agent/shell/startup.h"
 #include "agent/shell/tray.h"
 #include "agent/update/downloader.h"
 
@@ -26,9 +27,8 @@ std::string FileStart(const std::string& path, size_t n) {
     return data;
 }
 
-std::string UpdateReady() {
-    return LoadText(4);
-}
+const char kUpdateReady[] = "Zelvantic update is now ready \nfor synchronization.   You can now "
+                            "hot sync \nyour device to complete the updates.";
 
 TEST_F(UpdateCycleTest, CompletedDownloadIsStoredThenRemindedHourly) {
     LoopbackHttpServer server(kRatesReply);
@@ -45,7 +45,7 @@ TEST_F(UpdateCycleTest, CompletedDownloadIsStoredThenRemindedHourly) {
     Tick(); // the first tick of reminding
     std::vector<TrayCall> notices = TakeNotices();
     ASSERT_EQ(1u, notices.size());
-    EXPECT_EQ(UpdateReady(), notices[0].data.szInfo);
+    EXPECT_STREQ(kUpdateReady, notices[0].data.szInfo);
     EXPECT_EQ(1u, notices[0].data.dwInfoFlags);
     EXPECT_EQ(FakeFrame(0), notices[0].data.hIcon); // the animation is back at rest
 
@@ -159,27 +159,65 @@ TEST_F(UpdateCycleTest, UpdatedTodayMeansNoNetworkAtAll) {
     EXPECT_EQ(1u, TakeNotices().size());
 }
 
-TEST_F(UpdateCycleTest, UnreachableServerIsRetriedEvery900SecondsWithoutANotice) {
+// The first recycle counts from the process start, as the start-up initialiser noted it.
+TEST_F(UpdateCycleTest, FirstRecycleComes900SecondsAfterTheStartWithoutANotice) {
+    // A silent start with "startup" off returns at once: all it leaves is what the initialisers
+    // did before the entry point.
+    EXPECT_EQ(0, AgentMain(GetModuleHandleA(nullptr), "-silent"));
+    EXPECT_EQ(nullptr, OpenMutexA(SYNCHRONIZE, FALSE, "(:::)Zelvantic Desktop Agent by kelpo"));
+    EXPECT_EQ(RegisterWindowMessageA("zlv_kelpo_palm_synch"), g_atStart.syncResultMessage);
+    FILETIME created, unused;
+    ASSERT_TRUE(GetProcessTimes(GetCurrentProcess(), &created, &unused, &unused, &unused));
+    ULARGE_INTEGER t = {{created.dwLowDateTime, created.dwHighDateTime}};
+    time_t processStart = static_cast<time_t>((t.QuadPart - 116444736000000000ULL) / 10000000ULL);
+    time_t noted = g_atStart.lastRecycleTime;
+    EXPECT_LE(processStart, noted) << "not the time of this process's start";
+    EXPECT_GE(time(nullptr), noted);
+
+    g_fakeNow = noted;
+    g_agent.lastRecycleTime = noted;
     ASSERT_TRUE(SetFlagText("tooltip", "1"));
     Tick();
     Downloader* first = g_agent.downloader;
     ASSERT_TRUE(first);
     // Nothing listens on port 80: the attempt ends without a connection.
     ASSERT_TRUE(TickUntil([&] { return first->finished != 0; }));
-    Advance(899);
+    Advance(900);
     Tick();
-    EXPECT_EQ(first, g_agent.downloader);
-    Advance(2);
+    EXPECT_EQ(first, g_agent.downloader) << "recycled before 900 seconds had passed";
+    Advance(1);
     Tick(); // the recycle
     EXPECT_EQ(nullptr, g_agent.downloader);
     Tick(); // the next attempt
-    EXPECT_NE(nullptr, g_agent.downloader);
+    ASSERT_NE(nullptr, g_agent.downloader);
     ASSERT_TRUE(TickUntil([&] { return g_agent.downloader->finished != 0; }));
     EXPECT_TRUE(TakeNotices().empty());
     EXPECT_TRUE(g_trayCalls.empty()) << "the icon stays on its resting frame";
     EXPECT_FALSE(g_agent.updatedToday);
     DWORD last = 0;
     EXPECT_FALSE(ReadDword("lastupdate", &last));
+}
+
+// A server that never answers the connect: the tick goes on at once, and the attempt is given up
+// 10 seconds after it began, without animating.
+TEST_F(UpdateCycleTest, UnansweredConnectNeitherHoldsTheTickNorOutlivesItsDeadline) {
+    BlackHoleServer server;
+    ASSERT_TRUE(server.Swallowing());
+    Tick();
+    Downloader* attempt = g_agent.downloader;
+    ASSERT_TRUE(attempt);
+    // A tick that waited for the connect would come back with it made or given up.
+    EXPECT_FALSE(attempt->finished);
+    EXPECT_FALSE(attempt->IsConnected());
+    Advance(10);
+    Tick();
+    EXPECT_FALSE(g_agent.connectAbandoned);
+    Advance(1);
+    Tick();
+    EXPECT_TRUE(g_agent.connectAbandoned);
+    EXPECT_TRUE(TickUntil([&] { return attempt->finished != 0; }));
+    EXPECT_EQ(0, g_agent.frameCounter);
+    EXPECT_FALSE(g_agent.requestSent);
 }
 
 TEST_F(UpdateCycleTest, SilentServerAnimatesUntilRecycleWithoutBlockingTheTick) {

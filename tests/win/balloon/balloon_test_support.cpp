@@ -2,6 +2,7 @@
 
 #include <stdio.h>
 #include <stdlib.h>
+#include <string>
 
 #include "agent/balloon/balloon_window.h"
 
@@ -31,18 +32,118 @@ std::vector<HWND> OpenBalloons() {
     return std::vector<HWND>(handles, handles + (n < 64 ? n : 64));
 }
 
-BalloonRect CloseBoxOf(HWND balloon, int side) {
-    RECT rc;
-    GetClientRect(balloon, &rc);
-    BalloonRect client = {rc.left, rc.top, rc.right, rc.bottom};
-    return CloseBoxRect(ContentRect(client, side), GetSystemMetrics(SM_CXSIZE),
-                        GetSystemMetrics(SM_CYSIZE));
+namespace {
+
+const int kSideMargin = 8, kTopMargin = 4, kBottomMargin = 8, kTail = 20;
+
+RECT CloseBoxIn(int width, int height, bool tailOnTop) {
+    RECT content = {kSideMargin, kTopMargin + (tailOnTop ? kTail : 0), width - kSideMargin,
+                    height - kBottomMargin};
+    RECT box = {content.right - GetSystemMetrics(SM_CXSIZE) + 4, content.top, content.right,
+                content.top + GetSystemMetrics(SM_CYSIZE) - 4};
+    return box;
 }
 
-int TailSideFor(int anchorX, int anchorY) {
-    BalloonRect bounds = {0, 0, GetSystemMetrics(SM_CXFULLSCREEN),
-                          GetSystemMetrics(SM_CYFULLSCREEN)};
-    return ChooseTailSide(bounds, anchorX, anchorY);
+SIZE Measure(const char* text, int weight, UINT flags, RECT r) {
+    HDC dc = GetDC(nullptr);
+    HFONT font = BalloonFont(weight);
+    HGDIOBJ old = SelectObject(dc, font);
+    DrawTextA(dc, text, -1, &r, flags | DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
+    SelectObject(dc, old);
+    DeleteObject(font);
+    ReleaseDC(nullptr, dc);
+    SIZE s = {r.right - r.left, r.bottom - r.top};
+    return s;
+}
+
+} // namespace
+
+HFONT BalloonFont(int weight) {
+    return CreateFontA(-10, 0, 0, 0, weight, FALSE, FALSE, FALSE, 0, OUT_DEFAULT_PRECIS,
+                       CLIP_DEFAULT_PRECIS, PROOF_QUALITY, FF_ROMAN, "ms sans serif");
+}
+
+std::string TextOfWidth(int pixels) {
+    // Letters of a few widths, so that every width is within reach; checked whole at the end.
+    const char letters[] = "mit";
+    int w[3];
+    for (int i = 0; i < 3; ++i)
+        w[i] = Measure(std::string(1, letters[i]).c_str(), 400, DT_SINGLELINE, RECT{0, 0, 0, 0}).cx;
+    int space = Measure("m m", 400, DT_SINGLELINE, RECT{0, 0, 0, 0}).cx - 2 * w[0];
+    for (int e = 0; e < 12; ++e)
+        for (int i = 0; i < 12; ++i) {
+            int rest = pixels - space - e * w[2] - i * w[1];
+            if (rest <= 0 || rest % w[0]) continue;
+            std::string text =
+                std::string(rest / w[0], 'm') + " " + std::string(i, 'i') + std::string(e, 't');
+            if (Measure(text.c_str(), 400, DT_SINGLELINE, RECT{0, 0, 0, 0}).cx == pixels)
+                return text;
+        }
+    return "";
+}
+
+bool TailOnTopFor(int anchorY) {
+    return anchorY < GetSystemMetrics(SM_CYFULLSCREEN) / 2;
+}
+
+RECT CloseBoxOf(HWND balloon, bool tailOnTop) {
+    RECT client;
+    GetClientRect(balloon, &client);
+    return CloseBoxIn(client.right, client.bottom, tailOnTop);
+}
+
+ExpectedBalloon Expect(const char* title, const char* text, int anchorX, int anchorY) {
+    ExpectedBalloon e;
+    const int screenW = GetSystemMetrics(SM_CXFULLSCREEN),
+              screenH = GetSystemMetrics(SM_CYFULLSCREEN);
+    const int cx = GetSystemMetrics(SM_CXSIZE), cy = GetSystemMetrics(SM_CYSIZE);
+    bool left = anchorX < screenW / 2;
+    bool top = e.tailOnTop = anchorY < screenH / 2;
+
+    // Title row: 6, the close box and 8, the title and 8; as high as the tallest of its parts.
+    std::string shown = title ? std::string(title).substr(0, 125) : "";
+    SIZE t = {0, 0};
+    if (!shown.empty()) t = Measure(shown.c_str(), 700, DT_SINGLELINE, RECT{0, 0, 0, 0});
+    int rowWidth = 6 + 8 + cx + (shown.empty() ? 0 : 8 + t.cx);
+    int rowHeight = top ? 24 : 4;
+    if (cy > rowHeight) rowHeight = cy;
+    if (t.cy > rowHeight) rowHeight = t.cy;
+    rowHeight += top ? 20 : 4;
+
+    // The message wraps from x = 8 to a little past half the screen.
+    int wrapRight = screenW - (screenW - 8) / 2;
+    SIZE m = {0, 0};
+    if (text && *text) m = Measure(text, 400, DT_WORDBREAK, RECT{8, 0, wrapRight, 0});
+    int messageHeight = top ? m.cy - 20 : m.cy;
+
+    int width = (rowWidth > m.cx ? rowWidth : m.cx) + 16;
+    int height = rowHeight + messageHeight + 8 + 36;
+    int q = (width - 20) / 4;
+    int tipX = left ? q : 3 * q + 20, baseX = left ? q + 20 : 3 * q;
+    int tipY = top ? 1 : height - 2, baseY = top ? 21 : height - 22;
+    POINT tail[3] = {{baseX, baseY}, {tipX, tipY}, {tipX, baseY}};
+    for (POINT& p : tail)
+        p.x = p.x < 8 ? 8 : p.x > width - 8 ? width - 8 : p.x;
+
+    int x = anchorX - tail[1].x, y = anchorY - tail[1].y, dx = 0, dy = 0;
+    if (x < 0)
+        dx = -x;
+    else if (x + width >= screenW)
+        dx = screenW - x - width;
+    if (y + 20 < 0)
+        dy = -y - 20;
+    else if (y + height - 20 >= screenH)
+        dy = screenH - y - height + 20;
+    tail[1].x -= dx;
+    SetRect(&e.window, x + dx, y + dy, x + dx + width, y + dy + height);
+    for (int i = 0; i < 3; ++i)
+        e.tail[i] = tail[i];
+    SetRect(&e.body, 0, top ? 20 : 0, width, top ? height : height - 20);
+    SetRect(&e.content, 8, top ? 24 : 4, width - 8, height - 8);
+    e.closeBox = CloseBoxIn(width, height, top);
+    SetRect(&e.title, e.content.left, e.content.top, e.content.right - cx, e.content.bottom);
+    SetRect(&e.message, 8, rowHeight + 8, wrapRight, height);
+    return e;
 }
 
 bool Screenshot::Take() {
@@ -80,103 +181,6 @@ bool Screenshot::Take(int left, int top, int w, int h) {
     DeleteDC(mem);
     ReleaseDC(nullptr, screen);
     return ok;
-}
-
-namespace {
-
-unsigned long Crc(const unsigned char* data, size_t n, unsigned long crc = 0) {
-    static unsigned long table[256];
-    if (!table[1])
-        for (unsigned long i = 0; i < 256; ++i) {
-            unsigned long c = i;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320UL ^ (c >> 1) : c >> 1;
-            table[i] = c;
-        }
-    crc ^= 0xFFFFFFFFUL;
-    for (size_t i = 0; i < n; ++i)
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFUL;
-}
-
-void Put32(std::vector<unsigned char>& out, unsigned long v) {
-    for (int s = 24; s >= 0; s -= 8)
-        out.push_back(static_cast<unsigned char>(v >> s));
-}
-
-void Chunk(std::vector<unsigned char>& out, const char* type,
-           const std::vector<unsigned char>& data) {
-    Put32(out, static_cast<unsigned long>(data.size()));
-    std::vector<unsigned char> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    out.insert(out.end(), body.begin(), body.end());
-    Put32(out, Crc(body.data(), body.size()));
-}
-
-} // namespace
-
-bool Screenshot::SavePng(const std::string& path) const {
-    // Uncompressed deflate blocks: large files, but no library needed.
-    std::vector<unsigned char> raw;
-    raw.reserve(static_cast<size_t>(height) * (width * 3 + 1));
-    for (int y = 0; y < height; ++y) {
-        raw.push_back(0);
-        for (int x = 0; x < width; ++x) {
-            COLORREF c = At(x, y);
-            raw.push_back(GetRValue(c));
-            raw.push_back(GetGValue(c));
-            raw.push_back(GetBValue(c));
-        }
-    }
-    std::vector<unsigned char> z = {0x78, 0x01};
-    size_t pos = 0;
-    unsigned long a = 1, b = 0;
-    for (unsigned char c : raw)
-        a = (a + c) % 65521, b = (b + a) % 65521;
-    do {
-        size_t n = raw.size() - pos < 65535 ? raw.size() - pos : 65535;
-        z.push_back(pos + n == raw.size() ? 1 : 0);
-        z.push_back(n & 0xFF);
-        z.push_back(n >> 8);
-        z.push_back(~n & 0xFF);
-        z.push_back((~n >> 8) & 0xFF);
-        z.insert(z.end(), raw.begin() + pos, raw.begin() + pos + n);
-        pos += n;
-    } while (pos < raw.size());
-    Put32(z, (b << 16) | a);
-
-    std::vector<unsigned char> header;
-    Put32(header, width);
-    Put32(header, height);
-    header.insert(header.end(), {8, 2, 0, 0, 0});
-    std::vector<unsigned char> out = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    Chunk(out, "IHDR", header);
-    Chunk(out, "IDAT", z);
-    Chunk(out, "IEND", {});
-    FILE* f = fopen(path.c_str(), "wb");
-    if (!f) return false;
-    bool ok = fwrite(out.data(), 1, out.size(), f) == out.size();
-    return fclose(f) == 0 && ok;
-}
-
-std::string ArtifactPath(const char* name) {
-    char dir[MAX_PATH] = "";
-    DWORD n = GetEnvironmentVariableA("ZLV_ARTIFACTS", dir, sizeof dir);
-    if (n == 0 || n >= sizeof dir) return name;
-    std::string path = dir;
-    if (path[0] == '/') {
-        for (char& c : path)
-            if (c == '/') c = '\\';
-        path = "Z:" + path;
-    }
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path + "\\" + name;
-}
-
-bool Near(COLORREF a, COLORREF b, int tolerance) {
-    return abs(GetRValue(a) - GetRValue(b)) <= tolerance &&
-           abs(GetGValue(a) - GetGValue(b)) <= tolerance &&
-           abs(GetBValue(a) - GetBValue(b)) <= tolerance;
 }
 
 std::string ColourText(COLORREF c) {

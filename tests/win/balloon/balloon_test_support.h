@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "agent/balloon/balloon_geometry.h"
 #include "tests/win/common/resource_counts.h"
 
 // Dispatches messages for the given time.
@@ -16,10 +15,24 @@ bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
 
 std::vector<HWND> OpenBalloons();
 
-// The close box of a balloon window in its client coordinates.
-BalloonRect CloseBoxOf(HWND balloon, int side);
-// Which way a balloon's tail points, from its anchor's screen position.
-int TailSideFor(int anchorX, int anchorY);
+// The balloon as the layout rules make it, worked out here with this test's own fonts and
+// arithmetic: window, tail and body in window coordinates, the rest in client coordinates.
+struct ExpectedBalloon {
+    bool tailOnTop;
+    RECT window;   // on screen
+    POINT tail[3]; // the tip second
+    RECT body;     // the rounded rectangle
+    RECT content;
+    RECT closeBox;
+    RECT title;   // the title is centred in it, on one line at its top
+    RECT message; // the message wraps in it
+};
+ExpectedBalloon Expect(const char* title, const char* text, int anchorX, int anchorY);
+HFONT BalloonFont(int weight); // "ms sans serif", height -10
+// Two words that measure exactly pixels wide on one line in the message font; "" if none found.
+std::string TextOfWidth(int pixels);
+bool TailOnTopFor(int anchorY); // the anchor lies in the upper half of the screen
+RECT CloseBoxOf(HWND balloon, bool tailOnTop);
 
 struct Screenshot {
     int width = 0, height = 0;
@@ -29,13 +42,8 @@ struct Screenshot {
     bool Take(int left, int top, int w, int h);
     COLORREF At(int x, int y) const { return pixels[static_cast<size_t>(y) * width + x]; }
     bool operator==(const Screenshot& o) const { return width == o.width && pixels == o.pixels; }
-    bool SavePng(const std::string& path) const;
 };
 
-// Where the test's pictures are kept: $ZLV_ARTIFACTS as a Wine path, or the current folder.
-std::string ArtifactPath(const char* name);
-
-bool Near(COLORREF a, COLORREF b, int tolerance);
 std::string ColourText(COLORREF c);
 
 #include <gtest/gtest.h>

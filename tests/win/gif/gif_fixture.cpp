@@ -10,6 +10,9 @@
 namespace {
 
 CRITICAL_SECTION g_debugLock;
+FrameWaits* g_frameWaits;
+// A thread held longer than this is stuck: the wait gives up so that the test fails, not hangs.
+const DWORD kStuckMs = 5000;
 std::string g_debugText;
 PVOID g_handler;
 
@@ -111,13 +114,62 @@ double NowMs() {
     return now.QuadPart * 1000.0 / frequency.QuadPart;
 }
 
-std::string ArtifactPath(const char* name) {
-    const char* dir = getenv("ZLV_ARTIFACTS");
-    if (!dir || !*dir) return "";
-    std::string path = dir;
-    if (path[0] == '/') path = "Z:" + path; // the runner hands over a Unix path
-    for (char& c : path)
-        if (c == '/') c = '\\';
-    CreateDirectoryA(path.c_str(), nullptr);
-    return path + "\\" + name;
+FrameWaits::FrameWaits() {
+    InitializeCriticalSection(&lock);
+    asked = CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    release = CreateSemaphoreA(nullptr, 0, 1000, nullptr);
+    g_frameWaits = this;
+    g_gifFrameWait = Wait;
+}
+
+FrameWaits::~FrameWaits() {
+    g_gifFrameWait = WaitForSingleObject;
+    g_frameWaits = nullptr;
+    CloseHandle(asked);
+    CloseHandle(release);
+    DeleteCriticalSection(&lock);
+}
+
+DWORD WINAPI FrameWaits::Wait(HANDLE wakeEvent, DWORD ms) {
+    FrameWaits* self = g_frameWaits;
+    EnterCriticalSection(&self->lock);
+    size_t i = self->waits.size();
+    self->waits.push_back(ms);
+    self->byWake.push_back(false);
+    LeaveCriticalSection(&self->lock);
+    SetEvent(self->asked);
+    HANDLE ends[2] = {wakeEvent, self->release};
+    DWORD r = WaitForMultipleObjects(2, ends, FALSE, kStuckMs);
+    EnterCriticalSection(&self->lock);
+    self->byWake[i] = r == WAIT_OBJECT_0;
+    LeaveCriticalSection(&self->lock);
+    return r == WAIT_OBJECT_0 ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+bool FrameWaits::Reach(size_t n) {
+    for (;;) {
+        EnterCriticalSection(&lock);
+        size_t have = waits.size();
+        LeaveCriticalSection(&lock);
+        if (have >= n) return true;
+        if (WaitForSingleObject(asked, kStuckMs) != WAIT_OBJECT_0) return false;
+    }
+}
+
+void FrameWaits::Release() {
+    ReleaseSemaphore(release, 1, nullptr);
+}
+
+std::vector<DWORD> FrameWaits::Asked() {
+    EnterCriticalSection(&lock);
+    std::vector<DWORD> copy = waits;
+    LeaveCriticalSection(&lock);
+    return copy;
+}
+
+bool FrameWaits::EndedByWake(size_t i) {
+    EnterCriticalSection(&lock);
+    bool wake = i < byWake.size() && byWake[i];
+    LeaveCriticalSection(&lock);
+    return wake;
 }

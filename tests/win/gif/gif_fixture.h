@@ -31,6 +31,27 @@ class DebugCapture {
     std::string Take();
 };
 
+// Takes the animation thread's frame waits for as long as it lives: each wait asked for is
+// recorded, and the thread is held there until the test lets it go on or the wake event ends it.
+class FrameWaits {
+  public:
+    FrameWaits();
+    ~FrameWaits();
+    // Until n waits have been asked in all; false if the thread never got there.
+    bool Reach(size_t n);
+    void Release(); // the frame's time is up
+    std::vector<DWORD> Asked();
+    // Whether wait i ended by the control's wake event (a stop), not by Release.
+    bool EndedByWake(size_t i);
+
+  private:
+    static DWORD WINAPI Wait(HANDLE wakeEvent, DWORD ms);
+    CRITICAL_SECTION lock;
+    HANDLE asked, release;
+    std::vector<DWORD> waits;
+    std::vector<bool> byWake;
+};
+
 // A hidden top-level window to hold controls.
 HWND MakeParent();
 
@@ -44,6 +65,3 @@ template <class Pred> bool WaitFor(Pred pred, int timeoutMs) {
     }
     return pred();
 }
-
-// Where the build keeps screenshots and figures, as a Windows path ("" when unknown).
-std::string ArtifactPath(const char* name);

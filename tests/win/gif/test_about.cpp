@@ -1,8 +1,6 @@
 // The About box: placement, caption, the logo on the dialog's face, animation, closing, reopening.
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-
 #include "agent/shell/about.h"
 #include "agent/shell/agent_state.h"
 #include "tests/win/gif/gif_fixture.h"
@@ -36,46 +34,6 @@ class AboutBox : public ::testing::Test {
     }
     int threads = 0;
 };
-
-// The logo's area of the screen, as 32-bit pixels; saved as a bitmap when a name is given.
-std::vector<uint32_t> Capture(HWND window, const RECT& area, const char* name) {
-    int w = area.right - area.left, h = area.bottom - area.top;
-    POINT origin = {area.left, area.top};
-    ClientToScreen(window, &origin);
-    HDC screen = GetDC(nullptr);
-    HDC dc = CreateCompatibleDC(screen);
-    BITMAPINFO bi = {};
-    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
-    bi.bmiHeader.biWidth = w;
-    bi.bmiHeader.biHeight = -h;
-    bi.bmiHeader.biPlanes = 1;
-    bi.bmiHeader.biBitCount = 32;
-    void* bits = nullptr;
-    HBITMAP bitmap = CreateDIBSection(screen, &bi, DIB_RGB_COLORS, &bits, nullptr, 0);
-    HGDIOBJ old = SelectObject(dc, bitmap);
-    BitBlt(dc, 0, 0, w, h, screen, origin.x, origin.y, SRCCOPY);
-    GdiFlush();
-    std::vector<uint32_t> pixels((uint32_t*)bits, (uint32_t*)bits + w * h);
-    std::string path = name ? ArtifactPath(name) : "";
-    if (!path.empty()) {
-        FILE* f = fopen(path.c_str(), "wb");
-        if (f) {
-            BITMAPFILEHEADER fh = {};
-            fh.bfType = 0x4D42;
-            fh.bfOffBits = sizeof fh + sizeof bi.bmiHeader;
-            fh.bfSize = fh.bfOffBits + w * h * 4;
-            fwrite(&fh, sizeof fh, 1, f);
-            fwrite(&bi.bmiHeader, sizeof bi.bmiHeader, 1, f);
-            fwrite(bits, 4, w * h, f);
-            fclose(f);
-        }
-    }
-    SelectObject(dc, old);
-    DeleteObject(bitmap);
-    DeleteDC(dc);
-    ReleaseDC(nullptr, screen);
-    return pixels;
-}
 
 RECT ClientRectOf(HWND child, HWND dialog) {
     RECT r;
@@ -130,28 +88,6 @@ TEST_F(AboutBox, ShowsCentredWithCaptionAndLogo) {
     EXPECT_EQ(48, at.bottom - at.top);
     EXPECT_EQ(GetSysColor(COLOR_BTNFACE), g_agent.aboutPicture->Background());
     EXPECT_EQ(GetSysColor(COLOR_BTNFACE), g_agent.aboutPicture->CanvasPixel(0, 0));
-}
-
-TEST_F(AboutBox, LogoAnimatesOnTheDialogFace) {
-    ShowAbout();
-    HWND about = g_agent.aboutWindow;
-    ASSERT_TRUE(about);
-    HWND logo = g_agent.aboutPicture->Window();
-    SetWindowPos(about, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE);
-    Pump(250);
-    RECT area = ClientRectOf(logo, about);
-    std::vector<uint32_t> first = Capture(about, area, "about_logo_1.bmp");
-    Pump(1000);
-    std::vector<uint32_t> second = Capture(about, area, "about_logo_2.bmp");
-    EXPECT_NE(first, second);
-
-    RECT client;
-    GetClientRect(about, &client);
-    Capture(about, client, "about_dialog.bmp");
-    // The logo's corner (transparent in every frame) and the dialog's face are one colour.
-    RECT corner = {area.left, area.top, area.left + 1, area.top + 1};
-    RECT face = {area.left - 5, area.top, area.left - 4, area.top + 1};
-    EXPECT_EQ(Capture(about, face, nullptr), Capture(about, corner, nullptr));
 }
 
 TEST_F(AboutBox, ChoosingAboutAgainKeepsOneWorkingLogo) {

@@ -63,14 +63,14 @@ struct DataModule {
     }
 };
 
-bool OpenKey(const char* spec, REGSAM access, Key* key) {
+bool OpenKey(const char* path, REGSAM access, Key* key) {
     HKEY root = nullptr;
-    if (!strncmp(spec, "HKLM\\", 5))
+    if (!strncmp(path, "HKLM\\", 5))
         root = HKEY_LOCAL_MACHINE;
-    else if (!strncmp(spec, "HKCU\\", 5))
+    else if (!strncmp(path, "HKCU\\", 5))
         root = HKEY_CURRENT_USER;
     if (!root) return false;
-    return RegOpenKeyExA(root, spec + 5, 0, access, &key->handle) == ERROR_SUCCESS;
+    return RegOpenKeyExA(root, path + 5, 0, access, &key->handle) == ERROR_SUCCESS;
 }
 
 // As the agent and the conduit open the key: full access, created when missing.

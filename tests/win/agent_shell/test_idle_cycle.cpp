@@ -79,7 +79,7 @@ TEST_F(IdleCycleTest, RemindsOnTheFirstTickThenHourlyOnTheSlowTimer) {
     EXPECT_EQ(window_, g_timerAsks[0].window);
     EXPECT_EQ(100u, g_timerAsks[0].id);
     UINT period = g_timerAsks[0].periodMs;
-    EXPECT_GE(period, 1000u) << "still ten ticks a second";
+    EXPECT_GE(period, 1000u) << "still more than a tick a second";
     EXPECT_LE(period, 60000u) << "a reminder would come more than a minute late";
 
     // Three hours on that timer: each reminder more than an hour after the last, and no later
@@ -169,7 +169,7 @@ TEST_F(IdleCycleTest, SyncResultAndMenuAreAnsweredAtOnceOnTheSlowTimer) {
     ASSERT_EQ(1u, notices.size());
     EXPECT_STREQ(kSyncSucceeded, notices[0].data.szInfo);
 
-    InitMenuChecks(); // as start-up leaves them: "tooltip" is on
+    InitMenuChecks();                            // as start-up leaves them: "tooltip" is on
     PostMessageA(window_, WM_COMMAND, 40008, 0); // "Show tray balloon tip"
     ASSERT_TRUE(Pump([] { return ReadRaw("tooltip") == std::string("0\0\0\0", 4); }, 5000));
     EXPECT_EQ(0, ticksSeen_) << "answered without waiting for a tick";

@@ -9,8 +9,11 @@ class Gif32;
 
 typedef BOOL(WINAPI* NotifyIconFn)(DWORD message, PNOTIFYICONDATAA data);
 typedef time_t (*ClockFn)(time_t*);
+typedef UINT_PTR(WINAPI* SetTimerFn)(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC proc);
 
 enum { kFrameCount = 28, kTimerId = 100, kTimerPeriodMs = 100 };
+// Reminding has only the hourly check left to do: a tick a minute serves it.
+enum { kSlowTimerPeriodMs = 60000 };
 
 struct AgentState {
     UINT syncResultMessage;     // "zlv_kelpo_palm_synch"
@@ -29,6 +32,7 @@ struct AgentState {
     HMENU menu;                // menu 134
     HMENU popupMenu;           // its sub-menu 0
     HWND mainWindow;
+    UINT tickPeriodMs;           // what timer 100 was last set to; 0 before the first
     NOTIFYICONDATAA* trayRecord; // long or short form, on the heap
     bool trayAdded;
     int frameCounter;
@@ -42,8 +46,10 @@ struct AgentState {
     HWND aboutWindow;
     Gif32* aboutPicture;
 
-    // Seam for tests: the agent's clock; null means time().
+    // Seams for tests: the agent's clock, null meaning time(); and how timer 100 is set, null
+    // meaning SetTimer.
     ClockFn clock;
+    SetTimerFn setTimer;
 };
 
 extern AgentState g_agent;

@@ -81,6 +81,7 @@ void StartDownload(time_t now) {
     g_agent.connectAbandoned = false;
     g_agent.attemptStartTime = now;
     g_agent.lastRatesWriteTime = 0;
+    d->NotifyWhenFinished(g_agent.mainWindow, kDownloadDoneMessage);
     ByteString host;
     host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
     if (!d->Start(host.CStr() ? host.CStr() : "", true) || !d->connectedEvent) return;
@@ -106,11 +107,14 @@ void SaveCompletedDownload(time_t now) {
     g_agent.updatedToday = true;
 }
 
-void TickReminding(time_t now) {
-    ResetTrayAnimation();
-    if (g_agent.lastReminderTime != 0 &&
-        !(difftime(now, g_agent.lastReminderTime) > kReminderSeconds))
-        return;
+void SlowTicking() {
+    if (g_agent.tickPeriodMs == kSlowTimerPeriodMs) return;
+    if (StartTicking(g_agent.mainWindow, kSlowTimerPeriodMs)) return;
+    // A refused replacement may have taken the old timer with it: the agent keeps a clock.
+    StartTicking(g_agent.mainWindow, kTimerPeriodMs);
+}
+
+void CheckForReminder(time_t now) {
     ByteString path;
     path.Format("%s\\%s", AgentFolder(), kRatesFileName);
     HANDLE file = CreateFileA(path.CStr() ? path.CStr() : "", GENERIC_READ, FILE_SHARE_READ,
@@ -124,6 +128,14 @@ void TickReminding(time_t now) {
         }
     }
     g_agent.lastReminderTime = now;
+}
+
+void TickReminding(time_t now) {
+    ResetTrayAnimation();
+    if (g_agent.lastReminderTime == 0 || difftime(now, g_agent.lastReminderTime) > kReminderSeconds)
+        CheckForReminder(now);
+    // Reminding lasts until the agent ends, and only the hourly check is left to tick for.
+    SlowTicking();
 }
 
 void TickDownloading(time_t now) {
@@ -255,6 +267,13 @@ bool OnTrayCallback(LPARAM notification) {
 
 } // namespace
 
+bool StartTicking(HWND window, UINT periodMs) {
+    SetTimerFn setTimer = g_agent.setTimer ? g_agent.setTimer : SetTimer;
+    if (!window || !setTimer(window, kTimerId, periodMs, nullptr)) return false;
+    g_agent.tickPeriodMs = periodMs;
+    return true;
+}
+
 void UpdateCycleTick() {
     time_t now = AgentNow();
     CollectRetiredDownloader();
@@ -292,6 +311,11 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_USER:
         if (OnTrayCallback(lParam)) return 0;
         break;
+    case kDownloadDoneMessage:
+        // Only the attempt under way counts; a stopped one's end waits for its tick.
+        if (!g_agent.updatedToday && g_agent.downloader && g_agent.downloader->finished)
+            UpdateCycleTick();
+        return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);
 }

@@ -149,7 +149,7 @@ int AgentMain(HINSTANCE instance, const char* commandLine) {
     if (CreateMainWindow(instance)) {
         SetTrayFrame(0);
         StoreWindowHandle(g_agent.mainWindow);
-        SetTimer(g_agent.mainWindow, kTimerId, kTimerPeriodMs, nullptr);
+        StartTicking(g_agent.mainWindow, kTimerPeriodMs);
         RunMessageLoop();
         HideAllBalloons();
     }

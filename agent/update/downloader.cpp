@@ -23,7 +23,8 @@ DWORD WINAPI WorkerThunk(void* self) {
 } // namespace
 
 Downloader::Downloader()
-    : socket(INVALID_SOCKET), thread(nullptr), host(nullptr), request(nullptr), finished(0) {
+    : socket(INVALID_SOCKET), thread(nullptr), host(nullptr), request(nullptr), finished(0),
+      doneWindow(nullptr), doneMessage(0) {
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     connectedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     busyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -61,6 +62,11 @@ bool Downloader::IsBusy() {
     return Signalled(busyEvent, 10);
 }
 
+void Downloader::NotifyWhenFinished(HWND window, UINT message) {
+    doneWindow = window;
+    doneMessage = message;
+}
+
 void Downloader::Stop() {
     if (stopEvent) SetEvent(stopEvent);
     if (connectedEvent) ResetEvent(connectedEvent);
@@ -89,7 +95,11 @@ bool Downloader::Start(const char* hostText, bool noWait) {
 }
 
 bool Downloader::Send(const char* text) {
-    if (!text || !IsConnected() || IsBusy()) return false;
+    // The same judgement as IsConnected and IsBusy, without their pacing waits: those are the
+    // worker's, and here they would only hold the tray and delay the request.
+    if (!text || Signalled(stopEvent, 0) || !Signalled(connectedEvent, 0) ||
+        Signalled(busyEvent, 0))
+        return false;
     SetEvent(busyEvent);
     char* copy = CopyText(text);
     if (!copy) {
@@ -106,18 +116,27 @@ bool Downloader::Send(const char* text) {
 
 DWORD Downloader::WorkerMain() {
     OpenConnection(host);
+    // Cleared before the connection shows, so that a Send woken by it cannot be undone.
+    ResetEvent(busyEvent);
     if (socket != INVALID_SOCKET)
         SetEvent(connectedEvent);
     else
         ResetEvent(connectedEvent);
-    ResetEvent(busyEvent);
     response.Release();
     finished = 0;
     int failures = 0;
 
-    while (NotStopped()) {
-        if (!IsConnected()) break;
-        if (IsBusy() || !request) continue;
+    while (!Signalled(stopEvent, 0) && Signalled(connectedEvent, 0)) {
+        // Send signals busy as it begins and Stop signals it too: either ends this wait at once.
+        if (!request) {
+            Signalled(busyEvent, kStopCheckMs);
+            continue;
+        }
+        // The request is set while Send still holds busy: read once it has let go.
+        if (Signalled(busyEvent, 0)) {
+            Signalled(stopEvent, kSendCheckMs);
+            continue;
+        }
         SetEvent(busyEvent);
         bool answered = ReadReply();
         ResetEvent(busyEvent);
@@ -129,6 +148,9 @@ DWORD Downloader::WorkerMain() {
     finished = 1;
     ResetEvent(connectedEvent);
     ResetEvent(busyEvent);
+    // The destructor joins this thread, so the object is still whole here; a window that has
+    // gone meanwhile just refuses the message.
+    if (doneWindow) PostMessageA(doneWindow, doneMessage, 0, 0);
     return 0;
 }
 

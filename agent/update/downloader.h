@@ -17,6 +17,8 @@ class Downloader {
     bool Start(const char* host, bool noWait);
     bool Send(const char* text);
     bool Send(const ByteString& text) { return Send(text.CStr()); }
+    // Before Start: the worker posts the message to the window as it ends.
+    void NotifyWhenFinished(HWND window, UINT message);
     void Stop();
     bool IsConnected();
     bool IsBusy();
@@ -41,9 +43,11 @@ class Downloader {
     char* volatile request;
     volatile BYTE finished; // written last by the worker; response is complete once it reads 1
     ByteString response;    // the page body once the reply gave one; empty otherwise
+    HWND doneWindow;
+    UINT doneMessage;
 
     enum { kReadSize = 4096, kConnectWaitMs = 10000, kSendTimeout = 1, kReceiveTimeout = 2 };
-    enum { kFirstReadRetries = 3000, kStopCheckMs = 10 };
+    enum { kFirstReadRetries = 3000, kStopCheckMs = 10, kSendCheckMs = 1 };
     enum { kReceiveClosed = 0, kReceiveFailed = -1, kReceiveTimedOut = -2 };
 
   private:

@@ -3,7 +3,9 @@
 // HKCU\Software\ZelvanticBench "hwnd" right after the icon is added, as the agent records its own,
 // and ends on the same command as the agent's Exit (WM_COMMAND 40002).
 // With "-thread" it first runs one thread that does nothing, as a download runs one, and records
-// its window under HKCU\Software\ZelvanticBench\Thread instead.
+// its window under HKCU\Software\ZelvanticBench\Thread instead. With "-wait" it sets no timer
+// at all, the floor of a program that only waits in its message loop, and records its window
+// under HKCU\Software\ZelvanticBench\Wait.
 #include <windows.h>
 #include <shellapi.h>
 #include <string.h>
@@ -13,6 +15,7 @@ namespace {
 const char kClassName[] = "ZelvanticBenchBaseline";
 const char kKey[] = "Software\\ZelvanticBench";
 const char kThreadKey[] = "Software\\ZelvanticBench\\Thread";
+const char kWaitKey[] = "Software\\ZelvanticBench\\Wait";
 const UINT kExitCommand = 40002;
 const UINT kTimerId = 100;
 const UINT kTrayCallback = WM_USER;
@@ -59,6 +62,7 @@ LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     bool thread = commandLine && strstr(commandLine, "-thread");
+    bool onlyWait = commandLine && strstr(commandLine, "-wait");
     if (thread) {
         HANDLE worker = CreateThread(nullptr, 0, NoWork, nullptr, 0, nullptr);
         if (!worker) return 1;
@@ -84,8 +88,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
     g_icon.hIcon = LoadIconA(nullptr, MAKEINTRESOURCEA(32512)); // IDI_APPLICATION
     lstrcpynA(g_icon.szTip, "baseline", sizeof g_icon.szTip);
     Shell_NotifyIconA(NIM_ADD, &g_icon);
-    RecordWindow(window, thread ? kThreadKey : kKey);
-    SetTimer(window, kTimerId, 100, nullptr);
+    RecordWindow(window, onlyWait ? kWaitKey : thread ? kThreadKey : kKey);
+    if (!onlyWait) SetTimer(window, kTimerId, 100, nullptr);
 
     MSG msg;
     while (GetMessageA(&msg, nullptr, 0, 0) > 0) {

@@ -32,6 +32,9 @@ sys.path.insert(0, os.path.join(ROOT, "tools"))
 AGENT_KEY = r"HKLM\Software\Morvane\Zelvantic"
 BASELINE_KEY = r"HKCU\Software\ZelvanticBench"
 BASELINE_THREAD_KEY = r"HKCU\Software\ZelvanticBench\Thread"
+WAITER_KEY = r"HKCU\Software\ZelvanticBench\Wait"
+# Reminding ticks once a minute: an agent measured over whole minutes gets its ticks counted.
+AGENT_IDLE_SECONDS = 60
 KIB = 1024.0
 
 
@@ -55,6 +58,20 @@ def cpu_ns_from_schedstat(texts):
         if fields:
             total += int(fields[0])
     return total
+
+
+def writes_from_io(text):
+    """The write calls counted in /proc/PID/io (syscw): under Wine, one for each request to the
+    wineserver."""
+    m = re.search(r"^syscw:\s+(\d+)$", text, re.M)
+    if not m:
+        raise ValueError("no syscw in /proc/PID/io")
+    return int(m.group(1))
+
+
+def switches_from_status(text):
+    """Voluntary and involuntary context switches of /proc/PID/status: the times it woke."""
+    return sum(int(m.group(1)) for m in re.finditer(r"^\w*ctxt_switches:\s+(\d+)$", text, re.M))
 
 
 def private_kib_from_smaps(text):
@@ -207,6 +224,16 @@ def process_cpu_ns(pid):
         except OSError:
             pass  # a thread that just ended
     return cpu_ns_from_schedstat(texts)
+
+
+def process_requests(pid):
+    with open("/proc/%d/io" % pid) as f:
+        return writes_from_io(f.read())
+
+
+def process_wakeups(pid):
+    with open("/proc/%d/status" % pid) as f:
+        return switches_from_status(f.read())
 
 
 def process_private_kib(pid):
@@ -487,47 +514,80 @@ class Bench:
                 self.end(t, BASELINE_THREAD_KEY)
 
     def measure_idle_and_hotsync(self):
-        """Agent in reminder mode and the baseline, each alone for half a minute, twice, in the
-        order agent, baseline, baseline, agent: memory after start-up and CPU time, the
-        wineserver's included; then, during the last agent run, HotSyncs into the stand-in
-        handheld while the agent takes the sync-result message. Alone, because two programs on
-        timers of the same period wake together and the second finds the caches warm from the
-        first: side by side, whichever is woken first would seem the dearer."""
-        seconds = 12 if self.quick else 60
-        runs, windows = 2, 3
-        span = seconds / float(runs * windows)
-        cpu = {"agent_ms": [], "baseline_ms": [], "agent_server_ms": [], "baseline_server_ms": [],
-               "agent_s": [], "baseline_s": []}
+        """Each program alone, one after the other: the 100 ms baseline, the baseline that only
+        waits in its message loop, then the agent in reminder mode, from 2 s after its window
+        came up. Memory after start-up, then spells of the program stopped and running in turn:
+        the CPU time of the process while it runs, and of the wineserver both ways. The
+        wineserver keeps a 16 ms clock of its own whatever runs, so the time a program causes
+        there is what the server spends while it runs beyond what it spends while the program
+        is stopped, measured beside it. The agent's spells span a whole minute, so its slow tick
+        falls inside. Then, during the agent's run, HotSyncs into the stand-in handheld while
+        the agent takes the sync-result message. Alone, because two programs on timers of the
+        same period wake together and the second finds the caches warm from the first."""
+        spell = 2.0 if self.quick else 5.0
+        pairs = {"agent": 2 if self.quick else AGENT_IDLE_SECONDS // 10,
+                 "baseline": 2 if self.quick else 4, "waiter": 2 if self.quick else 4}
+        cpu = {}
+        for name in pairs:
+            for key in ("_ms", "_server_ms", "_s", "_requests", "_stopped_server_ms",
+                        "_stopped_s", "_stopped_wakeups"):
+                cpu[name + key] = []
         memory = {"agent_kib": [], "baseline_kib": []}
         self.raw["idle_cpu"] = cpu
         self.raw["memory_startup"] = memory
         self.set_lastupdate_now()
-        order = ["agent", "baseline", "baseline", "agent"]
-        for i, name in enumerate(order):
+        keys = {"agent": AGENT_KEY, "baseline": BASELINE_KEY, "waiter": WAITER_KEY}
+        for name in ("baseline", "waiter", "agent"):
             if os.path.exists(self.rates_path):
                 os.remove(self.rates_path)
-            key = AGENT_KEY if name == "agent" else BASELINE_KEY
-            p = self.spawn(self.agent_exe if name == "agent" else self.baseline_exe)
+            if name == "agent":
+                p = self.spawn(self.agent_exe)
+            else:
+                p = self.spawn(self.baseline_exe, *(["-wait"] if name == "waiter" else []))
             try:
-                self.wait_window(p, name)
+                self.wait_window(p, name, key=keys[name])
                 time.sleep(2.0)
-                memory[name + "_kib"].append(process_private_kib(p.pid))
+                if name + "_kib" in memory:
+                    memory[name + "_kib"].append(process_private_kib(p.pid))
                 server = wineserver_pid(self.prefix)
-                for _ in range(windows):
-                    p0, s0 = process_cpu_ns(p.pid), process_cpu_ns(server) if server else 0
-                    t0 = time.time()
-                    time.sleep(span)
-                    p1, s1 = process_cpu_ns(p.pid), process_cpu_ns(server) if server else 0
-                    t1 = time.time()
-                    if p.poll() is not None:
-                        raise RuntimeError("the %s ended during its idle run" % name)
-                    cpu[name + "_ms"].append((p1 - p0) / 1e6)
-                    cpu[name + "_server_ms"].append((s1 - s0) / 1e6 if server else None)
-                    cpu[name + "_s"].append(t1 - t0)
-                if name == "agent" and i == len(order) - 1:
+                if not server:
+                    raise RuntimeError("no wineserver found for the prefix")
+                for _ in range(pairs[name]):
+                    self.idle_spells(p, server, name, spell, cpu)
+                if name == "agent":
                     self.measure_hotsync()
             finally:
-                self.end(p, key)
+                self.end(p, keys[name])
+        # What one request costs the server, sent back to back: no wake-up of its own.
+        for _ in range(1 if self.quick else 3):
+            line = self.probe_run("requests", 20000 if self.quick else 100000, server)[0]
+            cpu.setdefault("request_us", []).append(line["server_ms"] * 1000.0 /
+                                                    line["requests"])
+
+    def idle_spells(self, proc, server, name, spell, cpu):
+        """One spell of the program stopped, then one of it running. Stopped first: a timer
+        that fell due meanwhile is handled as it runs again, and counted."""
+        os.kill(proc.pid, signal.SIGSTOP)
+        try:
+            s0, w0, t0 = process_cpu_ns(server), process_wakeups(server), time.time()
+            time.sleep(spell)
+            s1, w1, t1 = process_cpu_ns(server), process_wakeups(server), time.time()
+        finally:
+            os.kill(proc.pid, signal.SIGCONT)
+        p0, r0 = process_cpu_ns(proc.pid), process_requests(proc.pid)
+        s2, t2 = process_cpu_ns(server), time.time()
+        time.sleep(spell)
+        p1, r1 = process_cpu_ns(proc.pid), process_requests(proc.pid)
+        s3, t3 = process_cpu_ns(server), time.time()
+        if proc.poll() is not None:
+            raise RuntimeError("the %s ended during its idle run" % name)
+        cpu[name + "_stopped_server_ms"].append((s1 - s0) / 1e6)
+        cpu[name + "_stopped_wakeups"].append(w1 - w0)
+        cpu[name + "_stopped_s"].append(t1 - t0)
+        cpu[name + "_ms"].append((p1 - p0) / 1e6)
+        cpu[name + "_requests"].append(r1 - r0)
+        cpu[name + "_server_ms"].append((s3 - s2) / 1e6)
+        cpu[name + "_s"].append(t3 - t2)
 
     def sync_env(self):
         return dict(self.env, ZLV_HANDHELD_DIR="Z:" + self.handheld.replace("/", "\\"))
@@ -670,7 +730,7 @@ class Bench:
         steps = [("sizes", self.measure_sizes), ("install", self.install),
                  ("start-up", self.measure_startup),
                  ("memory after a download", self.measure_memory_after_download),
-                 ("idle minute and HotSync", self.measure_idle_and_hotsync),
+                 ("idle and HotSync", self.measure_idle_and_hotsync),
                  ("idle tick", self.measure_tick),
                  ("download", self.measure_download), ("UI stall", self.measure_stall),
                  ("logo", self.measure_logo), ("update cycles", self.measure_cycles)]
@@ -710,32 +770,60 @@ def figure(name, agent, baseline, target, met, compare="–", note=None, data=No
 
 
 def idle_cpu_figures(raw):
+    """The idle agent beside the 100 ms baseline, each with the wineserver time it causes: the
+    requests it sends the server at what one request costs there. The server's own 16 ms clock
+    runs whatever runs, and its cost moves more from one spell to the next than a program that
+    ticks adds, so the direct difference (running less stopped) is given only beside it."""
     cpu = raw["idle_cpu"]
-    if not cpu["agent_ms"] or not cpu["baseline_ms"]:
-        return []
-    per_min = lambda ms, s: [m * 60.0 / w for m, w in zip(ms, s)]
-    a = summarize(per_min(cpu["agent_ms"], cpu["agent_s"]))
-    b = summarize(per_min(cpu["baseline_ms"], cpu["baseline_s"]))
-    r = ratio(sum(cpu["agent_ms"]) / sum(cpu["agent_s"]),
-              sum(cpu["baseline_ms"]) / sum(cpu["baseline_s"]))
-    note = ("CPU time of the Windows process, each program alone for %.0f s in spells of %.0f s "
-            "(agent, baseline, baseline, agent); the ratio is of the totals." %
-            (sum(cpu["agent_s"]), cpu["agent_s"][0]))
-    servers = [(x, y) for x, y in zip(cpu["agent_server_ms"], cpu["baseline_server_ms"])
-               if x is not None and y is not None]
-    if servers:
-        note += " The wineserver meanwhile: %s with the agent, %s with the baseline." % (
-            fmt(sum(x for x, _ in servers) * 60.0 / sum(cpu["agent_s"][:len(servers)]), " ms/min"),
-            fmt(sum(y for _, y in servers) * 60.0 / sum(cpu["baseline_s"][:len(servers)]),
-                " ms/min"))
+    names = ("agent", "baseline", "waiter")
+    per_request = statistics.median(cpu["request_us"]) / 1000.0
+    minutes = {n: sum(cpu[n + "_s"]) / 60.0 for n in names}
+    process = {n: sum(cpu[n + "_ms"]) / minutes[n] for n in names}
+    requests = {n: sum(cpu[n + "_requests"]) / minutes[n] for n in names}
+    caused = {n: requests[n] * per_request for n in names}
+    total = {n: process[n] + caused[n] for n in names}
+    clock = {n: sum(cpu[n + "_stopped_server_ms"]) * 60.0 / sum(cpu[n + "_stopped_s"])
+             for n in names}
+    direct = {n: sum(cpu[n + "_server_ms"]) / minutes[n] - clock[n] for n in names}
+    # At most a whole wake-up of the server for each request: its clock's cost per wake-up.
+    per_wakeup = sum(sum(cpu[n + "_stopped_server_ms"]) for n in names) / \
+        sum(sum(cpu[n + "_stopped_wakeups"]) for n in names)
+    r = ratio(total["agent"], total["baseline"])
+    shown = lambda n: "%s (process %s, wineserver %s: %.0f requests/min)" % (
+        fmt(total[n], " ms/min", 2), fmt(process[n], "", 2), fmt(caused[n], "", 2), requests[n])
+    by_spell = lambda n: fmt_summary(summarize([ms * 60.0 / s for ms, s in
+                                                zip(cpu[n + "_ms"], cpu[n + "_s"])]), " ms/min", 2)
+    note = ("Each program alone, in spells of %.0f s stopped and running in turn: %.0f s of the "
+            "agent running over %.0f s from 2 s after its start (its one slow tick a minute, "
+            "counted against the time it ran: at twice its rate), %.0f s of each baseline. "
+            "Process: "
+            "CPU time of the Windows process while it runs, by spell %s for the agent, %s for the "
+            "100 ms baseline. Wineserver: the program's write calls, one for each request, at "
+            "%s µs a request (the server's time for requests the probe sent back to back, "
+            "median of %d runs); "
+            "the ratio is of process plus wineserver. Even at a whole wake-up of the server "
+            "each (%.0f µs), the agent's requests would cost %s. The server's own 16 ms clock "
+            "costs %s whatever runs (while each program was stopped; by spell %s); running "
+            "less stopped, directly: agent %s, 100 ms baseline %s, only waits %s." % (
+                cpu["agent_s"][0], sum(cpu["agent_s"]),
+                sum(cpu["agent_s"]) + sum(cpu["agent_stopped_s"]), sum(cpu["baseline_s"]),
+                by_spell("agent"), by_spell("baseline"), fmt(per_request * 1000.0, "", 2),
+                len(cpu["request_us"]), per_wakeup * 1000.0,
+                fmt(requests["agent"] * (per_request + per_wakeup), " ms/min", 2),
+                fmt(statistics.median(clock.values()), " ms/min"),
+                fmt_summary(summarize([ms * 60.0 / s for n in names for ms, s in
+                                       zip(cpu[n + "_stopped_server_ms"],
+                                           cpu[n + "_stopped_s"])]), " ms/min"),
+                *("%+.1f ms/min" % direct[n] for n in names)))
     tick = raw.get("tick")
     if tick:
         note += " One idle tick in-process: %s, a timer that does nothing %s." % (
             fmt_summary(summarize(tick["agent_us"]), " µs"),
             fmt_summary(summarize(tick["baseline_us"]), " µs"))
-    return [figure("agent idle CPU (reminder mode)", fmt_summary(a, " ms/min"),
-                   fmt_summary(b, " ms/min"), "≤ 1.2× baseline", verdict_at_most(r, 1.2),
-                   compare="×" + fmt(r, "", 2), note=note, data=cpu)]
+    return [figure("agent idle CPU (reminder mode), with the wineserver", shown("agent"),
+                   "100 ms timer %s; only waits %s" % (shown("baseline"), shown("waiter")),
+                   "≤ 0.3× the 100 ms baseline", verdict_at_most(r, 0.3),
+                   compare="×" + fmt(r, "", 3), note=note, data=cpu)]
 
 
 def memory_figures(raw):
@@ -748,7 +836,7 @@ def memory_figures(raw):
         r = ratio(a["median"], b["median"])
         if key == "memory_startup":
             note = ("Private_Clean + Private_Dirty of the Wine process, Wine's own DLLs included; "
-                    "each program started twice, read 2 s after its window came up.")
+                    "read 2 s after its window came up, before its idle run.")
         else:
             note = "Read 1 s after the rates file appeared."
             t = summarize(mem.get("baseline_thread_kib") or [])
@@ -801,13 +889,13 @@ def download_figures(raw):
             continue
         a, c = summarize(d["agent_ms"]), summarize(d["curl_ms"])
         margin = a["median"] - c["median"]
-        met = margin <= 200.0 and (label != "60k" or a["median"] <= 1000.0)
         figs.append(figure(
             "download, %s page" % title, fmt_summary(a, " ms"), "curl " + fmt_summary(c, " ms"),
-            "≤ curl + 200 ms" + ("; within 1 s" if label == "60k" else ""), met,
+            "≤ curl + 30 ms", margin <= 30.0,
             compare="%+.1f ms" % margin, data=d,
             note="From the first timer tick to the rates file on disk, the agent's own loop and "
-                 "timer; ticks handled: %s. curl writes the page to a file too." %
+                 "timer, the worker's word that it has ended among its messages; ticks "
+                 "handled: %s. curl writes the page to a file too." %
                  fmt_summary(summarize(d["ticks"]), "", 0)))
     return figs
 

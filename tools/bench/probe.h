@@ -79,3 +79,4 @@ int RunLogo(int argc, char** argv);
 int RunStartup(int argc, char** argv);
 int RunExit(int argc, char** argv);
 int RunWait(int argc, char** argv);
+int RunRequests(int argc, char** argv);

@@ -183,10 +183,10 @@ void AgentHost::Close() {
 
 namespace {
 
-// Under Wine the process is a Linux process, and its own /proc entry is a file like any other.
+// Under Wine the process is a Linux process, and its /proc entries are files like any other.
 bool ReadProcFile(const std::string& path, char* text, DWORD size) {
-    HANDLE f = CreateFileA(("Z:\\proc\\self\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ,
-                           nullptr, OPEN_EXISTING, 0, nullptr);
+    HANDLE f = CreateFileA(("Z:\\proc\\" + path).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                           OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD got = 0;
     BOOL read = ReadFile(f, text, size - 1, &got, nullptr);
@@ -197,7 +197,7 @@ bool ReadProcFile(const std::string& path, char* text, DWORD size) {
 
 double LinuxPrivateBytes() {
     char text[4096];
-    if (!ReadProcFile("smaps_rollup", text, sizeof text)) return -1;
+    if (!ReadProcFile("self\\smaps_rollup", text, sizeof text)) return -1;
     double kib = 0;
     bool found = false;
     for (const char* line = text; line && *line;
@@ -211,7 +211,44 @@ double LinuxPrivateBytes() {
     return found ? kib * 1024.0 : -1;
 }
 
+// The write calls this process has made: under Wine, one for each request to the wineserver.
+double OwnWriteCalls() {
+    char text[1024];
+    if (!ReadProcFile("self\\io", text, sizeof text)) return -1;
+    const char* field = strstr(text, "syscw:");
+    return field ? atof(field + 6) : -1;
+}
+
+// On-CPU nanoseconds of a single-threaded process, as the wineserver is.
+double CpuNs(const std::string& pid) {
+    char text[256];
+    if (!ReadProcFile(pid + "\\schedstat", text, sizeof text)) return -1;
+    return atof(text);
+}
+
 } // namespace
+
+// requests COUNT SERVERPID: what the wineserver spends on one request: COUNT requests as cheap
+// as any (a wait that times out at once), sent back to back, against its CPU time meanwhile.
+int RunRequests(int argc, char** argv) {
+    int count = argc > 0 ? atoi(argv[0]) : 0;
+    if (count < 1000 || count > 10000000 || argc < 2) Fail("requests COUNT SERVERPID");
+    HANDLE event = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    if (!event) Fail("no event");
+    double writes0 = OwnWriteCalls(), server0 = CpuNs(argv[1]), start = NowMs();
+    for (int i = 0; i < count; ++i)
+        WaitForSingleObject(event, 0);
+    double writes1 = OwnWriteCalls(), server1 = CpuNs(argv[1]), took = NowMs() - start;
+    CloseHandle(event);
+    if (writes0 < 0 || server0 < 0 || writes1 < 0 || server1 < 0)
+        Fail("no /proc readings of this process or of process %s", argv[1]);
+    JsonLine("requests")
+        .Add("requests", writes1 - writes0)
+        .Add("server_ms", (server1 - server0) / 1e6)
+        .Add("ms", took)
+        .Print();
+    return 0;
+}
 
 MemorySample SampleMemory() {
     MemorySample s = {};
@@ -250,16 +287,16 @@ int main(int argc, char** argv) {
         const char* name;
         int (*run)(int, char**);
     };
-    const Command commands[] = {{"download", RunDownload}, {"stall", RunStall},
-                                {"cycles", RunCycles},     {"tick", RunTick},
-                                {"logo", RunLogo},         {"startup", RunStartup},
-                                {"exit", RunExit},         {"wait", RunWait}};
+    const Command commands[] = {
+        {"download", RunDownload}, {"stall", RunStall}, {"cycles", RunCycles},
+        {"tick", RunTick},         {"logo", RunLogo},   {"startup", RunStartup},
+        {"exit", RunExit},         {"wait", RunWait},   {"requests", RunRequests}};
     if (argc >= 2)
         for (const Command& c : commands)
             if (strcmp(argv[1], c.name) == 0) return c.run(argc - 2, argv + 2);
     fprintf(stderr, "usage: bench_probe download RUNS | stall RUNS SECONDS [idle] | cycles COUNT | "
                     "tick SAMPLES |"
                     " logo RUNS WINDOWS SECONDS | startup RUNS EXE KEY [EXE KEY...] | exit KEY | "
-                    "wait KEY SECONDS\n");
+                    "wait KEY SECONDS | requests COUNT SERVERPID\n");
     return 2;
 }

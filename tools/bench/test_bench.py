@@ -20,6 +20,14 @@ class ProcReadings(unittest.TestCase):
     def test_schedstat_sums_first_fields_of_live_threads(self):
         self.assertEqual(bench.cpu_ns_from_schedstat(["1500 99 3\n", "250 7 1\n", ""]), 1750)
 
+    def test_io_and_status_counts(self):
+        self.assertEqual(bench.writes_from_io("rchar: 9\nwchar: 8\nsyscr: 7\nsyscw: 123\n"
+                                              "read_bytes: 0\n"), 123)
+        self.assertRaises(ValueError, bench.writes_from_io, "syscr: 7\n")
+        self.assertEqual(bench.switches_from_status("Name:\twineserver\nvoluntary_ctxt_switches:"
+                                                    "\t310\nnonvoluntary_ctxt_switches:\t4\n"),
+                         314)
+
     def test_smaps_counts_private_pages_only(self):
         text = ("00010000-ffff0000 ---p 00000000 00:00 0 [rollup]\n"
                 "Rss:               17404 kB\nPss:                7100 kB\n"
@@ -109,19 +117,31 @@ PORT = 18093
 
 def sample_raw():
     return {
-        "idle_cpu": {"agent_ms": [11.0, 12.0], "baseline_ms": [10.0, 10.0],
-                     "agent_server_ms": [50.0, 50.0], "baseline_server_ms": [49.0, 49.0],
-                     "agent_s": [10.0, 10.0], "baseline_s": [10.0, 10.0]},
+        # Per minute running: agent 4 + 2 requests, baseline 60 + 1800, waiter 3 + 0, at 5 µs
+        # a request; the server's clock, while each is stopped: 30 ms/min, 20 µs a wake-up.
+        "idle_cpu": {"agent_ms": [1.0, 1.0, 2.0], "agent_server_ms": [10.0, 10.0, 12.0],
+                     "agent_s": [20.0, 20.0, 20.0], "agent_requests": [0, 2, 0],
+                     "agent_stopped_server_ms": [5.0, 5.0], "agent_stopped_s": [10.0, 10.0],
+                     "agent_stopped_wakeups": [250, 250],
+                     "baseline_ms": [10.0, 10.0, 10.0], "baseline_server_ms": [60.0, 60.0, 60.0],
+                     "baseline_s": [10.0, 10.0, 10.0], "baseline_requests": [300, 300, 300],
+                     "baseline_stopped_server_ms": [15.0], "baseline_stopped_s": [30.0],
+                     "baseline_stopped_wakeups": [750],
+                     "waiter_ms": [0.5, 0.5, 0.5], "waiter_server_ms": [5.0, 5.0, 5.0],
+                     "waiter_s": [10.0, 10.0, 10.0], "waiter_requests": [0, 0, 0],
+                     "waiter_stopped_server_ms": [10.0], "waiter_stopped_s": [20.0],
+                     "waiter_stopped_wakeups": [500],
+                     "request_us": [4.0, 5.0, 9.0]},
         "memory_startup": {"agent_kib": [3400, 3420], "baseline_kib": [3200, 3210]},
         "memory_download": {"agent_kib": [5000], "baseline_kib": [3200],
                             "baseline_thread_kib": [4200]},
         "cycles": {"cycle": [1, 10, 100], "heap_blocks": [2690, 2692, 2692],
                    "heap_bytes": [140000, 141000, 141160], "private_bytes": [4.9e6, 4.9e6, 4.9e6],
                    "next_handle": [164, 164, 164]},
-        "download": {"4k": {"agent_ms": [101.0, 102.0, 150.0], "curl_ms": [1.0, 1.0, 2.0],
-                            "ticks": [2, 2, 3]},
-                     "60k": {"agent_ms": [250.0, 260.0, 255.0], "curl_ms": [1.0, 1.5, 1.2],
-                             "ticks": [3, 3, 3]}},
+        "download": {"4k": {"agent_ms": [8.0, 9.0, 40.0], "curl_ms": [1.0, 1.0, 2.0],
+                            "ticks": [1, 1, 2]},
+                     "60k": {"agent_ms": [30.0, 35.0, 40.0], "curl_ms": [1.0, 1.5, 1.2],
+                             "ticks": [1, 1, 1]}},
         "stall": {"unanswered": {"longest_ms": [30.0, 31.0], "longest_tick_ms": [29.0, 30.0]},
                   "refused": {"longest_ms": [120.0, 130.0], "longest_tick_ms": [5.0, 6.0]},
                   "idle": {"longest_ms": [4.0, 5.0], "longest_tick_ms": [1.0, 1.0]}},
@@ -141,22 +161,34 @@ class Verdicts(unittest.TestCase):
     def test_each_target_in_its_direction(self):
         figs, errors = self.figures(sample_raw())
         self.assertEqual(errors, [])
-        self.assertTrue(figs["agent idle CPU (reminder mode)"]["met"])  # 23/20 = 1.15
-        self.assertEqual(figs["agent idle CPU (reminder mode)"]["compare"], "×1.15")
+        idle = figs["agent idle CPU (reminder mode), with the wineserver"]
+        self.assertTrue(idle["met"])
+        self.assertEqual(idle["compare"], "×0.058")  # 4.01 / 69
+        self.assertEqual(idle["agent"], "4.01 ms/min (process 4.00, wineserver 0.01: 2 "
+                                        "requests/min)")
+        self.assertEqual(idle["baseline"], "100 ms timer 69.00 ms/min (process 60.00, wineserver "
+                                           "9.00: 1800 requests/min); only waits 3.00 ms/min "
+                                           "(process 3.00, wineserver 0.00: 0 requests/min)")
+        # Directly, running less stopped: 32 - 30, 360 - 30, 30 - 30; 20 µs a wake-up.
+        self.assertIn("agent +2.0 ms/min, 100 ms baseline +330.0 ms/min, only waits +0.0 ms/min",
+                      idle["note"])
+        self.assertIn("at a whole wake-up of the server each (20 µs), the agent's requests "
+                      "would cost 0.05 ms/min", idle["note"])
         self.assertTrue(figs["agent private memory, after start-up"]["met"])
         self.assertFalse(figs["agent private memory, after a download"]["met"])  # 5000/3200
-        self.assertTrue(figs["download, 4 KB page"]["met"])  # median 102 - 1 ms
-        self.assertFalse(figs["download, 60 KB page"]["met"])  # 255 - 1.2 > 200
+        self.assertTrue(figs["download, 4 KB page"]["met"])  # median 9 - 1 ms
+        self.assertFalse(figs["download, 60 KB page"]["met"])  # 35 - 1.2 > 30
         self.assertFalse(figs["UI stall, server unreachable"]["met"])  # refused 125 ms
         self.assertFalse(figs["size: agent.exe"]["met"])
         self.assertTrue(figs["size: conduit.dll"]["met"])
         self.assertIsNone(figs["size: installer"]["met"])
         self.assertTrue(figs["logo: Load of the ten frames"]["met"], "the cold first load aside")
         self.assertTrue(figs["logo: animation thread CPU"]["met"], "median 0.9 ms/s")
+        # The requests count: 4 + 9000 × 5 µs is more than 0.3 of 69.
         dear = sample_raw()
-        dear["idle_cpu"]["agent_ms"] = [13.0, 13.0]
+        dear["idle_cpu"]["agent_requests"] = [3000, 3000, 3000]
         figs, _ = self.figures(dear)
-        self.assertFalse(figs["agent idle CPU (reminder mode)"]["met"])  # 1.3
+        self.assertFalse(figs["agent idle CPU (reminder mode), with the wineserver"]["met"])
 
     def test_growth_over_cycles(self):
         raw = sample_raw()

@@ -148,10 +148,48 @@ def run_wine(tally, session, flt):
                                       xml_path.replace("/", "\\")],
                                env=env, cwd=os.path.dirname(prog))
         tally_gtest_xml(tally, name, xml_path, code, log)
+        check_leftovers(tally, session, name)
         print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
 
 
 LINE = re.compile(r"^(PASS|FAIL|SKIP)[: ]\s*(.*)$")
+
+# Programs a test starts and must end: one left running holds the agent's mutex or the HotSync,
+# and every later test would fail for it.
+OWN_PROGRAMS = ("agent.exe", "hotsync.exe", "baseline.exe")
+
+
+def leftover_programs(session):
+    """Ends the session's own programs still running; returns their names."""
+    prefix = ("WINEPREFIX=%s" % session.env["WINEPREFIX"]).encode()
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                if prefix not in f.read().split(b"\0"):
+                    continue
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                argv = f.read().split(b"\0")
+        except OSError:
+            continue
+        names = [os.path.basename(a.replace(b"\\", b"/")).decode(errors="replace").lower()
+                 for a in argv if a]
+        hit = next((n for n in names if n in OWN_PROGRAMS), None)
+        if hit and "winedbg" not in names:
+            found.append(hit)
+            try:
+                os.kill(int(entry), signal.SIGKILL)
+            except OSError:
+                pass
+    return found
+
+
+def check_leftovers(tally, session, name):
+    left = leftover_programs(session)
+    if left:
+        tally.add(name, "fail", "left running: %s" % ", ".join(sorted(left)))
 
 
 def run_scripts(tally, session, flt):
@@ -171,6 +209,7 @@ def run_scripts(tally, session, flt):
             tally.add(name, "fail", "exit code %s\n%s" % (code, tail(log)))
         elif seen == 0 and code == 0:
             tally.add(name, "fail", "reported no result")
+        check_leftovers(tally, session, name)
         print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
 
 

@@ -110,14 +110,18 @@ HBITMAP CreateRecoloredBitmap(int id, COLORREF face) {
                           reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
 }
 
-// Picture controls do not free their bitmaps; the dialog owns them.
+// Picture controls do not free their bitmaps; the dialog owns them, and gives each back as it
+// hands the control another one (or none).
+void SetPictureBitmap(HWND picture, HBITMAP bitmap) {
+    HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
+        SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+    if (old && old != bitmap) DeleteObject(old);
+}
+
 void ReleaseActionBitmaps(HWND dialog) {
     for (const Action& a : kActions) {
         HWND picture = GetDlgItem(dialog, a.picture);
-        if (!picture) continue;
-        HGDIOBJ old =
-            reinterpret_cast<HGDIOBJ>(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, 0));
-        if (old) DeleteObject(old);
+        if (picture) SetPictureBitmap(picture, nullptr);
     }
 }
 
@@ -314,10 +318,7 @@ void RecolorActionBitmaps(HWND dialog) {
         HWND picture = GetDlgItem(dialog, a.picture);
         if (!picture) continue;
         HBITMAP fresh = CreateRecoloredBitmap(a.bitmap, face);
-        if (!fresh) continue; // keep the picture it shows rather than blank it
-        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
-            SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(fresh)));
-        if (old && old != fresh) DeleteObject(old);
+        if (fresh) SetPictureBitmap(picture, fresh); // else keep the picture rather than blank it
     }
 }
 

@@ -57,8 +57,7 @@ BalloonWindow::~BalloonWindow() {
     // Already being deleted: the window's end must not delete the object a second time.
     options &= ~BalloonDestroyOnHide;
     if (window && IsWindow(window)) DestroyWindow(window);
-    free(title);
-    free(text);
+    ReleaseTexts();
     FreeGdiObject(titleFont);
     FreeGdiObject(textFont);
     FreeGdiObject(region);
@@ -69,8 +68,7 @@ BalloonWindow::~BalloonWindow() {
 bool BalloonWindow::Create(const char* titleText, const char* messageText, int x, int y,
                            UINT iconId, DWORD flags, HWND anchor, UINT timeout) {
     if (window) return false;
-    free(title);
-    free(text);
+    ReleaseTexts();
     title = CopyText(titleText);
     text = CopyText(messageText);
     options = flags;
@@ -113,6 +111,12 @@ void BalloonWindow::SetAnchor(int x, int y, HWND anchor) {
     anchorX = x;
     anchorY = y;
     anchorWindow = anchor;
+}
+
+void BalloonWindow::ReleaseTexts() {
+    free(title);
+    free(text);
+    title = text = nullptr;
 }
 
 void BalloonWindow::ReleaseIcon() {

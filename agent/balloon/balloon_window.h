@@ -56,6 +56,7 @@ class BalloonWindow {
     bool InCloseBox(int x, int y) const;
     bool HideAndMaybeDestroy(); // true when the window went away
     void ReleaseIcon();
+    void ReleaseTexts();
 
     char* title;
     char* text;

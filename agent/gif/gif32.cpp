@@ -149,13 +149,14 @@ BOOL Gif32::Load(LPCSTR name, LPCSTR type, HINSTANCE instance) {
 }
 
 IPicture* Gif32::LoadPicture(HGLOBAL memory, DWORD size, bool ownsMemory) {
+    // A block handed over is ours to free until the stream takes it.
+    ScopedGlobal handedOver(ownsMemory ? memory : nullptr);
     const PictureLoader* loader = BindPictureLoader();
     ScopedCom<IStream> stream;
     if (!loader ||
-        FAILED(loader->createStream(memory, ownsMemory ? TRUE : FALSE, stream.Receive()))) {
-        if (ownsMemory) GlobalFree(memory);
+        FAILED(loader->createStream(memory, ownsMemory ? TRUE : FALSE, stream.Receive())))
         return nullptr;
-    }
+    handedOver.Detach();
     ScopedCom<IPicture> picture;
     HRESULT hr = loader->loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
                                      reinterpret_cast<void**>(picture.Receive()));

@@ -1,26 +1,18 @@
 #include "conduit/conduit_sync.h"
 
-#include "conduit/rates_file.h"
+#include "conduit/owners.h"
 #include "conduit/settings_key.h"
-#include "conduit/sync_manager.h"
 
 namespace {
 
 const char kDatabaseName[] = "ZLV Currencies";
 enum { kHeaderSize = 12 };
 
-struct ScopedBuffer {
-    BYTE* data;
-    explicit ScopedBuffer(DWORD size)
-        : data(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, size))) {}
-    ~ScopedBuffer() { Release(); }
-    void Release() {
-        if (data) HeapFree(GetProcessHeap(), 0, data);
-        data = nullptr;
-    }
-    ScopedBuffer(const ScopedBuffer&) = delete;
-    ScopedBuffer& operator=(const ScopedBuffer&) = delete;
-};
+// Ends the copy with result 0: there is nothing to copy, the handheld is up to date.
+const long kNothingToCopy = -1;
+// The sync-result message's first parameter.
+const WPARAM kSyncResultUpdated = 2;
+const WPARAM kSyncResultFailed = 3;
 
 // The handheld reads four-character codes with the first character in the top byte.
 DWORD FourCharCode(const char* text) {
@@ -40,21 +32,22 @@ bool IsRatesMagic(const BYTE* header) {
     return header[5] == 0;
 }
 
+struct SearchError {
+    long result;
+    const char* text;
+};
+const SearchError kSearchErrors[] = {
+    {kSyncErrCommNotInit, "search error: SYNCERR_COMM_NOT_INIT"},
+    {kSyncErrRemoteBadArg, "search error: SYNCERR_REMOTE_BAD_ARG"},
+    {kSyncErrRemoteMem, "search error: SYNCERR_REMOTE_MEM"},
+    {kSyncErrRemoteSys, "search error: SYNCERR_REMOTE_SYS"},
+    {kSyncErrLostConnection, "search error: SYNCERR_LOST_CONNECTION"},
+};
+
 const char* SearchErrorText(long result) {
-    switch (result) {
-    case kSyncErrCommNotInit:
-        return "search error: SYNCERR_COMM_NOT_INIT";
-    case kSyncErrRemoteBadArg:
-        return "search error: SYNCERR_REMOTE_BAD_ARG";
-    case kSyncErrRemoteMem:
-        return "search error: SYNCERR_REMOTE_MEM";
-    case kSyncErrRemoteSys:
-        return "search error: SYNCERR_REMOTE_SYS";
-    case kSyncErrLostConnection:
-        return "search error: SYNCERR_LOST_CONNECTION";
-    default:
-        return "search error: SYNCERR_NOT_FOUND";
-    }
+    for (const SearchError& e : kSearchErrors)
+        if (e.result == result) return e.text;
+    return "search error: SYNCERR_NOT_FOUND";
 }
 
 } // namespace
@@ -80,29 +73,60 @@ void ConduitSync::Run() {
     if (syncProperties.syncType == kSyncNothing) return;
     HWND agent = ReadAgentWindow();
     CopyRates();
-    if (agent) SendMessageA(agent, g_syncResultMessage, resultCode == kCopyOk ? 2 : 3, 0);
+    if (agent)
+        SendMessageA(agent, g_syncResultMessage,
+                     resultCode == kCopyOk ? kSyncResultUpdated : kSyncResultFailed, 0);
 }
 
 void ConduitSync::CopyRates() {
     Report("verifying local database");
     char path[kRatesPathSize];
-    RatesPath where = BuildRatesPath(path);
-    if (where == kRatesPathTooLong) {
+    long status = kCopyOk;
+    switch (BuildRatesPath(path)) {
+    case kRatesPathTooLong:
         Report("rates file path too long");
-        resultCode = kCopyReadFailed;
-        return;
+        status = kCopyReadFailed;
+        break;
+    case kRatesPathNoFolder:
+        status = kNothingToCopy;
+        break;
+    case kRatesPathReady: {
+        // Held from the first read to the delete, so the file deleted is the file copied.
+        RatesFile file(path);
+        status = file.IsOpen() ? CopyToHandheld(file) : kNothingToCopy;
+        if (status == kCopyOk) file.DeleteAndClose();
+        break;
     }
-    if (where == kRatesPathNoFolder) {
+    }
+    if (status == kNothingToCopy) {
         Report("currencies are up-to-date");
-        return;
+        status = kCopyOk;
     }
-    // Held from the first read to the delete, so the file deleted is the file copied.
-    RatesFile file(path);
-    if (!file.IsOpen()) {
-        Report("currencies are up-to-date");
-        return;
-    }
+    resultCode = status;
+}
 
+long ConduitSync::CopyToHandheld(RatesFile& file) {
+    DWORD bodyLength = 0;
+    long status = ReadRatesHeader(file, &bodyLength);
+    if (status != kCopyOk) return status;
+    HeapBlock body(static_cast<BYTE*>(HeapAlloc(GetProcessHeap(), 0, bodyLength + 2)));
+    status = ReadRatesBody(file, body.Get(), bodyLength);
+    SyncDbInfo info;
+    if (status == kCopyOk) status = FindDatabase(&info);
+    if (status != kCopyOk) return status;
+
+    BYTE database = 0;
+    bool opened = false;
+    status = PrepareDatabase(info, &database, &opened);
+    if (!opened) return status;
+    if (status == kCopyOk) status = WriteRatesRecord(database, body.Get(), bodyLength);
+    Report("closing database");
+    SyncCloseDatabase(database);
+    return status;
+}
+
+// The header's magic, and how long the body after it is.
+long ConduitSync::ReadRatesHeader(RatesFile& file, DWORD* bodyLength) {
     DWORD sizeHigh = 0;
     DWORD size = GetFileSize(file.handle, &sizeHigh);
     bool sizeKnown = !(size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR);
@@ -111,30 +135,31 @@ void ConduitSync::CopyRates() {
     if (!ReadFile(file.handle, header, kHeaderSize, &headerRead, nullptr)) headerRead = 0;
     if (headerRead == 0 || !IsRatesMagic(header)) {
         Report("invalid local DBheader");
-        resultCode = kCopyBadHeader;
-        return;
+        return kCopyBadHeader;
     }
     if (!sizeKnown) {
         Report("bytes read not enough");
-        resultCode = kCopyReadFailed;
-        return;
+        return kCopyReadFailed;
     }
-    DWORD bodyLength = size > headerRead ? size - headerRead : 0;
+    *bodyLength = size > headerRead ? size - headerRead : 0;
     // One record cannot hold more: refuse before the handheld is touched.
-    if (sizeHigh != 0 || bodyLength > kMaxRecordBytes) {
+    if (sizeHigh != 0 || *bodyLength > kMaxRecordBytes) {
         Report("rates too large for the handheld record");
-        resultCode = kCopyWriteFailed;
-        return;
+        return kCopyWriteFailed;
     }
-    ScopedBuffer body(bodyLength + 2);
-    DWORD bodyRead = 0;
-    if (!body.data || !ReadFile(file.handle, body.data, bodyLength, &bodyRead, nullptr) ||
-        bodyRead != bodyLength) {
-        Report("bytes read not enough");
-        resultCode = kCopyReadFailed;
-        return;
-    }
+    return kCopyOk;
+}
 
+long ConduitSync::ReadRatesBody(RatesFile& file, BYTE* body, DWORD bodyLength) {
+    DWORD bodyRead = 0;
+    if (body && ReadFile(file.handle, body, bodyLength, &bodyRead, nullptr) &&
+        bodyRead == bodyLength)
+        return kCopyOk;
+    Report("bytes read not enough");
+    return kCopyReadFailed;
+}
+
+long ConduitSync::FindDatabase(SyncDbInfo* info) {
     Report("searching palm database");
     SyncSearchParams search;
     ZeroMemory(&search, sizeof(search));
@@ -142,55 +167,46 @@ void ConduitSync::CopyRates() {
     search.searchFlags = kSearchFlags;
     search.type = FourCharCode("CURR");
     search.creator = FourCharCode("ZLVD");
-    SyncDbInfo info;
-    ZeroMemory(&info, sizeof(info));
-    long found = SyncFindDbByTypeCreator(&search, &info);
+    ZeroMemory(info, sizeof(*info));
+    long found = SyncFindDbByTypeCreator(&search, info);
     if (found != 0) {
         Report(SearchErrorText(found));
-        resultCode = kCopyNotFound;
-        return;
+        return kCopyNotFound;
     }
-    info.name[sizeof(info.name) - 1] = 0;
+    info->name[sizeof(info->name) - 1] = 0;
+    return kCopyOk;
+}
 
+// The database the search found, emptied; created only when it is there but cannot be opened.
+long ConduitSync::PrepareDatabase(const SyncDbInfo& info, BYTE* database, bool* opened) {
     Report("opening database");
-    BYTE database = 0;
-    bool cleared = true;
-    if (SyncOpenDatabase(info.name, info.cardNo, &database, kOpenModeReadWrite) == 0) {
+    if (SyncOpenDatabase(info.name, info.cardNo, database, kOpenModeReadWrite) == 0) {
+        *opened = true;
         Report("clearing handheld database");
         // Old rates left beside the new record would stay on the handheld with them, and the
         // file would be gone: write only into an emptied database.
-        cleared = SyncDeleteAllRecords(database) == 0;
-    } else {
-        Report("open error, creating...");
-        SyncCreateDbBlock create;
-        ZeroMemory(&create, sizeof(create));
-        create.creator = FourCharCode("ZLVD");
-        lstrcpynA(create.name, kDatabaseName, sizeof(create.name));
-        create.type = FourCharCode("CURR");
-        if (SyncCreateDatabase(&create) != 0) {
-            resultCode = kCopyWriteFailed;
-            return;
-        }
-        database = create.handle;
+        return SyncDeleteAllRecords(*database) == 0 ? kCopyOk : kCopyWriteFailed;
     }
+    Report("open error, creating...");
+    SyncCreateDbBlock create;
+    ZeroMemory(&create, sizeof(create));
+    create.creator = FourCharCode("ZLVD");
+    lstrcpynA(create.name, kDatabaseName, sizeof(create.name));
+    create.type = FourCharCode("CURR");
+    if (SyncCreateDatabase(&create) != 0) return kCopyWriteFailed;
+    *opened = true;
+    *database = create.handle;
+    return kCopyOk;
+}
 
-    if (cleared) {
-        Report("updating currencies");
-        resultCode = kCopyOk;
-        SyncRecordBlock record;
-        ZeroMemory(&record, sizeof(record));
-        record.handle = database;
-        record.attributes = kRecordModified;
-        record.size = bodyLength;
-        record.byteCount = static_cast<WORD>(bodyLength);
-        record.data = body.data;
-        if (SyncWriteRecord(&record) != 0) resultCode = kCopyWriteFailed;
-    } else {
-        resultCode = kCopyWriteFailed;
-    }
-    body.Release();
-
-    Report("closing database");
-    SyncCloseDatabase(database);
-    if (resultCode == kCopyOk) file.DeleteAndClose();
+long ConduitSync::WriteRatesRecord(BYTE database, BYTE* body, DWORD bodyLength) {
+    Report("updating currencies");
+    SyncRecordBlock record;
+    ZeroMemory(&record, sizeof(record));
+    record.handle = database;
+    record.attributes = kRecordModified;
+    record.size = bodyLength;
+    record.byteCount = static_cast<WORD>(bodyLength);
+    record.data = body;
+    return SyncWriteRecord(&record) == 0 ? kCopyOk : kCopyWriteFailed;
 }

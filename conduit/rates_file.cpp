@@ -63,7 +63,12 @@ RatesFile::RatesFile(const char* filePath) : deletable(true), path(filePath) {
 }
 
 RatesFile::~RatesFile() {
+    Close();
+}
+
+void RatesFile::Close() {
     if (IsOpen()) CloseHandle(handle);
+    handle = INVALID_HANDLE_VALUE;
 }
 
 void RatesFile::DeleteAndClose() {
@@ -75,8 +80,7 @@ void RatesFile::DeleteAndClose() {
         setInformation(handle, &status, &deleteFile, sizeof(deleteFile),
                        kFileDispositionInformation);
     }
-    CloseHandle(handle);
-    handle = INVALID_HANDLE_VALUE;
+    Close();
     // Without NT's delete-through-handle the name is all there is.
     if (!setInformation) DeleteFileA(path);
 }

@@ -25,6 +25,7 @@ struct RatesFile {
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
     // Removes the file this handle read and closes the handle.
     void DeleteAndClose();
+    void Close();
 
     RatesFile(const RatesFile&) = delete;
     RatesFile& operator=(const RatesFile&) = delete;

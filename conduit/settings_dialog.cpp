@@ -1,12 +1,12 @@
 #include "conduit/settings_dialog.h"
 
 #include <stdio.h>
-#include <stdlib.h>
 #include <string.h>
 
 #include <shellapi.h>
 
 #include "conduit/conduit_api.h"
+#include "conduit/owners.h"
 #include "conduit/settings_key.h"
 #include "conduit/resources/dialog_ids.h"
 
@@ -21,8 +21,8 @@ const char kManualFile[] = "Zelvantic for Palm Product Manual.pdf";
 const char kManualPage[] = "hotsync"; // the manual's named destination
 const DWORD kAgentFolderSize = 128;   // as the copy reads "target"
 static_assert(kAgentFolderSize + sizeof kManualFile <= MAX_PATH, "the manual's path fits");
-const char kSettingsKey[] = "Software\\Morvane\\Zelvantic";
 const COLORREF kPictureBackground = RGB(0xC0, 0xC0, 0xC0);
+const int kNameString = 1; // "Zelvantic", the window caption
 
 struct Action {
     int button;
@@ -54,36 +54,6 @@ HINSTANCE Module() {
     return reinterpret_cast<HINSTANCE>(&__ImageBase);
 }
 
-// The conduit keeps its own copy of the agent's flag rules: the two share no code.
-HKEY OpenSettingsKey() {
-    HKEY key = nullptr;
-    if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, kSettingsKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
-                        &key, nullptr) != ERROR_SUCCESS)
-        return nullptr;
-    return key;
-}
-
-bool ReadFlag(const char* name) {
-    char text[5] = {0, 0, 0, 0, 0};
-    HKEY key = OpenSettingsKey();
-    if (!key) return false;
-    DWORD type = REG_SZ;
-    DWORD size = 4; // text[4] stays the terminator
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS) return false;
-    text[4] = '\0';
-    return atol(text) != 0;
-}
-
-void WriteFlag(const char* name, bool on) {
-    const char text[4] = {on ? '1' : '0', 0, 0, 0};
-    HKEY key = OpenSettingsKey();
-    if (!key) return;
-    RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text), sizeof text);
-    RegCloseKey(key);
-}
-
 bool IsChecked(HWND dialog, int id) {
     return IsDlgButtonChecked(dialog, id) == BST_CHECKED;
 }
@@ -103,7 +73,7 @@ struct PaletteInfo {
 // The bitmap resource with its light-grey background in the button-face colour. The pictures
 // are palettised, so only their colour table changes.
 HBITMAP CreateRecoloredBitmap(int id, COLORREF face) {
-    HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(2));
+    HRSRC found = FindResourceA(Module(), MAKEINTRESOURCEA(id), RT_BITMAP);
     if (!found) return nullptr;
     const DWORD size = SizeofResource(Module(), found);
     HGLOBAL loaded = LoadResource(Module(), found);
@@ -134,22 +104,24 @@ HBITMAP CreateRecoloredBitmap(int id, COLORREF face) {
     for (DWORD i = 0; i < colors; ++i)
         SwapColor(info.colors[i], face);
 
-    HDC screen = GetDC(nullptr);
-    if (!screen) return nullptr;
-    HBITMAP made = CreateDIBitmap(screen, &h, CBM_INIT, data + headerSize + tableBytes,
-                                  reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
-    ReleaseDC(nullptr, screen);
-    return made;
+    ScreenDC screen(GetDC(nullptr));
+    if (!screen.Get()) return nullptr;
+    return CreateDIBitmap(screen.Get(), &h, CBM_INIT, data + headerSize + tableBytes,
+                          reinterpret_cast<BITMAPINFO*>(&info), DIB_RGB_COLORS);
 }
 
-// Picture controls do not free their bitmaps; the dialog owns them.
+// Picture controls do not free their bitmaps; the dialog owns them, and gives each back as it
+// hands the control another one (or none).
+void SetPictureBitmap(HWND picture, HBITMAP bitmap) {
+    HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
+        SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(bitmap)));
+    if (old && old != bitmap) DeleteObject(old);
+}
+
 void ReleaseActionBitmaps(HWND dialog) {
     for (const Action& a : kActions) {
         HWND picture = GetDlgItem(dialog, a.picture);
-        if (!picture) continue;
-        HGDIOBJ old =
-            reinterpret_cast<HGDIOBJ>(SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, 0));
-        if (old) DeleteObject(old);
+        if (picture) SetPictureBitmap(picture, nullptr);
     }
 }
 
@@ -267,7 +239,7 @@ INT_PTR OnInitDialog(HWND dialog, CurrentSettings* record) {
     char text[256];
     LoadText(IDS_ACTION_GROUP, text, sizeof text);
     if (text[0]) SetDlgItemTextA(dialog, IDC_ACTION_GROUP, text);
-    LoadText(1, text, sizeof text);
+    LoadText(kNameString, text, sizeof text);
     if (text[0]) SetWindowTextA(dialog, text);
     RecolorActionBitmaps(dialog);
 
@@ -279,8 +251,8 @@ INT_PTR OnInitDialog(HWND dialog, CurrentSettings* record) {
     char nextStatus[128];
     LoadText(next.status, nextStatus, sizeof nextStatus);
 
-    CheckDlgButton(dialog, IDC_AUTO_RUN, ReadFlag("startup") ? BST_CHECKED : BST_UNCHECKED);
-    CheckDlgButton(dialog, IDC_HIDE_TIPS, ReadFlag("tooltip") ? BST_UNCHECKED : BST_CHECKED);
+    CheckDlgButton(dialog, IDC_AUTO_RUN, ReadAgentFlag("startup") ? BST_CHECKED : BST_UNCHECKED);
+    CheckDlgButton(dialog, IDC_HIDE_TIPS, ReadAgentFlag("tooltip") ? BST_UNCHECKED : BST_CHECKED);
 
     if (record->creatorId != 0) ShowCurrentSettings(dialog, *record, nextStatus);
     return TRUE;
@@ -320,10 +292,10 @@ INT_PTR OnCommand(HWND dialog, int id, int code) {
         CheckRadioButton(dialog, IDC_SYNC, IDC_NOTHING, id);
         return TRUE;
     case IDC_AUTO_RUN:
-        WriteFlag("startup", IsChecked(dialog, IDC_AUTO_RUN));
+        WriteAgentFlag("startup", IsChecked(dialog, IDC_AUTO_RUN));
         return TRUE;
     case IDC_HIDE_TIPS:
-        WriteFlag("tooltip", !IsChecked(dialog, IDC_HIDE_TIPS));
+        WriteAgentFlag("tooltip", !IsChecked(dialog, IDC_HIDE_TIPS));
         return TRUE;
     case IDC_HELP_BUTTON:
         OpenHelp(dialog);
@@ -346,10 +318,7 @@ void RecolorActionBitmaps(HWND dialog) {
         HWND picture = GetDlgItem(dialog, a.picture);
         if (!picture) continue;
         HBITMAP fresh = CreateRecoloredBitmap(a.bitmap, face);
-        if (!fresh) continue; // keep the picture it shows rather than blank it
-        HGDIOBJ old = reinterpret_cast<HGDIOBJ>(
-            SendMessageA(picture, STM_SETIMAGE, IMAGE_BITMAP, reinterpret_cast<LPARAM>(fresh)));
-        if (old && old != fresh) DeleteObject(old);
+        if (fresh) SetPictureBitmap(picture, fresh); // else keep the picture rather than blank it
     }
 }
 

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "agent/balloon/balloon_window.h"
+#include "agent/owners.h"
 
 namespace {
 
@@ -80,7 +81,7 @@ int CopyOpenBalloons(HWND* out, int max) {
 }
 
 void HideAllBalloons() {
-    HWND* copy = nullptr;
+    ScopedMalloc<HWND> copy;
     int count = 0;
     if (!AnyBalloonWindow()) return;
     {
@@ -88,14 +89,14 @@ void HideAllBalloons() {
         ListLock lock;
         count = openBalloons.count;
         if (count == 0) return;
-        copy = static_cast<HWND*>(malloc(count * sizeof(HWND)));
-        if (!copy) return;
-        memcpy(copy, openBalloons.items, count * sizeof(HWND));
+        copy.Reset(static_cast<HWND*>(malloc(count * sizeof(HWND))));
+        if (!copy.Held()) return;
+        memcpy(copy.Get(), openBalloons.items, count * sizeof(HWND));
     }
     for (int i = 0; i < count; ++i) {
         // A handle that already went away may have been handed to some other window since.
-        if (IsOpenBalloon(copy[i])) DestroyWindow(copy[i]);
+        HWND balloon = copy.Get()[i];
+        if (IsOpenBalloon(balloon)) DestroyWindow(balloon);
         Sleep(1);
     }
-    free(copy);
 }

@@ -5,7 +5,7 @@
 #include <string.h>
 
 #include "agent/balloon/balloon_list.h"
-#include "agent/balloon/scoped_gdi.h"
+#include "agent/owners.h"
 
 namespace {
 
@@ -57,11 +57,10 @@ BalloonWindow::~BalloonWindow() {
     // Already being deleted: the window's end must not delete the object a second time.
     options &= ~BalloonDestroyOnHide;
     if (window && IsWindow(window)) DestroyWindow(window);
-    free(title);
-    free(text);
-    if (titleFont) DeleteObject(titleFont);
-    if (textFont) DeleteObject(textFont);
-    if (region) DeleteObject(region);
+    ReleaseTexts();
+    FreeGdiObject(titleFont);
+    FreeGdiObject(textFont);
+    FreeGdiObject(region);
     ReleaseIcon();
     InterlockedDecrement(&liveObjects);
 }
@@ -69,8 +68,7 @@ BalloonWindow::~BalloonWindow() {
 bool BalloonWindow::Create(const char* titleText, const char* messageText, int x, int y,
                            UINT iconId, DWORD flags, HWND anchor, UINT timeout) {
     if (window) return false;
-    free(title);
-    free(text);
+    ReleaseTexts();
     title = CopyText(titleText);
     text = CopyText(messageText);
     options = flags;
@@ -115,15 +113,14 @@ void BalloonWindow::SetAnchor(int x, int y, HWND anchor) {
     anchorWindow = anchor;
 }
 
+void BalloonWindow::ReleaseTexts() {
+    free(title);
+    free(text);
+    title = text = nullptr;
+}
+
 void BalloonWindow::ReleaseIcon() {
-    if (iconDC) {
-        if (iconDCPrevious) SelectObject(iconDC, iconDCPrevious);
-        DeleteDC(iconDC);
-    }
-    if (iconBitmap) DeleteObject(iconBitmap);
-    iconDC = nullptr;
-    iconDCPrevious = nullptr;
-    iconBitmap = nullptr;
+    FreeBitmapDC(iconDC, iconBitmap, iconDCPrevious);
 }
 
 void BalloonWindow::SetIcon(UINT id) {
@@ -133,11 +130,11 @@ void BalloonWindow::SetIcon(UINT id) {
     if (cx <= 0 || cy <= 0) return;
 
     ScopedGetDC screen(nullptr);
-    if (!screen.Get()) return;
-    ScopedMemDC bigDC(screen.Get());
+    if (!screen.Held()) return;
+    ScopedMemDC bigDC(CreateCompatibleDC(screen.Get()));
     ScopedBitmap big(CreateCompatibleBitmap(screen.Get(), cx, cy));
     ScopedBrush back(CreateSolidBrush(backColour));
-    if (!bigDC.Get() || !big.Get() || !back.Get()) return;
+    if (!bigDC.Held() || !big.Held() || !back.Held()) return;
     {
         ScopedSelect select(bigDC.Get(), big.Get());
         RECT all = {0, 0, cx, cy};
@@ -145,14 +142,11 @@ void BalloonWindow::SetIcon(UINT id) {
         DrawIconEx(bigDC.Get(), 0, 0, icon, 0, 0, 0, back.Get(), DI_NORMAL);
     }
 
-    HDC smallDC = CreateCompatibleDC(screen.Get());
-    HBITMAP small = CreateCompatibleBitmap(screen.Get(), kIconSize, kIconSize);
-    if (!smallDC || !small) {
-        if (smallDC) DeleteDC(smallDC);
-        if (small) DeleteObject(small);
-        return;
-    }
-    HGDIOBJ previous = SelectObject(smallDC, small);
+    HDC smallDC = nullptr;
+    HBITMAP small = nullptr;
+    HGDIOBJ previous = nullptr;
+    // Made aside, so that a failure keeps the icon shown until now.
+    if (!MakeBitmapDC(screen.Get(), kIconSize, kIconSize, smallDC, small, previous)) return;
     {
         ScopedSelect select(bigDC.Get(), big.Get());
         SetStretchBltMode(smallDC, HALFTONE);
@@ -274,7 +268,7 @@ void BalloonWindow::Layout() {
     int rowWidth, rowHeight, bodyWidth, bodyHeight;
     {
         ScopedGetDC dc(window);
-        if (!dc.Get()) return;
+        if (!dc.Held()) return;
         rowWidth = MeasureTitleRow(dc.Get(), false, &rowHeight);
         MeasureBody(dc.Get(), false, 0, &bodyWidth, &bodyHeight);
     }
@@ -292,15 +286,15 @@ void BalloonWindow::Layout() {
                                             kCornerDiameter, kCornerDiameter));
     ScopedRegion shape(CreateRectRgn(0, 0, 0, 0));
     ScopedRegion copy(CreateRectRgn(0, 0, 0, 0));
-    if (!triangle.Get() || !rounded.Get() || !shape.Get() || !copy.Get()) return;
+    if (!triangle.Held() || !rounded.Held() || !shape.Held() || !copy.Held()) return;
     if (CombineRgn(shape.Get(), triangle.Get(), rounded.Get(), RGN_OR) == ERROR) return;
     if (CombineRgn(copy.Get(), shape.Get(), nullptr, RGN_COPY) == ERROR) return;
 
     bool changed = !region || !EqualRgn(region, copy.Get());
     // The window owns the region it is given; we keep our own copy for the outline.
-    if (SetWindowRgn(window, shape.Get(), TRUE)) shape.Release();
-    if (region) DeleteObject(region);
-    region = copy.Release();
+    if (SetWindowRgn(window, shape.Get(), TRUE)) shape.Detach();
+    FreeGdiObject(region);
+    region = copy.Detach();
     if (changed)
         RedrawWindow(window, nullptr, nullptr,
                      RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
@@ -310,32 +304,31 @@ void BalloonWindow::OnEraseBackground(HDC dc) {
     RECT client;
     GetClientRect(window, &client);
     BalloonColour last = 0;
-    HBRUSH brush = nullptr;
+    ScopedBrush brush;
     for (int i = 0; i < kGradientBands; ++i) {
         RECT band = {2, BandTop(i, client.bottom), client.right, BandTop(i + 1, client.bottom)};
         if (band.top >= band.bottom) continue;
         BalloonColour colour = GradientBandColour(backColour, i);
-        if (!brush || colour != last) {
-            if (brush) DeleteObject(brush);
-            brush = CreateSolidBrush(colour);
+        if (!brush.Held() || colour != last) {
+            brush.Reset(CreateSolidBrush(colour));
             last = colour;
         }
-        if (brush) FillRect(dc, &band, brush);
+        if (brush.Held()) FillRect(dc, &band, brush.Get());
     }
-    if (brush) DeleteObject(brush);
+    brush.Reset();
     if (!region) return;
 
     if (options & BalloonShadow) {
         ScopedBrush light(CreateSolidBrush(LightRingColour(backColour)));
         ScopedBrush dark(CreateSolidBrush(DarkRingColour(backColour, textColour)));
         OffsetRgn(region, 1, 1);
-        if (light.Get()) FrameRgn(dc, region, light.Get(), 2, 2);
+        if (light.Held()) FrameRgn(dc, region, light.Get(), 2, 2);
         OffsetRgn(region, -2, -2);
-        if (dark.Get()) FrameRgn(dc, region, dark.Get(), 2, 2);
+        if (dark.Held()) FrameRgn(dc, region, dark.Get(), 2, 2);
         OffsetRgn(region, 1, 1);
     }
     ScopedBrush ink(CreateSolidBrush(textColour));
-    if (ink.Get()) FrameRgn(dc, region, ink.Get(), 1, 1);
+    if (ink.Held()) FrameRgn(dc, region, ink.Get(), 1, 1);
 }
 
 void BalloonWindow::OnPaint() {
@@ -364,8 +357,8 @@ void BalloonWindow::DrawCloseBox(HDC dc, unsigned look) {
                                              : closeBitmapPressed;
         BITMAP info;
         if (!GetObjectA(bitmap, sizeof info, &info)) return;
-        ScopedMemDC mem(dc);
-        if (!mem.Get()) return;
+        ScopedMemDC mem(CreateCompatibleDC(dc));
+        if (!mem.Held()) return;
         ScopedSelect select(mem.Get(), bitmap);
         COLORREF key = GetPixel(mem.Get(), 0, 0);
         TransparentBlt(dc, box.left, box.top, info.bmWidth, info.bmHeight, mem.Get(), 0, 0,
@@ -385,7 +378,7 @@ void BalloonWindow::SetCloseState(unsigned state) {
     if (state == closeState) return;
     closeState = state;
     ScopedGetDC dc(window);
-    if (!dc.Get()) return;
+    if (!dc.Held()) return;
     BalloonRect box = CloseBoxRect(ContentRect(ClientArea(), tailSide), GetSystemMetrics(SM_CXSIZE),
                                    GetSystemMetrics(SM_CYSIZE));
     // Bitmaps are drawn with a transparent colour: lay the background under them afresh.

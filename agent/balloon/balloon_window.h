@@ -16,8 +16,6 @@ enum {
 class BalloonWindow {
   public:
     BalloonWindow();
-    BalloonWindow(const BalloonWindow&) = delete;
-    BalloonWindow& operator=(const BalloonWindow&) = delete;
     virtual ~BalloonWindow();
 
     bool Create(const char* title, const char* text, int x, int y, UINT iconId, DWORD options,
@@ -33,6 +31,9 @@ class BalloonWindow {
     int Side() const { return tailSide; }
 
   private:
+    BalloonWindow(const BalloonWindow&) = delete;
+    BalloonWindow& operator=(const BalloonWindow&) = delete;
+
     static LRESULT CALLBACK WindowProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     LRESULT OnMessage(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam);
     void OnCreate(HWND hwnd);
@@ -55,6 +56,7 @@ class BalloonWindow {
     bool InCloseBox(int x, int y) const;
     bool HideAndMaybeDestroy(); // true when the window went away
     void ReleaseIcon();
+    void ReleaseTexts();
 
     char* title;
     char* text;

@@ -1,5 +1,13 @@
 #include "agent/gif/child_window.h"
 
+namespace {
+
+// The static style (8, a frame) never shows: the control paints the canvas itself.
+const DWORD kChildStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | SS_GRAYFRAME;
+static_assert(kChildStyle == 0x54000008, "the control's window style");
+
+} // namespace
+
 ChildWindow::~ChildWindow() {
     if (window && IsWindow(window)) DestroyWindow(window);
 }
@@ -18,17 +26,20 @@ LRESULT ChildWindow::HandleDestroy() {
 
 BOOL ChildWindow::CreateChild(HWND parent, const char* text, int x, int y, int cx, int cy,
                               HINSTANCE instance) {
-    window = CreateWindowExA(WS_EX_NOPARENTNOTIFY, "STATIC", text, 0x54000008, x, y, cx, cy, parent,
-                             nullptr, instance, nullptr);
+    window = CreateWindowExA(WS_EX_NOPARENTNOTIFY, "STATIC", text, kChildStyle, x, y, cx, cy,
+                             parent, nullptr, instance, nullptr);
     if (!window) return FALSE;
-    prevWindowProc = SetWindowLongA(window, GWL_WNDPROC, (LONG)(LONG_PTR)ControlWindowProc);
-    prevUserData = SetWindowLongA(window, GWL_USERDATA, (LONG)(LONG_PTR)this);
+    prevWindowProc = SetWindowLongA(
+        window, GWL_WNDPROC, static_cast<LONG>(reinterpret_cast<LONG_PTR>(&ControlWindowProc)));
+    prevUserData =
+        SetWindowLongA(window, GWL_USERDATA, static_cast<LONG>(reinterpret_cast<LONG_PTR>(this)));
     return TRUE;
 }
 
 LRESULT CALLBACK ChildWindow::ControlWindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
-    ChildWindow* object = (ChildWindow*)(LONG_PTR)GetWindowLongA(window, GWL_USERDATA);
+    ChildWindow* object =
+        reinterpret_cast<ChildWindow*>(static_cast<LONG_PTR>(GetWindowLongA(window, GWL_USERDATA)));
     if (object && message == WM_DESTROY) return object->HandleDestroy();
     if (object && message == WM_PAINT) return object->HandlePaint(window, wParam);
     return DefWindowProcA(window, message, wParam, lParam);

@@ -3,12 +3,19 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "agent/owners.h"
+
 namespace {
+
+const int kHimetricPerInch = 2540;
+// The disposal methods that change the canvas after a frame's delay.
+const int kDisposeToBackground = 2;
+const int kDisposeToPrevious = 3;
 
 // Frames without a usable delay (none given, or under 5 hundredths) show for 100 ms.
 DWORD FrameWait(int delay) {
     if (delay < 5) return 100;
-    return (DWORD)delay * 10;
+    return static_cast<DWORD>(delay) * 10;
 }
 
 // The system's picture loader, bound on first use: ole32 and oleaut32 bring RPC and COM along and
@@ -37,6 +44,32 @@ const PictureLoader* BindPictureLoader() {
     return loader.createStream && loader.loadPicture ? &loader : nullptr;
 }
 
+// The resource's bytes in movable global memory of their own, or null with the reason written out.
+HGLOBAL CopyResource(LPCSTR name, LPCSTR type, HINSTANCE instance, DWORD* size) {
+    HRSRC found = FindResourceA(instance, name, type);
+    ScopedResource resource(found ? LoadResource(instance, found) : nullptr);
+    if (!resource.Held()) {
+        OutputDebugStringA("Load (resource): Error loading resource \n");
+        return nullptr;
+    }
+    *size = SizeofResource(instance, found);
+    ScopedGlobal memory(GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, *size));
+    if (!memory.Held()) {
+        OutputDebugStringA("Load (resource): Error allocating memory\n");
+        return nullptr;
+    }
+    {
+        ScopedGlobalLock target(memory.Get());
+        const void* source = LockResource(resource.Get());
+        if (!target.Held() || !source) {
+            OutputDebugStringA("Load (resource): Error locking memory\n");
+            return nullptr;
+        }
+        memcpy(target.Get(), source, *size);
+    }
+    return memory.Detach();
+}
+
 class CanvasGuard {
   public:
     explicit CanvasGuard(CRITICAL_SECTION* lock) : lock(lock) { EnterCriticalSection(lock); }
@@ -53,7 +86,7 @@ GifFrameWaitFn g_gifFrameWait = WaitForSingleObject;
 bool GifFrameList::Append(const GifFrame& frame) {
     if (count == capacity) {
         int grown = capacity ? capacity * 2 : 16;
-        GifFrame* bigger = (GifFrame*)realloc(items, grown * sizeof(GifFrame));
+        GifFrame* bigger = static_cast<GifFrame*>(realloc(items, grown * sizeof(GifFrame)));
         if (!bigger) return false;
         items = bigger;
         capacity = grown;
@@ -64,7 +97,7 @@ bool GifFrameList::Append(const GifFrame& frame) {
 
 void GifFrameList::ReleaseAll() {
     for (int i = 0; i < count; ++i)
-        if (items[i].picture) items[i].picture->Release();
+        FreeComObject(items[i].picture);
     count = 0;
 }
 
@@ -105,54 +138,30 @@ LRESULT Gif32::HandleDestroy() {
 }
 
 BOOL Gif32::Load(LPCSTR name, LPCSTR type, HINSTANCE instance) {
-    HRSRC found = FindResourceA(instance, name, type);
-    HGLOBAL resource = found ? LoadResource(instance, found) : nullptr;
-    if (!resource) {
-        OutputDebugStringA("Load (resource): Error loading resource \n");
-        return FALSE;
-    }
-    DWORD size = SizeofResource(instance, found);
-    HGLOBAL memory = GlobalAlloc(GMEM_MOVEABLE | GMEM_NODISCARD, size);
-    if (!memory) {
-        OutputDebugStringA("Load (resource): Error allocating memory\n");
-        FreeResource(resource);
-        return FALSE;
-    }
-    void* target = GlobalLock(memory);
-    const void* source = LockResource(resource);
-    if (!target || !source) {
-        OutputDebugStringA("Load (resource): Error locking memory\n");
-        if (target) GlobalUnlock(memory);
-        GlobalFree(memory);
-        FreeResource(resource);
-        return FALSE;
-    }
-    memcpy(target, source, size);
-    FreeResource(resource);
-    GlobalUnlock(memory);
-
-    BOOL result = Load(memory, size);
-    GlobalFree(memory);
+    DWORD size = 0;
+    ScopedGlobal memory(CopyResource(name, type, instance, &size));
+    if (!memory.Held()) return FALSE;
+    BOOL result = Load(memory.Get(), size);
+    memory.Reset();
     firstFrameOnly = TRUE;
     Draw();
     return result;
 }
 
-IPicture* Gif32::LoadPicture(HGLOBAL memory, DWORD size, BOOL ownsMemory) {
+IPicture* Gif32::LoadPicture(HGLOBAL memory, DWORD size, bool ownsMemory) {
+    // A block handed over is ours to free until the stream takes it.
+    ScopedGlobal handedOver(ownsMemory ? memory : nullptr);
     const PictureLoader* loader = BindPictureLoader();
-    IStream* stream = nullptr;
-    if (!loader || FAILED(loader->createStream(memory, ownsMemory, &stream))) {
-        if (ownsMemory) GlobalFree(memory);
+    ScopedCom<IStream> stream;
+    if (!loader ||
+        FAILED(loader->createStream(memory, ownsMemory ? TRUE : FALSE, stream.Receive())))
         return nullptr;
-    }
-    IPicture* picture = nullptr;
-    HRESULT hr = loader->loadPicture(stream, (LONG)size, FALSE, IID_IPicture, (void**)&picture);
-    stream->Release();
-    if (FAILED(hr)) {
-        if (picture) picture->Release();
-        return nullptr;
-    }
-    return picture;
+    handedOver.Detach();
+    ScopedCom<IPicture> picture;
+    HRESULT hr = loader->loadPicture(stream.Get(), static_cast<LONG>(size), FALSE, IID_IPicture,
+                                     reinterpret_cast<void**>(picture.Receive()));
+    stream.Reset();
+    return SUCCEEDED(hr) ? picture.Detach() : nullptr;
 }
 
 HGLOBAL Gif32::ExtractFrame(DWORD* streamLength, int* delay, SIZE* size, POINT* origin,
@@ -162,7 +171,7 @@ HGLOBAL Gif32::ExtractFrame(DWORD* streamLength, int* delay, SIZE* size, POINT* 
     DWORD length = scanner.FrameStreamLength(range);
     HGLOBAL memory = GlobalAlloc(GMEM_FIXED, length);
     if (!memory) return nullptr;
-    scanner.WriteFrameStream(range, (uint8_t*)memory);
+    scanner.WriteFrameStream(range, static_cast<uint8_t*>(memory));
     *streamLength = length;
     *delay = range.delay;
     size->cx = range.width;
@@ -173,7 +182,7 @@ HGLOBAL Gif32::ExtractFrame(DWORD* streamLength, int* delay, SIZE* size, POINT* 
     return memory;
 }
 
-BOOL Gif32::LoadAnimation() {
+bool Gif32::LoadAnimation() {
     scanner.Rewind();
     for (;;) {
         DWORD streamLength;
@@ -183,10 +192,10 @@ BOOL Gif32::LoadAnimation() {
         HGLOBAL memory = ExtractFrame(&streamLength, &delay, &size, &origin, &disposal);
         if (!memory) break;
         // The stream owns the block: it is freed as soon as the picture exists.
-        IPicture* picture = LoadPicture(memory, streamLength, TRUE);
+        IPicture* picture = LoadPicture(memory, streamLength, true);
         if (!picture) continue;
         GifFrame frame = {picture, size.cx, size.cy, origin.x, origin.y, delay, disposal};
-        if (!frames.Append(frame)) picture->Release();
+        if (!frames.Append(frame)) FreeComObject(frame.picture);
     }
     return frames.count > 0;
 }
@@ -194,92 +203,86 @@ BOOL Gif32::LoadAnimation() {
 // The loader refuses a whole stream whose tail is broken; its one complete frame, cut out on its
 // own, still shows.
 IPicture* Gif32::LoadOnlyFrame(HGLOBAL memory, DWORD size) {
-    const uint8_t* bytes = (const uint8_t*)GlobalLock(memory);
-    if (!bytes) return nullptr;
-    scanner.Attach(bytes, size);
     DWORD streamLength;
-    int delay, disposal;
-    SIZE frameSize;
-    POINT origin;
-    HGLOBAL frame = ExtractFrame(&streamLength, &delay, &frameSize, &origin, &disposal);
-    scanner.data = nullptr;
-    GlobalUnlock(memory);
-    return frame ? LoadPicture(frame, streamLength, TRUE) : nullptr;
+    HGLOBAL frame;
+    {
+        ScopedGlobalLock bytes(memory);
+        if (!bytes.Held()) return nullptr;
+        scanner.Attach(static_cast<const uint8_t*>(bytes.Get()), size);
+        int delay, disposal;
+        SIZE frameSize;
+        POINT origin;
+        frame = ExtractFrame(&streamLength, &delay, &frameSize, &origin, &disposal);
+        scanner.data = nullptr;
+    }
+    return frame ? LoadPicture(frame, streamLength, true) : nullptr;
 }
 
 BOOL Gif32::Load(HGLOBAL memory, DWORD size) {
     Clear();
-    const uint8_t* bytes = (const uint8_t*)GlobalLock(memory);
-    if (!bytes) {
-        OutputDebugStringA("Load: Error locking memory\n");
-        return FALSE;
-    }
-    // A count larger than the block must not lead the scan past its end.
-    SIZE_T blockSize = GlobalSize(memory);
-    if (size > blockSize) size = (DWORD)blockSize;
-
-    int frameCount;
-    GifPath path = ChooseGifPath(&scanner, bytes, size, &frameCount);
-    isGif = scanner.isGif;
-    if (isGif) {
-        width = scanner.width;
-        height = scanner.height;
-    }
-    if (path == GifPathAnimation) {
-        BOOL loaded = LoadAnimation();
-        scanner.data = nullptr;
-        GlobalUnlock(memory);
-        return loaded && PrepareCanvas(width, height);
-    }
+    GifPath path;
     // The loader makes a picture of the frame alone, so a frame smaller than the screen is
     // drawn at its own place rather than stretched over the whole canvas.
     GifFrameRange only = {};
-    if (path == GifPathOneFrame) scanner.ExtractFrame(&only);
-    scanner.data = nullptr;
-    GlobalUnlock(memory);
-    if (path == GifPathNoFrame) return FALSE;
+    bool animationLoaded = false;
+    {
+        ScopedGlobalLock bytes(memory);
+        if (!bytes.Held()) {
+            OutputDebugStringA("Load: Error locking memory\n");
+            return FALSE;
+        }
+        // A count larger than the block must not lead the scan past its end.
+        SIZE_T blockSize = GlobalSize(memory);
+        if (size > blockSize) size = static_cast<DWORD>(blockSize);
 
-    stillPicture = LoadPicture(memory, size, FALSE);
+        int frameCount;
+        path = ChooseGifPath(&scanner, static_cast<const uint8_t*>(bytes.Get()), size, &frameCount);
+        isGif = scanner.isGif;
+        if (isGif) {
+            width = scanner.width;
+            height = scanner.height;
+        }
+        if (path == GifPathAnimation)
+            animationLoaded = LoadAnimation();
+        else if (path == GifPathOneFrame)
+            scanner.ExtractFrame(&only);
+        scanner.data = nullptr;
+    }
+    if (path == GifPathAnimation) return animationLoaded && PrepareCanvas(width, height);
+    if (path == GifPathNoFrame) return FALSE;
+    return LoadStill(memory, size, path, only);
+}
+
+bool Gif32::LoadStill(HGLOBAL memory, DWORD size, GifPath path, const GifFrameRange& only) {
+    stillPicture = LoadPicture(memory, size, false);
     if (!stillPicture && path == GifPathOneFrame) stillPicture = LoadOnlyFrame(memory, size);
-    if (!stillPicture) return FALSE;
+    if (!stillPicture) return false;
     if (path == GifPathNotGif) {
         OLE_XSIZE_HIMETRIC hmWidth = 0;
         OLE_YSIZE_HIMETRIC hmHeight = 0;
         stillPicture->get_Width(&hmWidth);
         stillPicture->get_Height(&hmHeight);
-        HDC dc = GetDC(window);
-        width = MulDiv(hmWidth, GetDeviceCaps(dc, LOGPIXELSX), 2540);
-        height = MulDiv(hmHeight, GetDeviceCaps(dc, LOGPIXELSY), 2540);
-        ReleaseDC(window, dc);
+        ScopedGetDC dc(window);
+        width = MulDiv(hmWidth, GetDeviceCaps(dc.Get(), LOGPIXELSX), kHimetricPerInch);
+        height = MulDiv(hmHeight, GetDeviceCaps(dc.Get(), LOGPIXELSY), kHimetricPerInch);
         SetRect(&stillArea, 0, 0, width, height);
     } else {
         SetRect(&stillArea, only.left, only.top, only.left + only.width, only.top + only.height);
     }
-    return PrepareCanvas(width, height);
+    return PrepareCanvas(width, height) != FALSE;
 }
 
 BOOL Gif32::PrepareCanvas(int w, int h) {
     // Without a window there is nothing to size, and a null window would mean the screen.
     if (!window) return FALSE;
-    HDC dc = GetDC(window);
-    if (!dc) return FALSE;
-    canvasDC = CreateCompatibleDC(dc);
-    if (!canvasDC) {
-        ReleaseDC(window, dc);
-        return FALSE;
+    {
+        ScopedGetDC dc(window);
+        if (!dc.Get() || !MakeBitmapDC(dc.Get(), w, h, canvasDC, canvasBitmap, canvasPrevBitmap))
+            return FALSE;
     }
-    canvasBitmap = CreateCompatibleBitmap(dc, w, h);
-    if (!canvasBitmap) {
-        ReleaseDC(window, dc);
-        DeleteDC(canvasDC);
-        canvasDC = nullptr;
-        return FALSE;
-    }
-    canvasPrevBitmap = SelectObject(canvasDC, canvasBitmap);
     background = GetSysColor(COLOR_BTNFACE);
     // Filled with the background itself, so disposed areas match the untouched canvas.
     FillCanvas(0, 0, w, h);
-    ReleaseDC(window, dc);
     // Sized only once there is a canvas: a picture too big for one leaves the window as it was
     // instead of an empty window spread over its parent.
     SetWindowPos(window, nullptr, 0, 0, w, h, SWP_NOMOVE | SWP_NOZORDER);
@@ -288,11 +291,10 @@ BOOL Gif32::PrepareCanvas(int w, int h) {
 }
 
 void Gif32::FillCanvas(int left, int top, int right, int bottom) {
-    HBRUSH brush = CreateSolidBrush(background);
-    if (!brush) return;
+    ScopedBrush brush(CreateSolidBrush(background));
+    if (!brush.Held()) return;
     RECT r = {left, top, right, bottom};
-    FillRect(canvasDC, &r, brush);
-    DeleteObject(brush);
+    FillRect(canvasDC, &r, brush.Get());
 }
 
 void Gif32::SetBackground(COLORREF colour) {
@@ -306,7 +308,7 @@ BOOL Gif32::IsAnimated() const {
     return isGif && frames.count > 1;
 }
 
-BOOL Gif32::RenderPicture(IPicture* picture, int x, int y, int w, int h) {
+bool Gif32::RenderPicture(IPicture* picture, int x, int y, int w, int h) {
     OLE_XSIZE_HIMETRIC hmWidth = 0;
     OLE_YSIZE_HIMETRIC hmHeight = 0;
     picture->get_Width(&hmWidth);
@@ -340,7 +342,7 @@ BOOL Gif32::Draw() {
         return TRUE;
     }
     if (!stillPicture) return FALSE;
-    BOOL drawn;
+    bool drawn;
     {
         CanvasGuard guard(&canvasLock);
         drawn = RenderPicture(stillPicture, stillArea.left, stillArea.top,
@@ -367,24 +369,30 @@ void Gif32::StopAnimation() {
 }
 
 DWORD WINAPI Gif32::AnimationThread(LPVOID object) {
-    ((Gif32*)object)->AnimateFrames();
+    static_cast<Gif32*>(object)->AnimateFrames();
     return 0;
 }
 
 void Gif32::ReleaseSavedArea() {
-    if (!savedDC) return;
-    SelectObject(savedDC, savedPrevBitmap);
-    DeleteDC(savedDC);
-    DeleteObject(savedBitmap);
-    savedDC = nullptr;
-    savedBitmap = nullptr;
-    savedPrevBitmap = nullptr;
+    FreeBitmapDC(savedDC, savedBitmap, savedPrevBitmap);
+}
+
+void Gif32::ReleaseCanvas() {
+    FreeBitmapDC(canvasDC, canvasBitmap, canvasPrevBitmap);
+}
+
+// Kept until the frame is disposed of; without it the frame is drawn anyway and its area is
+// simply not restored.
+void Gif32::SaveArea(const GifFrame& f) {
+    ReleaseSavedArea();
+    if (MakeBitmapDC(canvasDC, f.width, f.height, savedDC, savedBitmap, savedPrevBitmap))
+        BitBlt(savedDC, 0, 0, f.width, f.height, canvasDC, f.left, f.top, SRCCOPY);
 }
 
 void Gif32::DisposeFrame(const GifFrame& f) {
-    if (f.disposal == 2) {
+    if (f.disposal == kDisposeToBackground) {
         FillCanvas(f.left, f.top, f.left + f.width, f.top + f.height);
-    } else if (f.disposal == 3 && savedDC) {
+    } else if (f.disposal == kDisposeToPrevious && savedDC) {
         BitBlt(canvasDC, f.left, f.top, f.width, f.height, savedDC, 0, 0, SRCCOPY);
         ReleaseSavedArea();
     }
@@ -400,24 +408,10 @@ void Gif32::AnimateFrames() {
     while (!exitRequested) {
         const GifFrame& f = frames.items[currentFrame];
         if (f.picture) {
-            BOOL drawn;
+            bool drawn;
             {
                 CanvasGuard guard(&canvasLock);
-                if (f.disposal == 3) {
-                    ReleaseSavedArea();
-                    savedDC = CreateCompatibleDC(canvasDC);
-                    savedBitmap = CreateCompatibleBitmap(canvasDC, f.width, f.height);
-                    if (savedDC && savedBitmap) {
-                        savedPrevBitmap = SelectObject(savedDC, savedBitmap);
-                        BitBlt(savedDC, 0, 0, f.width, f.height, canvasDC, f.left, f.top, SRCCOPY);
-                    } else {
-                        // Drawn anyway; its area is simply not restored.
-                        if (savedDC) DeleteDC(savedDC);
-                        if (savedBitmap) DeleteObject(savedBitmap);
-                        savedDC = nullptr;
-                        savedBitmap = nullptr;
-                    }
-                }
+                if (f.disposal == kDisposeToPrevious) SaveArea(f);
                 drawn = RenderPicture(f.picture, f.left, f.top, f.width, f.height);
             }
             if (drawn) InvalidateRect(window, nullptr, FALSE);
@@ -441,18 +435,10 @@ void Gif32::AnimateFrames() {
 
 void Gif32::Clear() {
     StopAnimation();
-    if (stillPicture) stillPicture->Release();
-    stillPicture = nullptr;
+    FreeComObject(stillPicture);
     SetRectEmpty(&stillArea);
     frames.ReleaseAll();
-    if (canvasDC) {
-        SelectObject(canvasDC, canvasPrevBitmap);
-        DeleteDC(canvasDC);
-        DeleteObject(canvasBitmap);
-        canvasDC = nullptr;
-        canvasBitmap = nullptr;
-        canvasPrevBitmap = nullptr;
-    }
+    ReleaseCanvas();
     ReleaseSavedArea();
     scanner.Detach();
     isGif = FALSE;

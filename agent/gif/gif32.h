@@ -66,12 +66,15 @@ class Gif32 : public ChildWindow {
     void AnimateFrames();
     void DisposeFrame(const GifFrame& frame);
     void FillCanvas(int left, int top, int right, int bottom);
+    void SaveArea(const GifFrame& frame);
     void ReleaseSavedArea();
+    void ReleaseCanvas();
     HGLOBAL ExtractFrame(DWORD* streamLength, int* delay, SIZE* size, POINT* origin, int* disposal);
-    IPicture* LoadPicture(HGLOBAL memory, DWORD size, BOOL ownsMemory);
-    BOOL LoadAnimation();
+    IPicture* LoadPicture(HGLOBAL memory, DWORD size, bool ownsMemory);
+    bool LoadAnimation();
     IPicture* LoadOnlyFrame(HGLOBAL memory, DWORD size);
-    BOOL RenderPicture(IPicture* picture, int x, int y, int w, int h);
+    bool LoadStill(HGLOBAL memory, DWORD size, GifPath path, const GifFrameRange& only);
+    bool RenderPicture(IPicture* picture, int x, int y, int w, int h);
     void JoinAnimation();
 
     int width = 0;

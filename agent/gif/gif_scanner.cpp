@@ -40,7 +40,7 @@ void GifScanner::Detach() {
 }
 
 GifBlockKind GifScanner::CurrentBlockKind() const {
-    if (!data || cursor < 0 || (uint32_t)cursor >= dataSize) return Unrecognised;
+    if (!data || cursor < 0 || static_cast<uint32_t>(cursor) >= dataSize) return Unrecognised;
     switch (data[cursor]) {
     case 0x2C:
         return Image;
@@ -51,7 +51,7 @@ GifBlockKind GifScanner::CurrentBlockKind() const {
     default:
         return Unrecognised;
     }
-    if ((uint32_t)cursor + 1 >= dataSize) return Unrecognised;
+    if (static_cast<uint32_t>(cursor) + 1 >= dataSize) return Unrecognised;
     switch (data[cursor + 1]) {
     case 0xFF:
         return Application;
@@ -69,30 +69,30 @@ GifBlockKind GifScanner::CurrentBlockKind() const {
 // Length from the cursor through the zero byte that ends the chain starting at p. A chain that
 // runs off the end yields a length reaching past dataSize, so SkipBlock refuses the block.
 int GifScanner::ChainEnd(int64_t p) const {
-    while (p < (int64_t)dataSize) {
+    while (p < static_cast<int64_t>(dataSize)) {
         uint8_t s = data[p];
         if (s == 0) break;
         p += s + 1;
     }
-    return (int)(p + 1 - cursor);
+    return static_cast<int>(p + 1 - cursor);
 }
 
 int GifScanner::CurrentBlockLength() const {
     switch (CurrentBlockKind()) {
     case Application:
-        return ChainEnd((int64_t)cursor + 14);
+        return ChainEnd(static_cast<int64_t>(cursor) + 14);
     case Comment:
-        return ChainEnd((int64_t)cursor + 2);
+        return ChainEnd(static_cast<int64_t>(cursor) + 2);
     case GraphicControl:
         return 8;
     case PlainText:
-        return ChainEnd((int64_t)cursor + 15);
+        return ChainEnd(static_cast<int64_t>(cursor) + 15);
     case Image: {
         // The packed byte of a descriptor cut short is missing: too long to skip either way.
-        if ((uint32_t)cursor + 9 >= dataSize) return 12;
+        if (static_cast<uint32_t>(cursor) + 9 >= dataSize) return 12;
         uint8_t packed = data[cursor + 9];
         int localTable = (packed & 0x80) ? 3 << ((packed & 7) + 1) : 0;
-        return ChainEnd((int64_t)cursor + 11 + localTable);
+        return ChainEnd(static_cast<int64_t>(cursor) + 11 + localTable);
     }
     case Trailer:
         return 1;
@@ -104,7 +104,8 @@ int GifScanner::CurrentBlockLength() const {
 bool GifScanner::SkipBlock() {
     if (!data) return false;
     int length = CurrentBlockLength();
-    if (length <= 0 || (int64_t)cursor + length > (int64_t)dataSize) return false;
+    if (length <= 0 || static_cast<int64_t>(cursor) + length > static_cast<int64_t>(dataSize))
+        return false;
     cursor += length;
     return true;
 }
@@ -178,8 +179,8 @@ bool GifScanner::ExtractFrame(GifFrameRange* frame) {
         frame->width = width;
         frame->height = height;
     }
-    frame->start = (uint32_t)start;
-    frame->length = (uint32_t)(cursor - start);
+    frame->start = static_cast<uint32_t>(start);
+    frame->length = static_cast<uint32_t>(cursor - start);
     return true;
 }
 
@@ -204,14 +205,8 @@ GifPath ChooseGifPath(GifScanner* scanner, const uint8_t* bytes, uint32_t size, 
 }
 
 const char* GifPathName(GifPath path) {
-    switch (path) {
-    case GifPathNotGif:
-        return "still";
-    case GifPathNoFrame:
-        return "no frame";
-    case GifPathOneFrame:
-        return "one frame";
-    default:
-        return "animation";
-    }
+    static const char* const kNames[] = {"still", "no frame", "one frame", "animation"};
+    const unsigned last = GifPathAnimation;
+    unsigned index = static_cast<unsigned>(path);
+    return kNames[index < last ? index : last];
 }

@@ -3,12 +3,11 @@
 #include <new>
 
 #include "agent/gif/gif32.h"
+#include "agent/resources/resource.h"
 #include "agent/shell/agent_state.h"
 
 namespace {
 
-const int kAboutDialog = 140;
-const int kLogo = 141;
 const int kLogoX = 10;
 const int kLogoY = 15;
 
@@ -25,7 +24,7 @@ void CentreOnDesktop(HWND window) {
 
 void ShowAbout() {
     if (!g_agent.aboutWindow) {
-        g_agent.aboutWindow = CreateDialogParamA(g_agent.instance, MAKEINTRESOURCEA(kAboutDialog),
+        g_agent.aboutWindow = CreateDialogParamA(g_agent.instance, MAKEINTRESOURCEA(IDD_ABOUT),
                                                  g_agent.mainWindow, AboutDialogProc, 0);
         if (!g_agent.aboutWindow) return;
     }
@@ -38,7 +37,7 @@ void ShowAbout() {
             g_agent.aboutPicture = logo;
             logo->CreateChild(about, nullptr, kLogoX, kLogoY, CW_USEDEFAULT, CW_USEDEFAULT,
                               nullptr);
-            logo->Load(MAKEINTRESOURCEA(kLogo), "GIF", g_agent.instance);
+            logo->Load(MAKEINTRESOURCEA(IDR_LOGO_GIF), "GIF", g_agent.instance);
             logo->SetBackground(GetSysColor(COLOR_BTNFACE));
             logo->Draw();
         }

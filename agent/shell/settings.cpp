@@ -2,6 +2,7 @@
 
 #include <string.h>
 
+#include "agent/owners.h"
 #include "agent/shell/agent_state.h"
 #include "agent/shell/settings_text.h"
 
@@ -16,34 +17,30 @@ HKEY OpenSettingsKey(HKEY root, const char* path) {
 }
 
 bool WriteDword(const char* name, DWORD value) {
-    HKEY key = OpenSettingsKey(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY);
-    if (!key) return false;
-    LONG rc = RegSetValueExA(key, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                             sizeof value);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
+    ScopedKey key(OpenSettingsKey(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY));
+    return key.Held() &&
+           RegSetValueExA(key.Get(), name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+                          sizeof value) == ERROR_SUCCESS;
 }
 
 } // namespace
 
 bool ReadSettingText(HKEY root, const char* path, const char* name, char* buffer, DWORD size) {
     if (size < 1) return false;
-    HKEY key = OpenSettingsKey(root, path);
-    if (!key) return false;
+    ScopedKey key(OpenSettingsKey(root, path));
+    if (!key.Held()) return false;
     DWORD type = REG_SZ;
     DWORD length = size - 1; // the last byte stays the caller's terminator
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &length);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
+    return RegQueryValueExA(key.Get(), name, nullptr, &type, reinterpret_cast<BYTE*>(buffer),
+                            &length) == ERROR_SUCCESS;
 }
 
 bool WriteSettingText(HKEY root, const char* path, const char* name, const char* data, DWORD size) {
     if (size < 1) return false;
-    HKEY key = OpenSettingsKey(root, path);
-    if (!key) return false;
-    LONG rc = RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data), size - 1);
-    RegCloseKey(key);
-    return rc == ERROR_SUCCESS;
+    ScopedKey key(OpenSettingsKey(root, path));
+    return key.Held() &&
+           RegSetValueExA(key.Get(), name, 0, REG_SZ, reinterpret_cast<const BYTE*>(data),
+                          size - 1) == ERROR_SUCCESS;
 }
 
 bool ReadSettingFlag(const char* name) {
@@ -64,27 +61,27 @@ void StoreWindowHandle(HWND window) {
 }
 
 StoreFolderResult StoreAgentFolder(const char* folder) {
-    HKEY key = OpenSettingsKey(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY);
-    if (!key) return kFolderKeyNotOpened;
-    LONG rc = RegSetValueExA(key, "target", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder),
+    ScopedKey key(OpenSettingsKey(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY));
+    if (!key.Held()) return kFolderKeyNotOpened;
+    LONG rc = RegSetValueExA(key.Get(), "target", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder),
                              static_cast<DWORD>(strlen(folder)));
-    RegCloseKey(key);
     return rc == ERROR_SUCCESS ? kFolderStored : kFolderWriteFailed;
 }
 
-void StoreLastUpdate() { WriteDword("lastupdate", static_cast<DWORD>(AgentNow())); }
+void StoreLastUpdate() {
+    WriteDword("lastupdate", static_cast<DWORD>(AgentNow()));
+}
 
 bool IsUpdatedToday() {
     DWORD last = 0;
-    HKEY key = OpenSettingsKey(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY);
-    if (key) {
+    ScopedKey key(OpenSettingsKey(HKEY_LOCAL_MACHINE, ZLV_SETTINGS_KEY));
+    if (key.Held()) {
         DWORD type = 0, size = sizeof last;
         // Only the agent's own number counts: four bytes of text could read as today.
-        if (RegQueryValueExA(key, "lastupdate", nullptr, &type, reinterpret_cast<BYTE*>(&last),
-                             &size) != ERROR_SUCCESS ||
+        if (RegQueryValueExA(key.Get(), "lastupdate", nullptr, &type,
+                             reinterpret_cast<BYTE*>(&last), &size) != ERROR_SUCCESS ||
             type != REG_DWORD || size != sizeof last)
             last = 0;
-        RegCloseKey(key);
     }
     return IsSameLocalDay(AgentNow(), static_cast<time_t>(last));
 }

@@ -6,6 +6,7 @@
 #include <string.h>
 
 #include "agent/balloon/balloon_window.h"
+#include "agent/resources/resource.h"
 #include "agent/shell/agent_state.h"
 #include "agent/shell/settings.h"
 #include "agent/shell/tray_rules.h"
@@ -15,9 +16,11 @@ namespace {
 // The two record forms the shells know: with balloon fields, and the first one.
 const DWORD kLongRecordSize = 488;
 const DWORD kShortRecordSize = 88;
+const size_t kShortTipSize = 64; // the first form's tip, terminator included
 static_assert(offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD) == kLongRecordSize,
               "balloon fields end at 488 bytes");
-static_assert(offsetof(NOTIFYICONDATAA, szTip) + 64 == kShortRecordSize, "first form is 88 bytes");
+static_assert(offsetof(NOTIFYICONDATAA, szTip) + kShortTipSize == kShortRecordSize,
+              "first form is 88 bytes");
 static_assert(static_cast<int>(kFrameCount) == static_cast<int>(kTrayFrameCount),
               "one frame count");
 
@@ -25,13 +28,16 @@ const char kTooltipFormat[] = "Zelvantic Desktop Agent v%s";
 const char kVersionText[] = "1.5";
 const char kNoticeTitle[] = "Zelvantic";
 const UINT kTrayCallback = WM_USER;
+// The system's shared information icon, as the balloon loads it by number.
+const UINT kInformationIcon = LOWORD(reinterpret_cast<ULONG_PTR>(IDI_INFORMATION));
+const UINT kCustomBalloonMs = 10000;
 const UINT kBaseFlags = NIF_MESSAGE | NIF_ICON | NIF_TIP;
 
 struct SettingsItem {
     UINT commandId;
     const char* setting;
 };
-const SettingsItem kSettingsItems[] = {{40011, "startup"}, {40008, "tooltip"}};
+const SettingsItem kSettingsItems[] = {{IDM_STARTUP, "startup"}, {IDM_TOOLTIP, "tooltip"}};
 const int kSettingsPosition = 3;
 
 void Notify(DWORD message) {
@@ -60,7 +66,7 @@ void ShowCustomBalloon(const char* text) {
     RECT area;
     if (!GetWindowRect(g_agent.notifyAreaWindow, &area)) return;
     ShowBalloon(kNoticeTitle, text, NotifyAreaAnchorX(area.left, area.right), area.bottom,
-                32516 /* IDI_INFORMATION */, BalloonCloseBox, nullptr, 10000,
+                kInformationIcon, BalloonCloseBox, nullptr, kCustomBalloonMs,
                 g_agent.balloonBitmaps[0], g_agent.balloonBitmaps[1], g_agent.balloonBitmaps[2]);
 }
 
@@ -128,7 +134,7 @@ void SetTrayFrame(int frame) {
     }
     NOTIFYICONDATAA* record = g_agent.trayRecord;
     record->hIcon = FrameIcon(frame);
-    size_t tipSize = IsLongRecord() ? sizeof record->szTip : 64;
+    size_t tipSize = IsLongRecord() ? sizeof record->szTip : kShortTipSize;
     snprintf(record->szTip, tipSize, kTooltipFormat, kVersionText);
     Notify(adding ? NIM_ADD : NIM_MODIFY);
     if (adding) g_agent.trayAdded = true;

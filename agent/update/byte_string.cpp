@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "agent/owners.h"
+
 ByteString& ByteString::Assign(const char* text) {
     if (!text) return *this;
     size_t n = strlen(text);
@@ -49,7 +51,8 @@ void ByteString::Format(const char* format, ...) {
 }
 
 void ByteString::FormatV(const char* format, va_list args) {
-    char* temp = static_cast<char*>(malloc(kFormatLimit + 2));
+    ScopedMalloc<char> scratch(static_cast<char*>(malloc(kFormatLimit + 2)));
+    char* temp = scratch.Get();
     if (!temp) return;
     memset(temp, 0, kFormatLimit);
     temp[kFormatLimit] = temp[kFormatLimit + 1] = '\0';
@@ -63,7 +66,6 @@ void ByteString::FormatV(const char* format, va_list args) {
     } else if (Reserve(produced)) {
         memcpy(data, temp, static_cast<size_t>(produced) + 1);
     }
-    free(temp);
 }
 
 bool ByteString::Reserve(int32_t n) {

@@ -338,6 +338,17 @@ void ReplyReader::ReadHead() {
     }
 }
 
+// A framing line ends in CR LF or a bare LF: true at the LF. A CR moves to crStage; anything else,
+// a second CR included, breaks the chunked body.
+bool ReplyReader::LineEnds(char c, Stage crStage) {
+    if (c == '\n') return true;
+    if (c == '\r' && stage != crStage)
+        stage = crStage;
+    else
+        Fail(kRatesBadChunk);
+    return false;
+}
+
 size_t ReplyReader::TakeChunked(const char* bytes, size_t size) {
     if (stage == kChunkData) {
         size_t take = chunkLeft < size ? chunkLeft : size;
@@ -370,37 +381,20 @@ size_t ReplyReader::TakeChunked(const char* bytes, size_t size) {
         [[fallthrough]];
     case kChunkSizeEnd:
         if (Blank(c)) break;
-        if (c == ';')
+        if (c == ';') {
             stage = kChunkExtension;
-        else if (c == '\r')
-            stage = kChunkSizeCr;
-        else if (c == '\n')
-            sizeLineEnds = true;
-        else
-            Fail(kRatesBadChunk);
+            break;
+        }
+        [[fallthrough]];
+    case kChunkSizeCr:
+        sizeLineEnds = LineEnds(c, kChunkSizeCr);
         break;
     case kChunkExtension:
         sizeLineEnds = c == '\n';
         break;
-    case kChunkSizeCr:
-        if (c == '\n')
-            sizeLineEnds = true;
-        else
-            Fail(kRatesBadChunk);
-        break;
     case kChunkDataEnd:
-        if (c == '\r')
-            stage = kChunkDataCr;
-        else if (c == '\n')
-            stage = kChunkSize;
-        else
-            Fail(kRatesBadChunk);
-        break;
     case kChunkDataCr:
-        if (c == '\n')
-            stage = kChunkSize;
-        else
-            Fail(kRatesBadChunk);
+        if (LineEnds(c, kChunkDataCr)) stage = kChunkSize;
         break;
     case kTrailerStart:
         if (c == '\n')

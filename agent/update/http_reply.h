@@ -82,6 +82,7 @@ struct ReplyReader {
     size_t TakeHead(const char* bytes, size_t size);
     void ReadHead();
     size_t TakeChunked(const char* bytes, size_t size);
+    bool LineEnds(char c, Stage crStage);
     bool AddBody(const char* bytes, size_t size);
     bool Grow(size_t room);
     void Complete();

@@ -4,6 +4,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "agent/owners.h"
+
 namespace {
 
 const char kMagic[] = "kelpo";
@@ -44,21 +46,19 @@ RatesResult BuildRatesImage(const char* body, size_t size, int32_t time, RatesIm
     memset(image, 0, sizeof *image);
     if (size > kReplyBodyLimit) return kRatesBodyTooLong;
     size_t fileSize = kRatesHeaderSize + kRatesCountSize + size;
-    uint8_t* bytes = static_cast<uint8_t*>(calloc(fileSize, 1));
+    ScopedMalloc<uint8_t> file(static_cast<uint8_t*>(calloc(fileSize, 1)));
+    uint8_t* bytes = file.Get();
     if (!bytes) return kRatesNoMemory;
     char* text = reinterpret_cast<char*>(bytes) + kRatesHeaderSize + kRatesCountSize;
     if (size) memcpy(text, body, size);
     unsigned lines = RewriteRateLines(text, size);
-    if (lines > kReplyLineLimit) {
-        free(bytes);
-        return kRatesTooManyLines;
-    }
+    if (lines > kReplyLineLimit) return kRatesTooManyLines;
     memcpy(bytes, kMagic, 5); // bytes 5 to 7 stay zero: the magic's two zeros and the padding
     PutLittle32(bytes + 8, time);
     char count[8];
     snprintf(count, sizeof count, "%04u", lines);
     memcpy(bytes + kRatesHeaderSize, count, kRatesCountSize);
-    image->bytes = bytes;
+    image->bytes = file.Detach();
     image->size = fileSize;
     image->lines = lines;
     return kRatesOk;

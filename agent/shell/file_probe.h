@@ -1,0 +1,10 @@
+// Whether a file can be opened for reading right now (it is closed again at once): the agent's
+// test for "is it there for the user or the HotSync Manager".
+#pragma once
+#include "agent/owners.h"
+
+inline bool FileOpensForReading(const char* path) {
+    ScopedHandle file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    return file.Held();
+}

@@ -22,7 +22,7 @@
 #include "agent/shell/main_window.h"
 #include "agent/shell/startup.h"
 #include "agent/update/rates_format.h"
-#include "palmsim/pdb_format.h"
+#include "palmdb/pdb_format.h"
 #include "tests/win/common/file_helpers.h"
 #include "tests/win/common/loopback_http.h"
 #include "tests/win/common/registry_helpers.h"

@@ -1,7 +1,7 @@
 #include "tests/win/hardening/harness.h"
 
+#include "palmdb/pdb_format.h"
 #include "palmsim/palmsim.h"
-#include "palmsim/pdb_format.h"
 
 const Bytes kRatesBody = [] {
     static const char kLines[] = "0002\0USD US Dollar\0"

@@ -56,6 +56,14 @@ class AgentProcessTest : public ::testing::Test {
         return data;
     }
 
+    // Nothing left that keeps the next start from running.
+    void ExpectTheNextStartRuns() {
+        AgentProcess next;
+        ASSERT_TRUE(next.Start(agent));
+        EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
+        EXPECT_TRUE(next.End());
+    }
+
     std::string agent;
     std::vector<std::string> copies;
 };
@@ -260,11 +268,7 @@ TEST_F(AgentProcessTest, ExitCommandEndsWithCodeZeroAfterCleanUp) {
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(MutexExists());
 
-    // Nothing left that keeps the next start from running.
-    AgentProcess next;
-    ASSERT_TRUE(next.Start(agent));
-    EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
-    EXPECT_TRUE(next.End());
+    ExpectTheNextStartRuns();
 }
 
 // "End task" and taskkill ask politely with WM_CLOSE: the agent must really end, not linger
@@ -279,11 +283,7 @@ TEST_F(AgentProcessTest, CloseMessageEndsLikeExit) {
     ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "still running after WM_CLOSE";
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(MutexExists());
-
-    AgentProcess next;
-    ASSERT_TRUE(next.Start(agent));
-    EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
-    EXPECT_TRUE(next.End());
+    ExpectTheNextStartRuns();
 }
 
 TEST_F(AgentProcessTest, LockedSettingsKeyEndsWithCodeOne) {

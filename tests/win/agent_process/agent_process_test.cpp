@@ -17,7 +17,7 @@ class AgentProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
         agent = BuiltAgentPath();
-        ASSERT_TRUE(FileExists(agent)) << agent;
+        ASSERT_TRUE(IsFile(agent)) << agent;
         EndStrayAgents();
         // Updated today: the agent makes no download. No balloons either.
         ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(time(nullptr))));
@@ -40,8 +40,7 @@ class AgentProcessTest : public ::testing::Test {
         std::string exe = folder + "\\agent.exe";
         EXPECT_TRUE(CopyFileA(agent.c_str(), exe.c_str(), FALSE)) << exe;
         std::string condmgr = FolderOf(agent) + "\\condmgr.dll";
-        if (FileExists(condmgr))
-            CopyFileA(condmgr.c_str(), (folder + "\\condmgr.dll").c_str(), FALSE);
+        if (IsFile(condmgr)) CopyFileA(condmgr.c_str(), (folder + "\\condmgr.dll").c_str(), FALSE);
         return exe;
     }
 

@@ -27,8 +27,8 @@ if(ZLV_WIN)
     # windres names none of the files it reads: a wrapper writes them to the depfile ninja
     # reads, so that editing an included script, header or picture rebuilds the resources.
     find_program(ZLV_PYTHON NAMES python3 REQUIRED)
-    set(CMAKE_RC_COMPILE_OBJECT "${ZLV_PYTHON} ${CMAKE_SOURCE_DIR}/cmake/rc_deps.py <DEP_FILE> \
-<OBJECT> <CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
+    set(CMAKE_RC_COMPILE_OBJECT "\"${ZLV_PYTHON}\" \"${CMAKE_SOURCE_DIR}/cmake/rc_deps.py\" \
+<DEP_FILE> <OBJECT> <CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
 
     # Where the agent's drawn pictures and its deployment header land.
     set(ZLV_AGENT_ART_DIR ${CMAKE_BINARY_DIR}/agent/art)

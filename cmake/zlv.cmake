@@ -1,7 +1,6 @@
 # Shared build settings and small helpers for both the native and the Windows build.
 if(CMAKE_SYSTEM_NAME STREQUAL "Windows")
     set(ZLV_WIN ON)
-    enable_language(RC)
 else()
     set(ZLV_WIN OFF)
 endif()
@@ -9,6 +8,10 @@ endif()
 add_compile_options(-Wall -Wextra)
 
 if(ZLV_WIN)
+    if(NOT ZLV_HOST_DIR)
+        message(FATAL_ERROR "the Windows build needs ZLV_HOST_DIR: the native build that draws "
+                            "the pictures")
+    endif()
     # Deliverables land straight in build/win/, tests in build/win/tests/.
     set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
     set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR})
@@ -19,6 +22,26 @@ if(ZLV_WIN)
         add_compile_options(-Os -ffunction-sections -fdata-sections)
         add_link_options(-Wl,--gc-sections -s)
     endif()
+
+    enable_language(RC)
+    # windres names none of the files it reads: a wrapper writes them to the depfile ninja
+    # reads, so that editing an included script, header or picture rebuilds the resources.
+    find_program(ZLV_PYTHON NAMES python3 REQUIRED)
+    set(CMAKE_RC_COMPILE_OBJECT "\"${ZLV_PYTHON}\" \"${CMAKE_SOURCE_DIR}/cmake/rc_deps.py\" \
+<DEP_FILE> <OBJECT> <CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
+
+    # Where the agent's drawn pictures and its deployment header land.
+    set(ZLV_AGENT_ART_DIR ${CMAKE_BINARY_DIR}/agent/art)
+    set(ZLV_AGENT_CONFIG_DIR ${CMAKE_BINARY_DIR}/agent/config)
+
+    # The picture generators are native programs, brought up to date in one go (two builds at
+    # once in the native folder would trip over each other).
+    set(tools art_agent art_conduit art_logo)
+    set(tool_files ${tools})
+    list(TRANSFORM tool_files PREPEND ${ZLV_HOST_DIR}/)
+    add_custom_target(zlv_picture_tools
+                      COMMAND ${CMAKE_COMMAND} --build ${ZLV_HOST_DIR} --target ${tools}
+                      BYPRODUCTS ${tool_files})
 elseif(ZLV_SANITIZE AND NOT ZLV_FUZZ)
     add_compile_options(-g -fsanitize=address,undefined -fno-sanitize-recover=undefined
                         -fno-omit-frame-pointer)
@@ -42,17 +65,22 @@ function(zlv_core_library name)
     set_property(GLOBAL APPEND PROPERTY ZLV_CORE_LIBS ${name})
 endfunction()
 
-# A GoogleTest program run under Wine: zlv_win_test(name SOURCES ... LIBS ...)
-function(zlv_win_test name)
-    cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
-    add_executable(${name} ${T_SOURCES})
-    target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)
-    target_include_directories(${name} PRIVATE ${CMAKE_SOURCE_DIR})
-    set_target_properties(${name} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/tests)
+# Pictures a native generator draws into dir, drawn again when the generator changed:
+# zlv_host_pictures(target tool dir file...)
+function(zlv_host_pictures target tool dir)
+    set(outputs ${ARGN})
+    list(TRANSFORM outputs PREPEND ${dir}/)
+    add_custom_command(OUTPUT ${outputs}
+                       COMMAND ${CMAKE_COMMAND} -E make_directory ${dir}
+                       COMMAND ${ZLV_HOST_DIR}/${tool} ${dir}
+                       DEPENDS ${ZLV_HOST_DIR}/${tool}
+                       COMMENT "Drawing ${target}")
+    add_custom_target(${target} DEPENDS ${outputs})
+    add_dependencies(${target} zlv_picture_tools)
 endfunction()
 
-# A native GoogleTest program: zlv_native_test(name SOURCES ... LIBS ...)
-function(zlv_native_test name)
+# A GoogleTest program, run under Wine in the Windows build: zlv_test(name SOURCES ... LIBS ...)
+function(zlv_test name)
     cmake_parse_arguments(T "" "" "SOURCES;LIBS" ${ARGN})
     add_executable(${name} ${T_SOURCES})
     target_link_libraries(${name} PRIVATE ${T_LIBS} gtest gtest_main)

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "palmsim/pdb_format.h"
+#include "palmdb/pdb_format.h"
 
 namespace palmsim {
 

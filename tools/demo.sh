@@ -66,8 +66,8 @@ screenshot() { # file name in artifacts
 agent_running() { [ -n "$AGENT_PID" ] && kill -0 "$AGENT_PID" 2>/dev/null; }
 end_agent() {
     agent_running || return 0
-    if [ -f "$WIN/tests/agent_command.exe" ]; then
-        wine_quiet "$WIN/tests/agent_command.exe" 40002 5 | tr -d '\r' | show
+    if [ -f "$WIN/tools/agent_command.exe" ]; then
+        wine_quiet "$WIN/tools/agent_command.exe" 40002 5 | tr -d '\r' | show
     fi
     agent_running && kill "$AGENT_PID" 2>/dev/null
     wait "$AGENT_PID" 2>/dev/null

@@ -13,7 +13,7 @@ INSTALL="$C/Program Files/Zelvantic"
 PALM="$C/Palm Desktop"
 TMP="$(mktemp -d)"
 CONVERT=/usr/bin/convert # /usr/local/bin/convert may be a stand-in
-trap 'wine "$WIN/tests/agent_command.exe" 40002 5 >/dev/null 2>&1; rm -rf "$TMP"' EXIT
+trap 'wine "$WIN/tools/agent_command.exe" 40002 5 >/dev/null 2>&1; rm -rf "$TMP"' EXIT
 
 shot() { xwd -root -display "$DISPLAY" | $CONVERT xwd:- "png:$TMP/$1.png"; }
 # Crops what changed between two screenshots inside a region of the screen (default: all but
@@ -84,7 +84,7 @@ click_last
 sleep 1
 
 shot before-about
-wine "$WIN/tests/agent_command.exe" 40001 >/dev/null 2>&1 # About
+wine "$WIN/tools/agent_command.exe" 40001 >/dev/null 2>&1 # About
 sleep 2
 shot about
 changed before-about about about-box.png

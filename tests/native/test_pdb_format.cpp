@@ -1,7 +1,7 @@
 // Palm database files as the handheld stand-in writes them and zlvtool reads them.
 #include <gtest/gtest.h>
 
-#include "palmsim/pdb_format.h"
+#include "palmdb/pdb_format.h"
 
 namespace {
 

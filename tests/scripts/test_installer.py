@@ -293,7 +293,7 @@ def check_start_at_log_on():
            "Run entry %r, startup %r" % (entry, setting("startup")))
     if not entry:
         return
-    run_quiet(os.path.join(WIN, "tests", "agent_command.exe"), "40002", "5")
+    run_quiet(os.path.join(WIN, "tools", "agent_command.exe"), "40002", "5")
     wait_for(lambda: not agent_pids(), 10)
     # As an ordinary user logs on: the rights the installer gave are all the agent has.
     ended = probe("limited", "10000", *entry)[1]
@@ -303,9 +303,9 @@ def check_start_at_log_on():
     subprocess.Popen(["wine", entry[0]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
     wait_for(lambda: (reg_values(SETTINGS) or {}).get("hwnd") and agent_pids(), 10)
     time.sleep(1)  # the window exists a moment before its menu commands are answered
-    run_quiet(os.path.join(WIN, "tests", "agent_command.exe"), "40011")  # "Auto run on startup"
+    run_quiet(os.path.join(WIN, "tools", "agent_command.exe"), "40011")  # "Auto run on startup"
     turned = wait_for(lambda: setting("startup") == ON, 10)
-    run_quiet(os.path.join(WIN, "tests", "agent_command.exe"), "40002", "5")
+    run_quiet(os.path.join(WIN, "tools", "agent_command.exe"), "40002", "5")
     wait_for(lambda: not agent_pids(), 10)
     stays = probe("limited", "3000", *entry)[1]
     report(turned and stays == "running" and len(agent_pids()) == 1,

@@ -35,22 +35,21 @@ import os
 import select
 import socket
 import socketserver
-import struct
 import sys
 import threading
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
+from serving import Server, hold, logger, read_request, reset
+
 HOLD_S = 60
+log = logger("fault_matrix_server")
 
 
 def headers(body):
     return (b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nContent-Length: %d\r\n"
             b"Server: fault-matrix\r\n" % len(body))
-
-
-def log(text):
-    sys.stderr.write("fault_matrix_server: %s\n" % text)
-    sys.stderr.flush()
 
 
 def responses(page):
@@ -88,38 +87,7 @@ def responses(page):
     }
 
 
-def hold(conn, seconds):
-    """Waits until the client closes or the time is up; True when the client closed."""
-    end = time.time() + seconds
-    while time.time() < end:
-        r, _, _ = select.select([conn], [], [], max(0.0, min(1.0, end - time.time())))
-        if r:
-            try:
-                if not conn.recv(4096):
-                    return True
-            except OSError:
-                return True
-    return False
-
-
-def reset(conn):
-    conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-    conn.close()
-
-
 class Handler(socketserver.BaseRequestHandler):
-    def read_request(self):
-        conn = self.request
-        conn.settimeout(5)
-        data = b""
-        while b"\r\n\r\n" not in data and len(data) < 8192:
-            chunk = conn.recv(4096)
-            if not chunk:
-                break
-            data += chunk
-        conn.settimeout(None)
-        return data
-
     def handle(self):
         conn = self.request
         address = conn.getsockname()[0]
@@ -132,7 +100,7 @@ class Handler(socketserver.BaseRequestHandler):
         self.times = {}
         request = b""
         try:
-            request = self.read_request()
+            request = read_request(conn)
             self.times["t_request"] = time.monotonic()
             log("%s: %s" % (address, mode))
             self.serve(conn, mode, self.server.replies)
@@ -154,17 +122,14 @@ class Handler(socketserver.BaseRequestHandler):
             return
         elif mode == "reset_open":
             conn.sendall(whole[:len(whole) - len(whole) // 3])
-            time.sleep(0.2)
             reset(conn)
             return
         elif mode == "reset_headers":
             conn.sendall(whole[:40])
-            time.sleep(0.2)
             reset(conn)
             return
         elif mode == "reset_body":
             conn.sendall(whole[:replies["_half"]])
-            time.sleep(0.2)
             reset(conn)
             return
         elif mode == "slowloris":
@@ -198,11 +163,6 @@ class Handler(socketserver.BaseRequestHandler):
             return
         conn.shutdown(socket.SHUT_WR)
         hold(conn, 5)  # let the client read to the end before the socket goes
-
-
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
 
 
 def main():

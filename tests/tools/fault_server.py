@@ -18,49 +18,28 @@ listener on HOST:80 whose queue is full, so that connects there get no answer at
 Prints "ready" once listening.
 """
 import argparse
-import select
+import os
 import socket
 import socketserver
-import struct
 import sys
 import time
 
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
+from serving import Server, hold, logger, read_request, reset
+
 SILENCE_S = 10
-
-
-def hold(conn, seconds):
-    """Waits until the client closes or the time is up; returns early on close."""
-    end = time.time() + seconds
-    while time.time() < end:
-        r, _, _ = select.select([conn], [], [], max(0.0, end - time.time()))
-        if r:
-            try:
-                if not conn.recv(4096):
-                    return
-            except OSError:
-                return
+log = logger("fault_server")
 
 
 class Handler(socketserver.BaseRequestHandler):
-    def read_request(self):
-        conn = self.request
-        conn.settimeout(5)
-        data = b""
-        while b"\r\n\r\n" not in data and len(data) < 8192:
-            chunk = conn.recv(4096)
-            if not chunk:
-                break
-            data += chunk
-        conn.settimeout(None)
-        line = data.split(b"\r\n", 1)[0].decode("latin-1").split(" ")
-        return line[1] if len(line) > 1 else "/"
-
     def handle(self):
         conn = self.request
         try:
-            path = self.read_request()
+            line = read_request(conn).split(b"\r\n", 1)[0].decode("latin-1").split(" ")
         except OSError:
             return
+        path = line[1] if len(line) > 1 else "/"
         log("%s %s" % (self.client_address[0], path))
         try:
             self.serve(conn, path)
@@ -113,23 +92,11 @@ class Handler(socketserver.BaseRequestHandler):
         elif path == "/reset":
             conn.sendall(b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"
                          b"USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n")
-            time.sleep(0.2)
-            conn.setsockopt(socket.SOL_SOCKET, socket.SO_LINGER, struct.pack("ii", 1, 0))
-            conn.close()
+            reset(conn)
         elif path == "/silent":
             hold(conn, SILENCE_S)
         else:
             conn.sendall(b"HTTP/1.0 400 Unknown fault\r\n\r\n")
-
-
-class Server(socketserver.ThreadingTCPServer):
-    daemon_threads = True
-    allow_reuse_address = True
-
-
-def log(text):
-    sys.stderr.write("fault_server: %s\n" % text)
-    sys.stderr.flush()
 
 
 def unanswered(host, port):

@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "agent/update/rates_format.h"
-#include "palmsim/pdb_format.h"
+#include "palmdb/pdb_format.h"
 #include "tools/zlvtool/commands.h"
 
 namespace {

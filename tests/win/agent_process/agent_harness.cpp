@@ -2,7 +2,7 @@
 
 #include <vector>
 
-bool FileExists(const std::string& path) {
+bool IsFile(const std::string& path) {
     DWORD a = GetFileAttributesA(path.c_str());
     return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
 }

@@ -7,8 +7,8 @@
 #include "tests/win/common/agent_runner.h"
 #include "tests/win/common/registry_helpers.h"
 
-// A file, not a folder.
-bool FileExists(const std::string& path);
+// A file, not a folder (file_helpers.h's FileExists takes folders too).
+bool IsFile(const std::string& path);
 
 // The stored data exactly: texts as characters, terminator and all, as far as it was stored.
 bool ReadRaw(const char* name, std::string* data, DWORD* type);

@@ -17,7 +17,7 @@ class AgentProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
         agent = BuiltAgentPath();
-        ASSERT_TRUE(FileExists(agent)) << agent;
+        ASSERT_TRUE(IsFile(agent)) << agent;
         EndStrayAgents();
         // Updated today: the agent makes no download. No balloons either.
         ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(time(nullptr))));
@@ -40,8 +40,7 @@ class AgentProcessTest : public ::testing::Test {
         std::string exe = folder + "\\agent.exe";
         EXPECT_TRUE(CopyFileA(agent.c_str(), exe.c_str(), FALSE)) << exe;
         std::string condmgr = FolderOf(agent) + "\\condmgr.dll";
-        if (FileExists(condmgr))
-            CopyFileA(condmgr.c_str(), (folder + "\\condmgr.dll").c_str(), FALSE);
+        if (IsFile(condmgr)) CopyFileA(condmgr.c_str(), (folder + "\\condmgr.dll").c_str(), FALSE);
         return exe;
     }
 
@@ -54,6 +53,14 @@ class AgentProcessTest : public ::testing::Test {
         // in memory, so one trailing zero says nothing about the writer.
         if (!data.empty() && data.back() == '\0') data.pop_back();
         return data;
+    }
+
+    // Nothing left that keeps the next start from running.
+    void ExpectTheNextStartRuns() {
+        AgentProcess next;
+        ASSERT_TRUE(next.Start(agent));
+        EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
+        EXPECT_TRUE(next.End());
     }
 
     std::string agent;
@@ -260,11 +267,7 @@ TEST_F(AgentProcessTest, ExitCommandEndsWithCodeZeroAfterCleanUp) {
     EXPECT_FALSE(IsWindow(window));
     EXPECT_FALSE(MutexExists());
 
-    // Nothing left that keeps the next start from running.
-    AgentProcess next;
-    ASSERT_TRUE(next.Start(agent));
-    EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
-    EXPECT_TRUE(next.End());
+    ExpectTheNextStartRuns();
 }
 
 // "End task" and taskkill ask politely with WM_CLOSE: the agent must really end, not linger
@@ -279,11 +282,7 @@ TEST_F(AgentProcessTest, CloseMessageEndsLikeExit) {
     ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "still running after WM_CLOSE";
     EXPECT_EQ(0u, code);
     EXPECT_FALSE(MutexExists());
-
-    AgentProcess next;
-    ASSERT_TRUE(next.Start(agent));
-    EXPECT_TRUE(next.WaitWindow(kQuick) != nullptr);
-    EXPECT_TRUE(next.End());
+    ExpectTheNextStartRuns();
 }
 
 TEST_F(AgentProcessTest, LockedSettingsKeyEndsWithCodeOne) {

@@ -6,26 +6,6 @@
 
 #include "agent/balloon/balloon_window.h"
 
-void Pump(DWORD ms) {
-    PumpUntil([] { return false; }, ms);
-}
-
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
-    for (;;) {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (done()) return true;
-        DWORD spent = GetTickCount() - start;
-        if (spent >= timeoutMs) return done();
-        MsgWaitForMultipleObjects(0, nullptr, FALSE,
-                                  timeoutMs - spent < 10 ? timeoutMs - spent : 10, QS_ALLINPUT);
-    }
-}
-
 std::vector<HWND> OpenBalloons() {
     HWND handles[64];
     int n = CopyOpenBalloons(handles, 64);

@@ -1,4 +1,4 @@
-// Helpers for the balloon tests: message pumping, counting GDI objects, reading the screen.
+// Helpers for the balloon tests: counting GDI objects, reading the screen.
 #pragma once
 #include <windows.h>
 
@@ -7,11 +7,7 @@
 #include <vector>
 
 #include "tests/win/common/resource_counts.h"
-
-// Dispatches messages for the given time.
-void Pump(DWORD ms);
-// Dispatches messages until done() holds or the time is up; returns done().
-bool PumpUntil(const std::function<bool()>& done, DWORD timeoutMs);
+#include "tests/win/common/ui_helpers.h"
 
 std::vector<HWND> OpenBalloons();
 

@@ -88,3 +88,20 @@ ScopedEnv::ScopedEnv(const char* variable, const std::string& value) : name(vari
 ScopedEnv::~ScopedEnv() {
     SetEnvironmentVariableA(name.c_str(), had ? old.c_str() : nullptr);
 }
+
+std::vector<std::string> ReadLines(const std::string& path) {
+    Bytes bytes;
+    std::vector<std::string> lines;
+    if (!ReadBytes(path, &bytes)) return lines;
+    std::string line;
+    for (unsigned char c : bytes) {
+        if (c == '\n') {
+            lines.push_back(line);
+            line.clear();
+        } else if (c != '\r') {
+            line += char(c);
+        }
+    }
+    if (!line.empty()) lines.push_back(line);
+    return lines;
+}

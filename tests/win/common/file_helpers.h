@@ -12,6 +12,8 @@ std::string BuildFolder();
 
 bool ReadBytes(const std::string& path, Bytes* bytes);
 bool WriteBytes(const std::string& path, const Bytes& bytes);
+// The lines of a text file, without their CR LF or LF; none when it cannot be read.
+std::vector<std::string> ReadLines(const std::string& path);
 bool FileExists(const std::string& path); // folders count too
 void RemoveTree(const std::string& path);
 

@@ -19,23 +19,6 @@ struct UnmanagedWindows {
 } g_unmanaged;
 } // namespace
 
-std::vector<std::string> ReadLines(const std::string& path) {
-    Bytes bytes;
-    std::vector<std::string> lines;
-    if (!ReadBytes(path, &bytes)) return lines;
-    std::string line;
-    for (unsigned char c : bytes) {
-        if (c == '\n') {
-            lines.push_back(line);
-            line.clear();
-        } else if (c != '\r') {
-            line += char(c);
-        }
-    }
-    if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
 Bytes RatesBody(size_t length) {
     static const char kLine[] = "USD US Dollar\0"
                                 "1.0842\0"

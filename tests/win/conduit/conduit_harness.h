@@ -10,8 +10,6 @@
 #include "tests/win/common/file_helpers.h"
 #include "tests/win/common/registry_helpers.h"
 
-std::vector<std::string> ReadLines(const std::string& path);
-
 Bytes RatesBody(size_t length); // a count field and tab-free rate lines, cut to the length
 
 // The settings key: "target" written as the agent does (no terminator), "hwnd" as a DWORD.

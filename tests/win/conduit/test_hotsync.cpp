@@ -2,8 +2,8 @@
 // stand-in Sync Manager keeps the handheld as a folder of database files.
 #include <gtest/gtest.h>
 
+#include "palmdb/pdb_format.h"
 #include "palmsim/palmsim.h"
-#include "palmsim/pdb_format.h"
 #include "tests/win/conduit/conduit_harness.h"
 
 namespace {

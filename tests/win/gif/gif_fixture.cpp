@@ -92,28 +92,6 @@ std::string DebugCapture::Take() {
     return text;
 }
 
-HWND MakeParent() {
-    static ATOM atom;
-    if (!atom) {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "GifTestParent";
-        wc.hbrBackground = (HBRUSH)(COLOR_BTNFACE + 1);
-        atom = RegisterClassA(&wc);
-    }
-    return CreateWindowExA(0, "GifTestParent", "gif test", WS_OVERLAPPEDWINDOW, 0, 0, 200, 200,
-                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-}
-
-double NowMs() {
-    static LARGE_INTEGER frequency;
-    if (!frequency.QuadPart) QueryPerformanceFrequency(&frequency);
-    LARGE_INTEGER now;
-    QueryPerformanceCounter(&now);
-    return now.QuadPart * 1000.0 / frequency.QuadPart;
-}
-
 FrameWaits::FrameWaits() {
     InitializeCriticalSection(&lock);
     asked = CreateEventA(nullptr, FALSE, FALSE, nullptr);

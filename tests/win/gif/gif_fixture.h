@@ -1,4 +1,4 @@
-// Shared helpers of the Gif32 and About box tests: test pictures, debug output capture, counts.
+// Shared helpers of the Gif32 tests: test pictures, debug output capture, frame waits.
 #pragma once
 #include <windows.h>
 
@@ -7,6 +7,7 @@
 
 #include "agent/gif/gif32.h"
 #include "tests/win/common/resource_counts.h"
+#include "tests/win/common/ui_helpers.h"
 
 // A frame of one colour; a fully transparent frame when colour is -1.
 struct TestFrame {
@@ -51,17 +52,3 @@ class FrameWaits {
     std::vector<DWORD> waits;
     std::vector<bool> byWake;
 };
-
-// A hidden top-level window to hold controls.
-HWND MakeParent();
-
-double NowMs();
-// Polls until pred is true or timeout passes; returns whether it became true.
-template <class Pred> bool WaitFor(Pred pred, int timeoutMs) {
-    double end = NowMs() + timeoutMs;
-    while (NowMs() < end) {
-        if (pred()) return true;
-        Sleep(1);
-    }
-    return pred();
-}

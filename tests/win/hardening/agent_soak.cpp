@@ -21,12 +21,8 @@
 #include "agent/shell/agent_state.h"
 #include "agent/shell/main_window.h"
 #include "agent/shell/startup.h"
-#include "agent/update/rates_format.h"
-#include "palmsim/pdb_format.h"
-#include "tests/win/common/file_helpers.h"
-#include "tests/win/common/loopback_http.h"
-#include "tests/win/common/registry_helpers.h"
 #include "tests/win/common/resource_counts.h"
+#include "tests/win/hardening/harness.h"
 
 namespace {
 
@@ -99,18 +95,11 @@ DWORD RunHere(const std::string& program, const std::string& arguments) {
     return code;
 }
 
+// The handheld the stand-in writes to, as test_soak.py points it.
 bool HandheldRecords(std::vector<Bytes>* records) {
-    records->clear();
-    Bytes bytes;
     char dir[MAX_PATH];
     if (!GetEnvironmentVariableA("ZLV_HANDHELD_DIR", dir, sizeof dir)) return false;
-    if (!ReadBytes(std::string(dir) + "\\ZLV Currencies.pdb", &bytes)) return false;
-    pdb::Database db;
-    std::string error;
-    if (!pdb::Parse(bytes.data(), bytes.size(), &db, &error)) return false;
-    for (const pdb::Record& r : db.records)
-        records->push_back(Bytes(r.data.begin(), r.data.end()));
-    return true;
+    return ::HandheldRecords(dir, records);
 }
 
 std::string ReadFlag(const char* name) {
@@ -138,14 +127,6 @@ std::string ReplyOf(const std::string& page) {
     snprintf(head, sizeof head, "HTTP/1.0 200 OK\r\nContent-Length: %u\r\n\r\n",
              unsigned(page.size()));
     return head + page;
-}
-
-Bytes BodyOf(const std::string& reply) {
-    RatesImage image;
-    if (BuildRatesFile(reply.data(), reply.size(), 0, &image) != kRatesOk) return Bytes();
-    Bytes body(image.bytes + kRatesHeaderSize, image.bytes + image.size);
-    FreeRatesImage(&image);
-    return body;
 }
 
 // What the process holds. Wine answers the usual counters with 0, so the objects are counted
@@ -293,7 +274,8 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
         r.Fail("the handheld does not hold one rates record");
     } else {
         delivered->push_back(records[0]);
-        if (records[0] != BodyOf(reply)) r.Fail("the handheld holds another page than the day's");
+        if (records[0] != RatesBodyOf(reply))
+            r.Fail("the handheld holds another page than the day's");
     }
     if (RatesFileThere()) r.Fail("the rates file stayed after the HotSync");
 
@@ -350,7 +332,7 @@ int main(int argc, char** argv) {
     for (int day = 1; day <= days; ++day) {
         bool cross = day % 5 == 0;
         time_t start = first + (day - 1) * 86400 + (cross ? 23 * 3600 + 50 * 60 : 9 * 3600);
-        expected.push_back(BodyOf(ReplyOf(PageOfDay(day))));
+        expected.push_back(RatesBodyOf(ReplyOf(PageOfDay(day))));
         RunResult r = RunDay(server, runner, day, start, cross, &delivered);
         if (!r.ok) {
             ++badRuns;

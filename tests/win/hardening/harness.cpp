@@ -1,7 +1,8 @@
 #include "tests/win/hardening/harness.h"
 
+#include "agent/update/rates_format.h"
+#include "palmdb/pdb_format.h"
 #include "palmsim/palmsim.h"
-#include "palmsim/pdb_format.h"
 
 const Bytes kRatesBody = [] {
     static const char kLines[] = "0002\0USD US Dollar\0"
@@ -111,14 +112,22 @@ ProgramRun Installation::HotSync(const std::string& arguments) {
     return RunProgram("hotsync.exe", arguments);
 }
 
-bool Installation::HandheldRecords(std::vector<Bytes>* records) {
+bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records) {
     records->clear();
     Bytes bytes;
-    if (!ReadBytes(handheld_ + "\\ZLV Currencies.pdb", &bytes)) return false;
+    if (!ReadBytes(handheld + "\\ZLV Currencies.pdb", &bytes)) return false;
     pdb::Database db;
     std::string error;
     if (!pdb::Parse(bytes.data(), bytes.size(), &db, &error)) return false;
     for (const pdb::Record& r : db.records)
         records->push_back(Bytes(r.data.begin(), r.data.end()));
     return true;
+}
+
+Bytes RatesBodyOf(const std::string& reply) {
+    RatesImage image;
+    if (BuildRatesFile(reply.data(), reply.size(), 0, &image) != kRatesOk) return Bytes();
+    Bytes body(image.bytes + kRatesHeaderSize, image.bytes + image.size);
+    FreeRatesImage(&image);
+    return body;
 }

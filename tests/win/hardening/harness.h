@@ -18,6 +18,11 @@ struct ProgramRun {
 // Runs a program of build/win and waits up to ms, pumping this thread's messages meanwhile.
 ProgramRun RunProgram(const std::string& program, const std::string& arguments, DWORD ms = 30000);
 
+// The records of the rates database in a handheld folder; false when it is missing or damaged.
+bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records);
+// The rates body the agent makes of a server's reply; empty when it makes none.
+Bytes RatesBodyOf(const std::string& reply);
+
 // agent.exe, conduit.dll and the Conduit Manager stand-in copied into a fresh folder; the
 // handheld beside it with an empty rates database; the stand-ins' switches pointed at both.
 class Installation {
@@ -31,7 +36,9 @@ class Installation {
     // hotsync.exe with the given arguments (sync type 3 unless given).
     ProgramRun HotSync(const std::string& arguments = "");
     // The records of the handheld rates database; false when it is missing or damaged.
-    bool HandheldRecords(std::vector<Bytes>* records);
+    bool HandheldRecords(std::vector<Bytes>* records) {
+        return ::HandheldRecords(handheld_, records);
+    }
     // The Conduit Manager entry points at this folder, as the agent's start would leave it.
     void RegisterConduitHere();
 

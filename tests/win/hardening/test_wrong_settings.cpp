@@ -47,14 +47,6 @@ Bytes Text(const std::string& s) {
     return Bytes(s.begin(), s.end());
 }
 
-Bytes ExpectedBody(const std::string& reply) {
-    RatesImage image;
-    if (BuildRatesFile(reply.data(), reply.size(), 0, &image) != kRatesOk) return Bytes();
-    Bytes body(image.bytes + kRatesHeaderSize, image.bytes + image.size);
-    FreeRatesImage(&image);
-    return body;
-}
-
 bool WaitFor(const std::string& path, DWORD ms) {
     DWORD end = GetTickCount() + ms;
     while (!FileExists(path)) {
@@ -123,7 +115,7 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     Sleep(300); // "lastupdate" follows the file
     Bytes written;
     ASSERT_TRUE(ReadBytes(install.RatesPath(), &written));
-    Bytes body = ExpectedBody(reply);
+    Bytes body = RatesBodyOf(reply);
     ASSERT_FALSE(body.empty());
     EXPECT_EQ(body, Bytes(written.begin() + kRatesHeaderSize, written.end()));
     EXPECT_EQ(1, server.Requests());

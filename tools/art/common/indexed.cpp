@@ -93,18 +93,27 @@ int NearestIndex(const std::vector<Rgb>& palette, Rgb c, int skip) {
     return best < 0 ? 0 : best;
 }
 
+namespace {
+
+// Each pixel as its nearest palette entry; mostly see-through ones go to the mask.
+void IndexPixels(const Canvas& canvas, IndexedImage* img) {
+    for (int y = 0; y < img->height; ++y)
+        for (int x = 0; x < img->width; ++x) {
+            Rgba p = canvas.At(x, y);
+            size_t i = size_t(y) * img->width + x;
+            if (p.a < 128)
+                img->transparent[i] = 1;
+            else
+                img->pixels[i] = uint8_t(NearestIndex(img->palette, p.rgb()));
+        }
+}
+
+} // namespace
+
 IndexedImage ToIcon16(const Canvas& canvas) {
     IndexedImage img = Blank(canvas, 4);
     img.palette = WindowsPalette16();
-    for (int y = 0; y < img.height; ++y)
-        for (int x = 0; x < img.width; ++x) {
-            Rgba p = canvas.At(x, y);
-            size_t i = size_t(y) * img.width + x;
-            if (p.a < 128)
-                img.transparent[i] = 1;
-            else
-                img.pixels[i] = uint8_t(NearestIndex(img.palette, p.rgb()));
-        }
+    IndexPixels(canvas, &img);
     return img;
 }
 
@@ -129,15 +138,7 @@ IndexedImage ToIcon256(const Canvas& canvas) {
     }
     for (size_t i = 0; i < chosen.size(); ++i)
         img.palette[i + 1] = chosen[i];
-    for (int y = 0; y < img.height; ++y)
-        for (int x = 0; x < img.width; ++x) {
-            Rgba p = canvas.At(x, y);
-            size_t i = size_t(y) * img.width + x;
-            if (p.a < 128)
-                img.transparent[i] = 1;
-            else
-                img.pixels[i] = uint8_t(NearestIndex(img.palette, p.rgb()));
-        }
+    IndexPixels(canvas, &img);
     return img;
 }
 

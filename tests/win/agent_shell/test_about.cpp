@@ -1,9 +1,11 @@
 // The About box: placement, caption, the logo on the dialog's face, animation, closing, reopening.
 #include <gtest/gtest.h>
 
+#include "agent/gif/gif32.h"
 #include "agent/shell/about.h"
 #include "agent/shell/agent_state.h"
-#include "tests/win/gif/gif_fixture.h"
+#include "tests/win/common/resource_counts.h"
+#include "tests/win/common/ui_helpers.h"
 
 namespace {
 
@@ -20,17 +22,6 @@ class AboutBox : public ::testing::Test {
         g_agent.mainWindow = nullptr;
         EXPECT_EQ(nullptr, g_agent.aboutWindow);
         EXPECT_EQ(nullptr, g_agent.aboutPicture);
-    }
-    static void Pump(int ms) {
-        double end = NowMs() + ms;
-        do {
-            MSG m;
-            while (PeekMessageA(&m, nullptr, 0, 0, PM_REMOVE)) {
-                TranslateMessage(&m);
-                DispatchMessageA(&m);
-            }
-            Sleep(5);
-        } while (NowMs() < end);
     }
     int threads = 0;
 };

@@ -4,7 +4,7 @@
 
 #include "agent/shell/register_conduit.h"
 #include "palmsim/palmsim.h"
-#include "tests/win/conduit/conduit_harness.h"
+#include "tests/win/common/file_helpers.h"
 
 namespace {
 

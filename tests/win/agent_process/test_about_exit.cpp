@@ -25,7 +25,7 @@ HWND FindAbout(DWORD process) {
 // Starts a quiet agent (updated today, no balloons) and opens its About box.
 void StartWithAbout(AgentProcess* agent, HWND* main, HWND* about) {
     std::string exe = BuiltAgentPath();
-    ASSERT_TRUE(FileExists(exe)) << exe;
+    ASSERT_TRUE(IsFile(exe)) << exe;
     EndStrayAgents();
     ASSERT_TRUE(SetDword("lastupdate", (DWORD)time(nullptr)));
     ASSERT_TRUE(SetFlagText("tooltip", "0"));

@@ -7,17 +7,18 @@
 #include <stdio.h>
 #include <stdlib.h>
 
-#include "tests/win/common/agent_runner.h"
+#include "agent/resources/resource.h"
+#include "agent/shell/main_window.h"
 
 int main(int argc, char** argv) {
-    UINT command = argc > 1 ? static_cast<UINT>(atoi(argv[1])) : kExitCommand;
+    UINT command = argc > 1 ? static_cast<UINT>(atoi(argv[1])) : IDM_EXIT;
     DWORD seconds = argc > 2 ? static_cast<DWORD>(atoi(argv[2])) : 5;
-    HWND window = FindWindowA(ZLV_AGENT_CLASS, nullptr);
+    HWND window = FindWindowA(ZLV_MAIN_WINDOW_CLASS, nullptr);
     if (!window) {
         printf("no agent running\n");
         return 1;
     }
-    if (command != kExitCommand) {
+    if (command != IDM_EXIT) {
         PostMessageA(window, WM_COMMAND, command, 0);
         return 0;
     }

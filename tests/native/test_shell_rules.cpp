@@ -43,6 +43,7 @@ TEST(TrayRules, BalloonShellsAreFrom4_90On) {
     EXPECT_FALSE(ShellVersionHasBalloons(4, 0));
     EXPECT_FALSE(ShellVersionHasBalloons(4, 10));
     EXPECT_FALSE(ShellVersionHasBalloons(4, 69));
+    EXPECT_TRUE(ShellVersionHasBalloons(4, 70));
     EXPECT_TRUE(ShellVersionHasBalloons(4, 90));
     EXPECT_TRUE(ShellVersionHasBalloons(5, 0));
     EXPECT_TRUE(ShellVersionHasBalloons(6, 1));

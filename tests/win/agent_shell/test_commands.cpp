@@ -16,6 +16,19 @@ bool Checked(UINT id) {
 }
 
 TEST_F(CommandTest, ChecksFollowTheSettingsAndTogglesWriteThem) {
+    // A flag is read as at most four bytes of text, then as a number; five bytes cannot be read.
+    struct {
+        const char* data;
+        DWORD size;
+        bool on;
+    } const kStored[] = {{" 1\0\0", 4, true}, {"2\0\0\0", 4, true},    {"0\0\0\0", 4, false},
+                         {"", 0, false},      {"1\0\0\0\0", 5, false}, {"11111", 5, false}};
+    for (const auto& stored : kStored) {
+        ASSERT_TRUE(WriteSetting("startup", REG_SZ, stored.data, stored.size));
+        InitMenuChecks();
+        EXPECT_EQ(stored.on, Checked(40011)) << stored.size << " bytes: " << stored.data;
+    }
+
     ASSERT_TRUE(SetFlagText("startup", "1"));
     ASSERT_TRUE(SetFlagText("tooltip", "abc"));
     InitMenuChecks();

@@ -3,6 +3,8 @@
 
 #include <string.h>
 
+#include "tests/win/common/import_hook.h"
+
 namespace {
 
 struct SettingWrite {
@@ -12,8 +14,8 @@ struct SettingWrite {
 };
 
 typedef LONG(WINAPI* SetValueFn)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
-SetValueFn g_realSetValue;
 std::vector<SettingWrite> g_writes;
+SetValueFn g_realSetValue;
 
 LONG WINAPI RecordSetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
@@ -22,41 +24,14 @@ LONG WINAPI RecordSetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, co
     return g_realSetValue(key, name, reserved, type, data, size);
 }
 
-// Points this program's import of RegSetValueExA at the recorder while it lives: the registry
-// itself counts in a terminator that follows the data, so only the call shows the length given.
-class SetValueRecorder {
-  public:
-    SetValueRecorder() {
-        FARPROC real = GetProcAddress(GetModuleHandleA("advapi32.dll"), "RegSetValueExA");
-        BYTE* base = reinterpret_cast<BYTE*>(GetModuleHandleA(nullptr));
-        const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(
-            base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
-        const IMAGE_DATA_DIRECTORY& dir =
-            nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
-        const IMAGE_IMPORT_DESCRIPTOR* d =
-            reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + dir.VirtualAddress);
-        for (; dir.VirtualAddress && d->Name && !slot_; ++d)
-            for (IMAGE_THUNK_DATA* t = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d->FirstThunk);
-                 t->u1.Function; ++t)
-                if (t->u1.Function == reinterpret_cast<ULONG_PTR>(real)) slot_ = &t->u1.Function;
-        if (!slot_) return;
-        g_realSetValue = reinterpret_cast<SetValueFn>(reinterpret_cast<void*>(real));
-        Put(reinterpret_cast<ULONG_PTR>(RecordSetValue));
+// The registry itself counts in a terminator that follows the data, so only the call shows the
+// length the agent gave.
+struct SetValueRecorder : ImportHook {
+    SetValueRecorder()
+        : ImportHook("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(RecordSetValue)) {
+        g_realSetValue = Real<SetValueFn>();
         g_writes.clear();
     }
-    ~SetValueRecorder() {
-        if (slot_) Put(reinterpret_cast<ULONG_PTR>(g_realSetValue));
-    }
-    bool Active() const { return slot_ != nullptr; }
-
-  private:
-    void Put(ULONG_PTR function) {
-        DWORD old = 0;
-        VirtualProtect(slot_, sizeof *slot_, PAGE_READWRITE, &old);
-        *slot_ = function;
-        VirtualProtect(slot_, sizeof *slot_, old, &old);
-    }
-    ULONG_PTR* slot_ = nullptr;
 };
 
 std::string Le32(DWORD v) {

@@ -5,10 +5,38 @@
 
 #include "agent/balloon/balloon_window.h"
 #include "agent/shell/tray.h"
+#include "tests/win/common/import_hook.h"
 
 namespace {
 
 using TrayTest = ShellTest;
+
+struct TimerCall {
+    HWND window;
+    UINT_PTR id;
+    UINT period;
+};
+std::vector<TimerCall> g_timers;
+typedef UINT_PTR(WINAPI* SetTimerFn)(HWND, UINT_PTR, UINT, TIMERPROC);
+SetTimerFn g_realSetTimer;
+
+UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT period, TIMERPROC proc) {
+    g_timers.push_back({window, id, period});
+    return g_realSetTimer(window, id, period, proc);
+}
+
+struct PopupCall {
+    HMENU menu;
+    UINT flags;
+    int x, y;
+    HWND owner;
+};
+std::vector<PopupCall> g_popups;
+
+BOOL WINAPI RecordPopup(HMENU menu, UINT flags, int x, int y, int, HWND owner, const RECT*) {
+    g_popups.push_back({menu, flags, x, y, owner});
+    return FALSE; // closed without a choice
+}
 
 std::vector<int> FramesSent(size_t from) {
     std::vector<int> frames;
@@ -176,9 +204,20 @@ TEST_F(TrayTest, WithoutShellBalloonsNoticesAreBalloonWindowsOverTheNotification
     GetWindowRect(old.notifyArea, &area);
 
     ShowTrayNotice("First", kNoticeWarning);
-    ShowTrayNotice("Second replaces it", kNoticeInformation);
+    g_timers.clear();
+    {
+        ImportHook timers("user32.dll", "SetTimer", reinterpret_cast<void*>(RecordSetTimer));
+        ASSERT_TRUE(timers.Active());
+        g_realSetTimer = timers.Real<SetTimerFn>();
+        ShowTrayNotice("Second replaces it", kNoticeInformation);
+    }
     std::vector<HWND> open = OpenBalloons();
     ASSERT_EQ(1u, open.size());
+    // The balloon hides itself after ten seconds.
+    ASSERT_EQ(1u, g_timers.size());
+    EXPECT_EQ(open[0], g_timers[0].window);
+    EXPECT_EQ(1u, g_timers[0].id);
+    EXPECT_EQ(10000u, g_timers[0].period);
     char title[32] = {0};
     GetWindowTextA(open[0], title, sizeof title);
     EXPECT_STREQ("Zelvantic", title);
@@ -199,6 +238,24 @@ TEST_F(TrayTest, WithoutShellBalloonsNoticesAreBalloonWindowsOverTheNotification
     EXPECT_EQ(1u, OpenBalloons().size());
     HideAllBalloons();
     EXPECT_TRUE(OpenBalloons().empty());
+}
+
+TEST_F(TrayTest, PopupMenuOpensAtTheCursorPreferringToFitVertically) {
+    ASSERT_TRUE(SetCursorPos(700, 500));
+    POINT cursor;
+    ASSERT_TRUE(GetCursorPos(&cursor));
+    g_popups.clear();
+    {
+        ImportHook popup("user32.dll", "TrackPopupMenu", reinterpret_cast<void*>(RecordPopup));
+        ASSERT_TRUE(popup.Active());
+        ShowPopupMenu();
+    }
+    ASSERT_EQ(1u, g_popups.size());
+    EXPECT_EQ(g_agent.popupMenu, g_popups[0].menu);
+    EXPECT_EQ(0x40u, g_popups[0].flags); // TPM_VERTICAL alone
+    EXPECT_EQ(cursor.x, g_popups[0].x);
+    EXPECT_EQ(cursor.y, g_popups[0].y);
+    EXPECT_EQ(window_, g_popups[0].owner);
 }
 
 } // namespace

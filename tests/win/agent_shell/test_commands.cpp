@@ -5,6 +5,7 @@
 
 #include "agent/shell/tray.h"
 #include "agent/update/downloader.h"
+#include "tests/win/common/import_hook.h"
 
 namespace {
 
@@ -70,6 +71,53 @@ TEST_F(CommandTest, MissingDocumentsGiveWarningsWhateverTheTooltipSetting) {
         EXPECT_STREQ(expected, notices[0].data.szInfo);
         EXPECT_EQ(2u, notices[0].data.dwInfoFlags);
     }
+}
+
+struct ShellCall {
+    HWND owner;
+    std::string verb, file;
+    bool parameters, directory;
+    int show;
+};
+std::vector<ShellCall> g_shellCalls;
+
+HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR parameters,
+                                    LPCSTR directory, INT show) {
+    g_shellCalls.push_back({owner, verb ? verb : "(null)", file ? file : "(null)",
+                            parameters != nullptr, directory != nullptr, show});
+    return reinterpret_cast<HINSTANCE>(42); // opened
+}
+
+TEST_F(CommandTest, DocumentsAndTheSiteAreOpenedAsTheShellIsAsked) {
+    g_shellCalls.clear();
+    {
+        ImportHook shell("shell32.dll", "ShellExecuteA",
+                         reinterpret_cast<void*>(RecordShellExecute));
+        ASSERT_TRUE(shell.Active());
+        for (UINT id : {40003u, 40004u, 40005u, 40006u})
+            Command(id);
+    }
+    const char* website = getenv("ZLV_EXPECT_WEBSITE");
+    ASSERT_TRUE(website) << "run the tests through ./zlv test";
+    struct {
+        HWND owner;
+        std::string file;
+        int show;
+    } const expected[] = {
+        {nullptr, folder_ + "\\Palm", SW_SHOWDEFAULT},
+        {nullptr, folder_ + "\\Zelvantic for Palm Product Manual.pdf", SW_SHOWDEFAULT},
+        {nullptr, folder_ + "\\Readme.html", SW_SHOWDEFAULT},
+        {window_, website, SW_SHOWNORMAL}};
+    ASSERT_EQ(4u, g_shellCalls.size());
+    for (size_t i = 0; i < 4; ++i) {
+        EXPECT_EQ(expected[i].owner, g_shellCalls[i].owner) << i;
+        EXPECT_EQ("open", g_shellCalls[i].verb) << i;
+        EXPECT_EQ(expected[i].file, g_shellCalls[i].file) << i;
+        EXPECT_FALSE(g_shellCalls[i].parameters) << i;
+        EXPECT_FALSE(g_shellCalls[i].directory) << i;
+        EXPECT_EQ(expected[i].show, g_shellCalls[i].show) << i;
+    }
+    EXPECT_TRUE(TakeNotices().empty()); // opened: nothing to warn of
 }
 
 // Points ".pdf" at a class without any verb for as long as it lives.

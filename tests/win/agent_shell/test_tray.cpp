@@ -120,6 +120,8 @@ TEST_F(TrayTest, NoticeTravelsWithEveryFrameUntilTheShellDropsIt) {
         EXPECT_STREQ("Zelvantic", d.szInfoTitle);
         EXPECT_EQ(1u, d.dwInfoFlags);
         EXPECT_EQ(4u, d.uTimeout);
+        EXPECT_EQ(0u, d.uID);
+        EXPECT_EQ(window_, d.hWnd);
     }
     EXPECT_EQ(2u, g_trayCalls[1].data.dwInfoFlags);
 

@@ -59,8 +59,19 @@ def tail(path, lines=40):
         return ""
 
 
+LAST_SECONDS = [0.0]
+
+
 def run_logged(name, argv, env=None, cwd=None, timeout=900):
     """Runs argv with output to the test's log; returns (exit code or None on time-out, log path)."""
+    started = time.time()
+    try:
+        return _run_logged(name, argv, env, cwd, timeout)
+    finally:
+        LAST_SECONDS[0] = time.time() - started
+
+
+def _run_logged(name, argv, env, cwd, timeout):
     path = log_path(name)
     with open(path, "w") as out:
         try:
@@ -126,7 +137,8 @@ def run_native(tally, flt):
         code, log = run_logged(name, [prog, "--gtest_output=xml:" + xml_path], env=env,
                                cwd=os.path.dirname(prog))
         tally_gtest_xml(tally, name, xml_path, code, log)
-        print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
+        print("  %-40s %-6s %5.1f s" % (name, "ok" if code == 0 else "FAILED", LAST_SECONDS[0]),
+              flush=True)
 
 
 # The deployment values the shipped agent must carry (its strings 1 and 8), stated here rather
@@ -149,7 +161,8 @@ def run_wine(tally, session, flt):
                                env=env, cwd=os.path.dirname(prog))
         tally_gtest_xml(tally, name, xml_path, code, log)
         check_leftovers(tally, session, name)
-        print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
+        print("  %-40s %-6s %5.1f s" % (name, "ok" if code == 0 else "FAILED", LAST_SECONDS[0]),
+              flush=True)
 
 
 LINE = re.compile(r"^(PASS|FAIL|SKIP)[: ]\s*(.*)$")
@@ -210,7 +223,8 @@ def run_scripts(tally, session, flt):
         elif seen == 0 and code == 0:
             tally.add(name, "fail", "reported no result")
         check_leftovers(tally, session, name)
-        print("  %-40s %s" % (name, "ok" if code == 0 else "FAILED"), flush=True)
+        print("  %-40s %-6s %5.1f s" % (name, "ok" if code == 0 else "FAILED", LAST_SECONDS[0]),
+              flush=True)
 
 
 def run_fuzz(tally, seconds, flt):

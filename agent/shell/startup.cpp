@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "agent/balloon/balloon_window.h"
+#include "agent/owners.h"
 #include "agent/resources/resource.h"
 #include "agent/shell/agent_state.h"
 #include "agent/shell/main_window.h"
@@ -105,10 +106,15 @@ void RunMessageLoop() {
     }
 }
 
-void CleanUp() {
+} // namespace
+
+void CleanUpAgent() {
     if (g_agent.classIcon) DestroyIcon(g_agent.classIcon);
-    for (HICON& frame : g_agent.frames)
+    g_agent.classIcon = nullptr;
+    for (HICON& frame : g_agent.frames) {
         if (frame) DestroyIcon(frame);
+        frame = nullptr;
+    }
     delete g_agent.downloader;
     g_agent.downloader = nullptr;
     delete g_agent.retiredDownloader;
@@ -121,7 +127,7 @@ void CleanUp() {
     free(g_agent.agentFolder);
     g_agent.agentFolder = nullptr;
     for (HBITMAP& bitmap : g_agent.balloonBitmaps)
-        if (bitmap) DeleteObject(bitmap);
+        FreeGdiObject(bitmap);
     if (g_agent.shellModule) FreeLibrary(g_agent.shellModule);
     g_agent.shellModule = nullptr;
     g_agent.notify = nullptr;
@@ -131,8 +137,6 @@ void CleanUp() {
         g_agent.instanceMutex = nullptr;
     }
 }
-
-} // namespace
 
 int AgentMain(HINSTANCE instance, const char* commandLine) {
     if (commandLine && *commandLine && IsSilentCommandLine(commandLine) &&
@@ -153,6 +157,6 @@ int AgentMain(HINSTANCE instance, const char* commandLine) {
         RunMessageLoop();
         HideAllBalloons();
     }
-    CleanUp();
+    CleanUpAgent();
     return 0;
 }

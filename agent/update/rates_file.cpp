@@ -2,29 +2,12 @@
 
 #include <string.h>
 
-#include "agent/shell/agent_state.h"
+#include "agent/owners.h"
 #include "agent/update/rates_format.h"
 
 const char kRatesFileName[] = "mrvrates.zlv";
 
 namespace {
-
-class ScopedHandle {
-  public:
-    explicit ScopedHandle(HANDLE h) : handle(h) {}
-    ScopedHandle(const ScopedHandle&) = delete;
-    ScopedHandle& operator=(const ScopedHandle&) = delete;
-    ~ScopedHandle() { Close(); }
-    bool Valid() const { return handle != INVALID_HANDLE_VALUE; }
-    HANDLE Get() const { return handle; }
-    void Close() {
-        if (Valid()) CloseHandle(handle);
-        handle = INVALID_HANDLE_VALUE;
-    }
-
-  private:
-    HANDLE handle;
-};
 
 bool WriteAndFlush(HANDLE file, const RatesImage& image) {
     DWORD written = 0;
@@ -34,11 +17,7 @@ bool WriteAndFlush(HANDLE file, const RatesImage& image) {
 
 } // namespace
 
-bool WriteRatesFile(const ByteString& page) {
-    return WriteRatesFile(page, g_agent.agentFolder);
-}
-
-bool WriteRatesFile(const ByteString& page, const char* folder) {
+bool WriteRatesFile(const ByteString& page, const char* folder, time_t now) {
     if (!folder || !*folder || page.Length() == 0) return false;
     ByteString path;
     path.Format("%s\\%s", folder, kRatesFileName);
@@ -50,8 +29,7 @@ bool WriteRatesFile(const ByteString& page, const char* folder) {
     temp.Format("%s.new", path.CStr());
 
     RatesImage image;
-    if (BuildRatesImage(page.CStr(), page.Length(), static_cast<int32_t>(AgentNow()), &image) !=
-        kRatesOk)
+    if (BuildRatesImage(page.CStr(), page.Length(), static_cast<int32_t>(now), &image) != kRatesOk)
         return false;
 
     // Written beside the file, then moved over it: the conduit sees the old file or the new one,
@@ -59,9 +37,9 @@ bool WriteRatesFile(const ByteString& page, const char* folder) {
     bool ok = false;
     ScopedHandle file(CreateFileA(temp.CStr(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
                                   CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (file.Valid()) {
+    if (file.Held()) {
         ok = WriteAndFlush(file.Get(), image);
-        file.Close();
+        file.Reset();
         // The conduit opens the file without sharing deletion, so while it holds the file the
         // replace fails and the caller tries again later.
         ok = ok && MoveFileExA(temp.CStr(), path.CStr(),

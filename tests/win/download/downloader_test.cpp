@@ -19,11 +19,11 @@ const char* ClosedHost() {
 TEST(Downloader, SendBeforeTheConnectionStandsIsRefused) {
     Downloader d;
     EXPECT_FALSE(d.Send("GET / HTTP/1.0\r\n\r\n"));
-    EXPECT_EQ(nullptr, d.request);
+    EXPECT_EQ(nullptr, d.Request());
     EXPECT_FALSE(d.IsConnected());
     EXPECT_FALSE(d.IsBusy());
     EXPECT_FALSE(d.Start(nullptr, true));
-    EXPECT_EQ(nullptr, d.thread);
+    EXPECT_EQ(nullptr, d.Thread());
 }
 
 TEST(Downloader, RefusedConnectionFailsStartAndFinishesEmpty) {
@@ -33,15 +33,15 @@ TEST(Downloader, RefusedConnectionFailsStartAndFinishesEmpty) {
     // The worker's end shows at once; the 10-second wait is only for a connect still under way.
     EXPECT_LT(MsSince(start), 5000u);
     EXPECT_LE(WaitUntil([&] { return Finished(d); }, 2000), 2000u);
-    EXPECT_EQ(INVALID_SOCKET, d.socket);
+    EXPECT_EQ(INVALID_SOCKET, d.Socket());
     EXPECT_FALSE(d.IsConnected());
-    EXPECT_EQ(0u, d.response.Length());
+    EXPECT_EQ(0u, d.Response().Length());
     EXPECT_FALSE(d.Send("GET / HTTP/1.0\r\n\r\n"));
 
     // A second Start only waits: no second worker.
-    HANDLE first = d.thread;
+    HANDLE first = d.Thread();
     EXPECT_FALSE(d.Start(ClosedHost(), false));
-    EXPECT_EQ(first, d.thread);
+    EXPECT_EQ(first, d.Thread());
 }
 
 TEST(Downloader, NoWaitStartShowsAFailedConnectThroughFinished) {
@@ -57,7 +57,7 @@ TEST(Downloader, NoWaitStartShowsAFailedConnectThroughFinished) {
         3000);
     EXPECT_LE(took, 3000u);
     EXPECT_FALSE(everConnected);
-    EXPECT_EQ(0u, d.response.Length());
+    EXPECT_EQ(0u, d.Response().Length());
 }
 
 TEST(Downloader, NameThatDoesNotResolveNeverConnects) {
@@ -65,7 +65,7 @@ TEST(Downloader, NameThatDoesNotResolveNeverConnects) {
     DWORD start = GetTickCount();
     EXPECT_FALSE(d.Start("no-such-host.invalid", false));
     EXPECT_LE(WaitUntil([&] { return Finished(d); }, 10000), 10000u);
-    EXPECT_EQ(INVALID_SOCKET, d.socket);
+    EXPECT_EQ(INVALID_SOCKET, d.Socket());
     printf("unresolvable name gave up after %lu ms\n", MsSince(start));
 }
 

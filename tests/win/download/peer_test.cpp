@@ -62,7 +62,7 @@ TEST(DownloaderPeer, NginxPageArrivesWholeWithinASecond) {
 
     EXPECT_EQ(page, ResponseText(d)) << "the page from its first byte to its last";
     // The script checks the file against the page it served.
-    EXPECT_TRUE(WriteRatesFile(d.response, ZLV_DOWNLOAD_OUT));
+    EXPECT_TRUE(WriteRatesFile(d.Response(), ZLV_DOWNLOAD_OUT, time(nullptr)));
 }
 
 TEST(DownloaderPeer, ErrorStatusFinishesWithAnEmptyResponse) {
@@ -71,7 +71,7 @@ TEST(DownloaderPeer, ErrorStatusFinishesWithAnEmptyResponse) {
         Downloader d;
         Fetch(d, ZLV_FAULT_HOST, path, 5000);
         EXPECT_TRUE(Finished(d)) << path;
-        EXPECT_EQ(0u, d.response.Length()) << path;
+        EXPECT_EQ(0u, d.Response().Length()) << path;
     }
 }
 
@@ -129,7 +129,7 @@ TEST(DownloaderPeer, EndlessBodyStopsAtTheBoundWithMemoryBounded) {
         },
         10000);
     ASSERT_TRUE(Finished(d)) << "still reading an endless body after 10 s";
-    EXPECT_EQ(0u, d.response.Length());
+    EXPECT_EQ(0u, d.Response().Length());
     SIZE_T grew = peak - before;
     printf("endless body: gave up after %lu ms, the working set grew by at most %lu KiB "
            "(bound %d bytes)\n",
@@ -152,7 +152,7 @@ TEST(DownloaderPeer, PageLongerThanAHandheldRecordIsDropped) {
         Downloader d;
         Fetch(d, ZLV_FAULT_HOST, "page/65531", 5000);
         ASSERT_TRUE(Finished(d));
-        EXPECT_EQ(0u, d.response.Length()) << "one byte more cannot reach the handheld";
+        EXPECT_EQ(0u, d.Response().Length()) << "one byte more cannot reach the handheld";
     }
 }
 
@@ -163,7 +163,7 @@ TEST(DownloaderPeer, StopWhileThePageFlowsLeavesNoPartialPage) {
     EXPECT_FALSE(Finished(d));
     d.Stop();
     EXPECT_LE(WaitUntil([&] { return Finished(d); }, 1000), 1000u);
-    EXPECT_EQ(0u, d.response.Length()) << "a page cut off by Stop must not pass as complete";
+    EXPECT_EQ(0u, d.Response().Length()) << "a page cut off by Stop must not pass as complete";
 }
 
 TEST(DownloaderPeer, StopDuringAWaitingReadEndsQuickly) {
@@ -205,7 +205,7 @@ TEST(DownloaderPeer, ReceiveSomeTellsBytesACloseASilenceAndAResetApart) {
     NEED_PEER(ZLV_FAULT_HOST);
     auto connect = [&](Downloader& d, const char* path) {
         d.OpenConnection(ZLV_FAULT_HOST);
-        ASSERT_NE(INVALID_SOCKET, d.socket);
+        ASSERT_NE(INVALID_SOCKET, d.Socket());
         ByteString request;
         request.Format(kRequestFormat, path, ZLV_FAULT_HOST);
         ASSERT_EQ(static_cast<int>(request.Length()),

@@ -24,11 +24,11 @@ template <typename Pred> DWORD WaitUntil(Pred done, DWORD limitMs) {
 }
 
 inline bool Finished(const Downloader& d) {
-    return d.finished == 1;
+    return d.IsFinished();
 }
 
 inline std::string ResponseText(const Downloader& d) {
-    return d.response.CStr() ? std::string(d.response.CStr()) : std::string();
+    return d.Response().CStr() ? std::string(d.Response().CStr()) : std::string();
 }
 
 inline std::string ReadWholeFile(const std::string& path) {

@@ -20,6 +20,8 @@ namespace {
 const char kMutexName[] = "(:::)Zelvantic Desktop Agent by kelpo";
 const char kWindowTitle[] = "kelpo";
 const char kMessageCaption[] = "Zelvantic";
+const DWORD kModulePathSize = 260; // the buffer; the name read into it is one byte shorter
+const int kWindowSize = 10;        // never shown, but created with a size
 
 // The two start-up initialisers, in this order, before WinMain.
 struct RegisterMessages {
@@ -35,9 +37,9 @@ struct NoteStartTime {
 
 // False when start-up has to end with exit code 1.
 bool RecordAgentFolder(HINSTANCE instance) {
-    char* path = static_cast<char*>(calloc(260, 1));
+    char* path = static_cast<char*>(calloc(kModulePathSize, 1));
     if (!path) return false;
-    if (GetModuleFileNameA(instance, path, 259) == 0) {
+    if (GetModuleFileNameA(instance, path, kModulePathSize - 1) == 0) {
         free(path);
         return false;
     }
@@ -91,7 +93,7 @@ bool CreateMainWindow(HINSTANCE instance) {
     if (!RegisterClassExA(&wc)) return false;
     g_agent.mainWindow =
         CreateWindowExA(0, ZLV_MAIN_WINDOW_CLASS, kWindowTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                        0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
+                        0, 0, kWindowSize, kWindowSize, nullptr, nullptr, instance, nullptr);
     // Without the window there is no tray icon and no Exit: do not run on invisibly.
     return g_agent.mainWindow != nullptr;
 }

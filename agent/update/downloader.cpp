@@ -50,15 +50,15 @@ DWORD WINAPI Downloader::WorkerThunk(void* self) {
 }
 
 bool Downloader::NotStopped() {
-    return WaitForSingleObject(stopEvent, 10) == WAIT_TIMEOUT;
+    return WaitForSingleObject(stopEvent, kCheckWaitMs) == WAIT_TIMEOUT;
 }
 
 bool Downloader::IsConnected() {
-    return NotStopped() && Signalled(connectedEvent, 10);
+    return NotStopped() && Signalled(connectedEvent, kCheckWaitMs);
 }
 
 bool Downloader::IsBusy() {
-    return Signalled(busyEvent, 10);
+    return Signalled(busyEvent, kCheckWaitMs);
 }
 
 void Downloader::NotifyWhenFinished(HWND window, UINT message) {

@@ -48,6 +48,7 @@ class Downloader {
 
     enum { kReadSize = 4096, kConnectWaitMs = 10000, kSendTimeout = 1, kReceiveTimeout = 2 };
     enum { kFirstReadRetries = 3000, kStopCheckMs = 10, kSendCheckMs = 1 };
+    enum { kCheckWaitMs = 10 }; // what each of NotStopped, IsConnected and IsBusy waits
 
   private:
     static DWORD WINAPI WorkerThunk(void* self);

@@ -9,6 +9,8 @@ const char kRatesFileName[] = "mrvrates.zlv";
 
 namespace {
 
+const char kNewSuffix[] = ".new"; // the file being written, beside the one it replaces
+
 bool WriteAndFlush(HANDLE file, const RatesImage& image) {
     DWORD written = 0;
     return WriteFile(file, image.bytes, static_cast<DWORD>(image.size), &written, nullptr) &&
@@ -23,10 +25,10 @@ bool WriteRatesFile(const ByteString& page, const char* folder, time_t now) {
     path.Format("%s\\%s", folder, kRatesFileName);
     // Formatting cuts long texts; a cut path would name some other file.
     if (path.Length() != strlen(folder) + 1 + strlen(kRatesFileName) ||
-        path.Length() + 4 >= MAX_PATH)
+        path.Length() + strlen(kNewSuffix) >= MAX_PATH)
         return false;
     ByteString temp;
-    temp.Format("%s.new", path.CStr());
+    temp.Format("%s%s", path.CStr(), kNewSuffix);
 
     RatesImage image;
     if (BuildRatesImage(page.CStr(), page.Length(), static_cast<int32_t>(now), &image) != kRatesOk)

@@ -23,10 +23,6 @@ template <typename Pred> DWORD WaitUntil(Pred done, DWORD limitMs) {
     return MsSince(start);
 }
 
-inline bool Finished(const Downloader& d) {
-    return d.IsFinished();
-}
-
 inline std::string ResponseText(const Downloader& d) {
     return d.Response().CStr() ? std::string(d.Response().CStr()) : std::string();
 }

@@ -5,6 +5,7 @@
 #include "agent/resources/resource.h"
 #include "agent/shell/about.h"
 #include "agent/shell/agent_state.h"
+#include "agent/shell/file_probe.h"
 #include "agent/shell/settings.h"
 #include "agent/shell/tray.h"
 #include "agent/update/byte_string.h"
@@ -24,6 +25,12 @@ const double kRatesRetrySeconds = 5.0;
 // the next ticks, so the tray is never held for long.
 const DWORD kQuickConnectMs = 30;
 
+// The conduit's word on a HotSync, in the sync-result message's first parameter.
+const WPARAM kSyncUpdated = 2;
+const WPARAM kSyncNotUpdated = 3;
+// ShellExecute's results up to this one are errors.
+const INT_PTR kShellExecuteLastError = 32;
+
 const char kSyncSucceeded[] =
     "Successfully updated the currency \ndatabase during hot sync operation.";
 const char kSyncFailed[] =
@@ -37,7 +44,7 @@ const char* AgentFolder() {
 // The worker leaves a response only when the reply reader gave a page.
 bool HasCompletedDownload() {
     Downloader* d = g_agent.downloader;
-    return d && d->finished && d->response.Length() > 0;
+    return d && d->IsFinished() && d->Response().Length() > 0;
 }
 
 // A stopped downloader's worker may still sit in a read or a connect; joining it here would
@@ -47,7 +54,7 @@ void RetireDownloader() {
     g_agent.downloader = nullptr;
     if (!d) return;
     d->Stop();
-    if (!d->thread || d->finished) {
+    if (!d->Thread() || d->IsFinished()) {
         delete d;
         return;
     }
@@ -57,7 +64,7 @@ void RetireDownloader() {
 
 void CollectRetiredDownloader() {
     Downloader* d = g_agent.retiredDownloader;
-    if (d && d->finished) {
+    if (d && d->IsFinished()) {
         delete d;
         g_agent.retiredDownloader = nullptr;
     }
@@ -84,10 +91,8 @@ void StartDownload(time_t now) {
     d->NotifyWhenFinished(g_agent.mainWindow, kDownloadDoneMessage);
     ByteString host;
     host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
-    if (!d->Start(host.CStr() ? host.CStr() : "", true) || !d->connectedEvent) return;
-    // A worker that has ended will not connect: no need to sit out the wait.
-    HANDLE waits[2] = {d->connectedEvent, d->thread};
-    if (WaitForMultipleObjects(2, waits, FALSE, kQuickConnectMs) == WAIT_OBJECT_0) SendRequest(d);
+    if (d->Start(host.CStr() ? host.CStr() : "", true) && d->WaitForConnection(kQuickConnectMs))
+        SendRequest(d);
 }
 
 // "lastupdate" is stored only once the rates are on disk, so a download the file could not take
@@ -98,12 +103,12 @@ void SaveCompletedDownload(time_t now) {
         if (since >= 0 && since < kRatesRetrySeconds) return; // a clock set back does not stop it
     }
     Downloader* d = g_agent.downloader;
-    if (!WriteRatesFile(d->response)) {
+    if (!WriteRatesFile(d->Response(), AgentFolder(), now)) {
         g_agent.lastRatesWriteTime = now;
         return;
     }
     StoreLastUpdate();
-    d->response.Release();
+    d->Response().Release();
     g_agent.updatedToday = true;
 }
 
@@ -117,15 +122,10 @@ void SlowTicking() {
 void CheckForReminder(time_t now) {
     ByteString path;
     path.Format("%s\\%s", AgentFolder(), kRatesFileName);
-    HANDLE file = CreateFileA(path.CStr() ? path.CStr() : "", GENERIC_READ, FILE_SHARE_READ,
-                              nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) {
-        CloseHandle(file);
-        if (ReadSettingFlag("tooltip")) {
-            ByteString text;
-            text.FormatResource(g_agent.instance, IDS_UPDATE_READY);
-            ShowTrayNotice(text.CStr(), kNoticeInformation);
-        }
+    if (FileOpensForReading(path.CStr() ? path.CStr() : "") && ReadSettingFlag("tooltip")) {
+        ByteString text;
+        text.FormatResource(g_agent.instance, IDS_UPDATE_READY);
+        ShowTrayNotice(text.CStr(), kNoticeInformation);
     }
     g_agent.lastReminderTime = now;
 }
@@ -149,7 +149,7 @@ void TickDownloading(time_t now) {
         return;
     } else {
         // A worker that has ended holds no connection; asking would only cost the tick its waits.
-        bool connected = !d->finished && d->IsConnected();
+        bool connected = !d->IsFinished() && d->IsConnected();
         if (connected && !g_agent.requestSent) {
             SendRequest(d);
         } else if (!connected && !g_agent.requestSent && !g_agent.connectAbandoned &&
@@ -180,7 +180,7 @@ void ShowWarning(UINT stringId, const char* path) {
 
 bool OpenDocument(const char* path, HWND owner, int show) {
     HINSTANCE result = ShellExecuteA(owner, "open", path, nullptr, nullptr, show);
-    return reinterpret_cast<INT_PTR>(result) > 32;
+    return reinterpret_cast<INT_PTR>(result) > kShellExecuteLastError;
 }
 
 void OpenBesideAgent(const char* name, bool isManual) {
@@ -188,17 +188,8 @@ void OpenBesideAgent(const char* name, bool isManual) {
     path.Format("%s%s", AgentFolder(), name);
     const char* full = path.CStr() ? path.CStr() : "";
     if (OpenDocument(full, nullptr, SW_SHOWDEFAULT)) return;
-    UINT message = IDS_CANNOT_OPEN;
-    if (isManual) {
-        // There but not opened: nothing on this machine reads PDF.
-        HANDLE file = CreateFileA(full, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, nullptr);
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
-            message = IDS_NO_PDF_READER;
-        }
-    }
-    ShowWarning(message, full);
+    // A manual that is there but did not open: nothing on this machine reads PDF.
+    ShowWarning(isManual && FileOpensForReading(full) ? IDS_NO_PDF_READER : IDS_CANNOT_OPEN, full);
 }
 
 bool OnCommand(HWND window, UINT id) {
@@ -234,10 +225,10 @@ bool OnCommand(HWND window, UINT id) {
 }
 
 void OnSyncResult(WPARAM result) {
-    if (result != 2 && result != 3) return;
+    if (result != kSyncUpdated && result != kSyncNotUpdated) return;
     if (!ReadSettingFlag("tooltip")) return;
     // A success is news, not an error: it gets the information icon.
-    if (result == 2)
+    if (result == kSyncUpdated)
         ShowTrayNotice(kSyncSucceeded, kNoticeInformation);
     else
         ShowTrayNotice(kSyncFailed, kNoticeError);
@@ -257,8 +248,8 @@ bool OnTrayCallback(LPARAM notification) {
         if (!g_agent.popupMenu) return false;
         ShowPopupMenu();
         return true;
-    case 0x404: // NIN_BALLOONTIMEOUT
-    case 0x405: // NIN_BALLOONUSERCLICK
+    case NIN_BALLOONTIMEOUT:
+    case NIN_BALLOONUSERCLICK:
         ShowTrayNotice(nullptr, kNoticeInformation);
         return true;
     }
@@ -313,7 +304,7 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         break;
     case kDownloadDoneMessage:
         // Only the attempt under way counts; a stopped one's end waits for its tick.
-        if (!g_agent.updatedToday && g_agent.downloader && g_agent.downloader->finished)
+        if (!g_agent.updatedToday && g_agent.downloader && g_agent.downloader->IsFinished())
             UpdateCycleTick();
         return 0;
     }

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "agent/balloon/balloon_window.h"
+#include "agent/owners.h"
 #include "agent/resources/resource.h"
 #include "agent/shell/agent_state.h"
 #include "agent/shell/main_window.h"
@@ -19,6 +20,8 @@ namespace {
 const char kMutexName[] = "(:::)Zelvantic Desktop Agent by kelpo";
 const char kWindowTitle[] = "kelpo";
 const char kMessageCaption[] = "Zelvantic";
+const DWORD kModulePathSize = 260; // the buffer; the name read into it is one byte shorter
+const int kWindowSize = 10;        // never shown, but created with a size
 
 // The two start-up initialisers, in this order, before WinMain.
 struct RegisterMessages {
@@ -34,9 +37,9 @@ struct NoteStartTime {
 
 // False when start-up has to end with exit code 1.
 bool RecordAgentFolder(HINSTANCE instance) {
-    char* path = static_cast<char*>(calloc(260, 1));
+    char* path = static_cast<char*>(calloc(kModulePathSize, 1));
     if (!path) return false;
-    if (GetModuleFileNameA(instance, path, 259) == 0) {
+    if (GetModuleFileNameA(instance, path, kModulePathSize - 1) == 0) {
         free(path);
         return false;
     }
@@ -90,7 +93,7 @@ bool CreateMainWindow(HINSTANCE instance) {
     if (!RegisterClassExA(&wc)) return false;
     g_agent.mainWindow =
         CreateWindowExA(0, ZLV_MAIN_WINDOW_CLASS, kWindowTitle, WS_POPUP | WS_CAPTION | WS_SYSMENU,
-                        0, 0, 10, 10, nullptr, nullptr, instance, nullptr);
+                        0, 0, kWindowSize, kWindowSize, nullptr, nullptr, instance, nullptr);
     // Without the window there is no tray icon and no Exit: do not run on invisibly.
     return g_agent.mainWindow != nullptr;
 }
@@ -105,10 +108,15 @@ void RunMessageLoop() {
     }
 }
 
-void CleanUp() {
+} // namespace
+
+void CleanUpAgent() {
     if (g_agent.classIcon) DestroyIcon(g_agent.classIcon);
-    for (HICON& frame : g_agent.frames)
+    g_agent.classIcon = nullptr;
+    for (HICON& frame : g_agent.frames) {
         if (frame) DestroyIcon(frame);
+        frame = nullptr;
+    }
     delete g_agent.downloader;
     g_agent.downloader = nullptr;
     delete g_agent.retiredDownloader;
@@ -121,7 +129,7 @@ void CleanUp() {
     free(g_agent.agentFolder);
     g_agent.agentFolder = nullptr;
     for (HBITMAP& bitmap : g_agent.balloonBitmaps)
-        if (bitmap) DeleteObject(bitmap);
+        FreeGdiObject(bitmap);
     if (g_agent.shellModule) FreeLibrary(g_agent.shellModule);
     g_agent.shellModule = nullptr;
     g_agent.notify = nullptr;
@@ -131,8 +139,6 @@ void CleanUp() {
         g_agent.instanceMutex = nullptr;
     }
 }
-
-} // namespace
 
 int AgentMain(HINSTANCE instance, const char* commandLine) {
     if (commandLine && *commandLine && IsSilentCommandLine(commandLine) &&
@@ -153,6 +159,6 @@ int AgentMain(HINSTANCE instance, const char* commandLine) {
         RunMessageLoop();
         HideAllBalloons();
     }
-    CleanUp();
+    CleanUpAgent();
     return 0;
 }

@@ -3,3 +3,6 @@
 #include <windows.h>
 
 int AgentMain(HINSTANCE instance, const char* commandLine);
+// Gives back everything the agent state holds and clears each field: the end of a run, and of
+// any host that fills the state itself.
+void CleanUpAgent();

@@ -4,7 +4,6 @@
 #include <string.h>
 
 #include "agent/update/http_reply.h"
-#include "agent/update/socket_connection.h"
 
 namespace {
 
@@ -16,8 +15,8 @@ char* CopyText(const char* text) {
     return copy;
 }
 
-DWORD WINAPI WorkerThunk(void* self) {
-    return static_cast<Downloader*>(self)->WorkerMain();
+bool Signalled(HANDLE event, DWORD waitMs) {
+    return WaitForSingleObject(event, waitMs) == WAIT_OBJECT_0;
 }
 
 } // namespace
@@ -40,26 +39,26 @@ Downloader::~Downloader() {
     if (stopEvent) CloseHandle(stopEvent);
     if (connectedEvent) CloseHandle(connectedEvent);
     if (busyEvent) CloseHandle(busyEvent);
-    if (socket != INVALID_SOCKET) closesocket(socket);
+    CloseSocket();
     UncountWinsockUser();
     free(host);
-    free(request);
+    free(request.load());
 }
 
-bool Downloader::Signalled(HANDLE event, DWORD waitMs) {
-    return WaitForSingleObject(event, waitMs) == WAIT_OBJECT_0;
+DWORD WINAPI Downloader::WorkerThunk(void* self) {
+    return static_cast<Downloader*>(self)->WorkerMain();
 }
 
 bool Downloader::NotStopped() {
-    return WaitForSingleObject(stopEvent, 10) == WAIT_TIMEOUT;
+    return WaitForSingleObject(stopEvent, kCheckWaitMs) == WAIT_TIMEOUT;
 }
 
 bool Downloader::IsConnected() {
-    return NotStopped() && Signalled(connectedEvent, 10);
+    return NotStopped() && Signalled(connectedEvent, kCheckWaitMs);
 }
 
 bool Downloader::IsBusy() {
-    return Signalled(busyEvent, 10);
+    return Signalled(busyEvent, kCheckWaitMs);
 }
 
 void Downloader::NotifyWhenFinished(HWND window, UINT message) {
@@ -88,10 +87,14 @@ bool Downloader::Start(const char* hostText, bool noWait) {
             return false;
         }
     }
-    if (noWait) return true;
+    return noWait || WaitForConnection(kConnectWaitMs);
+}
+
+bool Downloader::WaitForConnection(DWORD ms) {
+    if (!thread) return false;
     // A worker that has ended will never connect: no need to sit out the whole wait.
     HANDLE waits[2] = {connectedEvent, thread};
-    return WaitForMultipleObjects(2, waits, FALSE, kConnectWaitMs) == WAIT_OBJECT_0;
+    return WaitForMultipleObjects(2, waits, FALSE, ms) == WAIT_OBJECT_0;
 }
 
 bool Downloader::Send(const char* text) {
@@ -106,9 +109,7 @@ bool Downloader::Send(const char* text) {
         ResetEvent(busyEvent);
         return false;
     }
-    char* old = request;
-    request = copy;
-    free(old);
+    free(request.exchange(copy, std::memory_order_acq_rel));
     SendAll(text, static_cast<int>(strlen(text)), 0, kSendTimeout);
     ResetEvent(busyEvent);
     return true;
@@ -123,12 +124,11 @@ DWORD Downloader::WorkerMain() {
     else
         ResetEvent(connectedEvent);
     response.Release();
-    finished = 0;
     int failures = 0;
 
     while (!Signalled(stopEvent, 0) && Signalled(connectedEvent, 0)) {
         // Send signals busy as it begins and Stop signals it too: either ends this wait at once.
-        if (!request) {
+        if (!Request()) {
             Signalled(busyEvent, kStopCheckMs);
             continue;
         }
@@ -144,8 +144,7 @@ DWORD Downloader::WorkerMain() {
         if (!answered && ++failures > kFirstReadRetries) break;
     }
 
-    MemoryBarrier();
-    finished = 1;
+    finished.store(1, std::memory_order_release);
     ResetEvent(connectedEvent);
     ResetEvent(busyEvent);
     // The destructor joins this thread, so the object is still whole here; a window that has
@@ -184,4 +183,35 @@ bool Downloader::ReadReply() {
     char* page = reader.TakeBody(&capacity);
     if (page) response.Adopt(page, capacity);
     return true;
+}
+
+void Downloader::CloseSocket() {
+    if (socket != INVALID_SOCKET) closesocket(socket);
+    socket = INVALID_SOCKET;
+}
+
+void Downloader::OpenConnection(const char* hostText) {
+    CloseSocket();
+    unsigned long address = 0;
+    if (!ResolveHost(hostText, &address)) return;
+    socket = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (socket != INVALID_SOCKET &&
+        !ConnectWithin(socket, address, kConnectWaitMs / 1000, stopEvent))
+        CloseSocket();
+}
+
+bool Downloader::WaitWritable(int timeoutSeconds) {
+    return WaitSocket(socket, true, timeoutSeconds, stopEvent) == kSocketReady;
+}
+
+bool Downloader::WaitReadable(int timeoutSeconds) {
+    return WaitSocket(socket, false, timeoutSeconds, stopEvent) == kSocketReady;
+}
+
+int Downloader::SendAll(const char* buffer, int length, int flags, int timeoutSeconds) {
+    return SendWhole(socket, buffer, length, flags, timeoutSeconds, stopEvent);
+}
+
+int Downloader::ReceiveSome(char* buffer, int size, int timeoutSeconds) {
+    return ReadSome(socket, buffer, size, timeoutSeconds, stopEvent);
 }

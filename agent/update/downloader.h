@@ -4,7 +4,10 @@
 #include <winsock2.h>
 #include <windows.h>
 
+#include <atomic>
+
 #include "agent/update/byte_string.h"
+#include "agent/update/socket_connection.h"
 
 class Downloader {
   public:
@@ -15,6 +18,8 @@ class Downloader {
 
     // Creates the worker on the first call; unless noWait, waits up to 10 s for the connection.
     bool Start(const char* host, bool noWait);
+    // Up to ms for the connection; false at once when the worker has ended without one.
+    bool WaitForConnection(DWORD ms);
     bool Send(const char* text);
     bool Send(const ByteString& text) { return Send(text.CStr()); }
     // Before Start: the worker posts the message to the window as it ends.
@@ -24,6 +29,15 @@ class Downloader {
     bool IsBusy();
     bool NotStopped();
 
+    // True once the worker has ended; everything it did to the response is seen from then on.
+    bool IsFinished() const { return finished.load(std::memory_order_acquire) != 0; }
+    // The page body once the reply gave one, empty otherwise; the worker's until IsFinished.
+    ByteString& Response() { return response; }
+    const ByteString& Response() const { return response; }
+    HANDLE Thread() const { return thread; } // null until Start created the worker
+    SOCKET Socket() const { return socket; }
+    const char* Request() const { return request.load(std::memory_order_acquire); }
+
     // Socket layer.
     void OpenConnection(const char* hostText);
     int SendAll(const char* buffer, int length, int flags, int timeoutSeconds);
@@ -32,7 +46,15 @@ class Downloader {
     bool WaitWritable(int timeoutSeconds);
     bool WaitReadable(int timeoutSeconds);
 
+    enum { kReadSize = 4096, kConnectWaitMs = 10000, kSendTimeout = 1, kReceiveTimeout = 2 };
+    enum { kFirstReadRetries = 3000, kStopCheckMs = 10, kSendCheckMs = 1 };
+    enum { kCheckWaitMs = 10 }; // what each of NotStopped, IsConnected and IsBusy waits
+
+  private:
+    static DWORD WINAPI WorkerThunk(void* self);
     DWORD WorkerMain();
+    bool ReadReply();
+    void CloseSocket();
 
     SOCKET socket;
     HANDLE thread;
@@ -40,20 +62,9 @@ class Downloader {
     HANDLE connectedEvent;
     HANDLE busyEvent;
     char* host;
-    char* volatile request;
-    volatile BYTE finished; // written last by the worker; response is complete once it reads 1
-    ByteString response;    // the page body once the reply gave one; empty otherwise
+    std::atomic<char*> request; // set by Send, looked at by the worker
+    std::atomic<BYTE> finished; // set last by the worker, with release
+    ByteString response;
     HWND doneWindow;
     UINT doneMessage;
-
-    enum { kReadSize = 4096, kConnectWaitMs = 10000, kSendTimeout = 1, kReceiveTimeout = 2 };
-    enum { kFirstReadRetries = 3000, kStopCheckMs = 10, kSendCheckMs = 1 };
-    enum { kReceiveClosed = 0, kReceiveFailed = -1, kReceiveTimedOut = -2 };
-
-  private:
-    enum { kWaitReady, kWaitTimedOut, kWaitFailed };
-    int WaitReady(bool write, int timeoutSeconds);
-    bool Connect(const sockaddr_in& address);
-    bool ReadReply();
-    bool Signalled(HANDLE event, DWORD waitMs);
 };

@@ -1,4 +1,6 @@
-// Windows Sockets stays started while any Downloader lives.
+// The socket layer under the Downloader: Windows Sockets kept started while any Downloader
+// lives, and the waits, connect, send and read on one socket that the Downloader's members use.
+// Each wait gives up early when the stop event is signalled.
 #pragma once
 #include <winsock2.h>
 
@@ -12,3 +14,17 @@ struct SocketReads {
     int(WSAAPI* getpeername)(SOCKET s, sockaddr* name, int* length);
 };
 extern SocketReads g_socketReads;
+
+enum SocketWait { kSocketReady, kSocketTimedOut, kSocketFailed };
+// How a read ended when it read nothing.
+enum { kReceiveClosed = 0, kReceiveFailed = -1, kReceiveTimedOut = -2 };
+enum { kHttpPort = 80 };
+
+// A dotted address as it is, a name through the resolver; false when it names no IPv4 host.
+bool ResolveHost(const char* host, unsigned long* address);
+bool ConnectWithin(SOCKET s, unsigned long address, int timeoutSeconds, HANDLE stop);
+SocketWait WaitSocket(SOCKET s, bool write, int timeoutSeconds, HANDLE stop);
+// The bytes sent (short after three sends that took nothing), or -1.
+int SendWhole(SOCKET s, const char* buffer, int length, int flags, int timeoutSeconds, HANDLE stop);
+// One read of what has come: the bytes read, or one of the kReceive results.
+int ReadSome(SOCKET s, char* buffer, int size, int timeoutSeconds, HANDLE stop);

@@ -82,4 +82,18 @@ if check_pe "$WIN/conduit.dll" conduit.dll library sync20.dll; then
             "ordinals: $ordinals names: $names"
     fi
 fi
+
+# An edit of text.rc, the manifest or a picture rebuilds agent.exe only while ninja knows that
+# the compiled resource was made from them.
+deps="$(ninja -C "$WIN" -t deps agent/CMakeFiles/agent.dir/resources/agent.rc.res 2>&1)"
+missing=""
+grep -q '/agent/resources/text\.rc$' <<<"$deps" || missing+="text.rc "
+grep -q '/agent/resources/agent\.manifest$' <<<"$deps" || missing+="agent.manifest "
+grep -q '\.ico$' <<<"$deps" || missing+="an icon "
+if [ -z "$missing" ]; then
+    result PASS "agent.exe's resources depend on what their script includes"
+else
+    result FAIL "agent.exe's resources depend on what their script includes" \
+        "ninja lists no ${missing}(it says: $(head -c 300 <<<"$deps"))"
+fi
 exit 0

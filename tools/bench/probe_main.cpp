@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "agent/shell/main_window.h"
+#include "agent/shell/startup.h"
 #include "agent/shell/tray.h"
 #include "agent/update/downloader.h"
 
@@ -163,21 +164,7 @@ void AgentHost::Close() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
         DispatchMessageA(&msg);
-    delete g_agent.downloader;
-    g_agent.downloader = nullptr;
-    delete g_agent.retiredDownloader;
-    g_agent.retiredDownloader = nullptr;
-    free(g_agent.trayRecord);
-    g_agent.trayRecord = nullptr;
-    if (g_agent.menu) DestroyMenu(g_agent.menu);
-    g_agent.menu = g_agent.popupMenu = nullptr;
-    for (HICON& frame : g_agent.frames)
-        if (frame) DestroyIcon(frame);
-    free(g_agent.agentFolder);
-    g_agent.agentFolder = nullptr;
-    if (g_agent.shellModule) FreeLibrary(g_agent.shellModule);
-    g_agent.shellModule = nullptr;
-    g_agent.notify = nullptr;
+    CleanUpAgent();
     DeleteFileA(RatesPath().c_str());
 }
 

@@ -5,7 +5,7 @@
 
 #include "agent/shell/main_window.h"
 #include "agent/shell/settings.h"
-#include "agent/update/downloader.h"
+#include "agent/shell/startup.h"
 
 std::vector<TrayCall> g_trayCalls;
 time_t g_fakeNow;
@@ -106,15 +106,10 @@ void ShellTest::TearDown() {
     MSG msg;
     while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
     } // the Exit command's WM_QUIT among them
-    delete g_agent.downloader;
-    g_agent.downloader = nullptr;
-    delete g_agent.retiredDownloader;
-    g_agent.retiredDownloader = nullptr;
-    free(g_agent.trayRecord);
-    g_agent.trayRecord = nullptr;
-    if (g_agent.menu) DestroyMenu(g_agent.menu);
-    free(g_agent.agentFolder);
-    g_agent.agentFolder = nullptr;
+    // The frames are fake and shell32 was only looked up: neither is the agent's to give back.
+    ZeroMemory(g_agent.frames, sizeof g_agent.frames);
+    g_agent.shellModule = nullptr;
+    CleanUpAgent();
     if (!folder_.empty() && folder_.size() < MAX_PATH) RemoveTree(folder_);
     DeleteSetting("tooltip");
     DeleteSetting("startup");

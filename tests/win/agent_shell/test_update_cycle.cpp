@@ -94,7 +94,7 @@ TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     ASSERT_TRUE(TickUntil([&] {
-        return server.Requests() == 1 && g_agent.downloader && g_agent.downloader->finished;
+        return server.Requests() == 1 && g_agent.downloader && g_agent.downloader->IsFinished();
     }));
     for (int i = 0; i < 3; ++i)
         Tick();
@@ -127,7 +127,7 @@ TEST_F(UpdateCycleTest, ReplyWithoutAPageIsAFailedAttemptRetriedAfterTheRecycle)
     LoopbackHttpServer server("HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\nX-Padding: "
                               "0123456789012345678901234567890123456789\r\n");
     ASSERT_TRUE(server.Listening());
-    ASSERT_TRUE(TickUntil([&] { return g_agent.downloader && g_agent.downloader->finished; }));
+    ASSERT_TRUE(TickUntil([&] { return g_agent.downloader && g_agent.downloader->IsFinished(); }));
     for (int i = 0; i < 3; ++i)
         Tick();
     DWORD last = 0;
@@ -181,7 +181,7 @@ TEST_F(UpdateCycleTest, FirstRecycleComes900SecondsAfterTheStartWithoutANotice) 
     Downloader* first = g_agent.downloader;
     ASSERT_TRUE(first);
     // Nothing listens on port 80: the attempt ends without a connection.
-    ASSERT_TRUE(TickUntil([&] { return first->finished != 0; }));
+    ASSERT_TRUE(TickUntil([&] { return first->IsFinished(); }));
     Advance(900);
     Tick();
     EXPECT_EQ(first, g_agent.downloader) << "recycled before 900 seconds had passed";
@@ -190,7 +190,7 @@ TEST_F(UpdateCycleTest, FirstRecycleComes900SecondsAfterTheStartWithoutANotice) 
     EXPECT_EQ(nullptr, g_agent.downloader);
     Tick(); // the next attempt
     ASSERT_NE(nullptr, g_agent.downloader);
-    ASSERT_TRUE(TickUntil([&] { return g_agent.downloader->finished != 0; }));
+    ASSERT_TRUE(TickUntil([&] { return g_agent.downloader->IsFinished(); }));
     EXPECT_TRUE(TakeNotices().empty());
     EXPECT_TRUE(g_trayCalls.empty()) << "the icon stays on its resting frame";
     EXPECT_FALSE(g_agent.updatedToday);
@@ -207,7 +207,7 @@ TEST_F(UpdateCycleTest, UnansweredConnectNeitherHoldsTheTickNorOutlivesItsDeadli
     Downloader* attempt = g_agent.downloader;
     ASSERT_TRUE(attempt);
     // A tick that waited for the connect would come back with it made or given up.
-    EXPECT_FALSE(attempt->finished);
+    EXPECT_FALSE(attempt->IsFinished());
     EXPECT_FALSE(attempt->IsConnected());
     Advance(10);
     Tick();
@@ -215,7 +215,7 @@ TEST_F(UpdateCycleTest, UnansweredConnectNeitherHoldsTheTickNorOutlivesItsDeadli
     Advance(1);
     Tick();
     EXPECT_TRUE(g_agent.connectAbandoned);
-    EXPECT_TRUE(TickUntil([&] { return attempt->finished != 0; }));
+    EXPECT_TRUE(TickUntil([&] { return attempt->IsFinished(); }));
     EXPECT_EQ(0, g_agent.frameCounter);
     EXPECT_FALSE(g_agent.requestSent);
 }

@@ -19,11 +19,11 @@ const char* ClosedHost() {
 TEST(Downloader, SendBeforeTheConnectionStandsIsRefused) {
     Downloader d;
     EXPECT_FALSE(d.Send("GET / HTTP/1.0\r\n\r\n"));
-    EXPECT_EQ(nullptr, d.request);
+    EXPECT_EQ(nullptr, d.Request());
     EXPECT_FALSE(d.IsConnected());
     EXPECT_FALSE(d.IsBusy());
     EXPECT_FALSE(d.Start(nullptr, true));
-    EXPECT_EQ(nullptr, d.thread);
+    EXPECT_EQ(nullptr, d.Thread());
 }
 
 TEST(Downloader, RefusedConnectionFailsStartAndFinishesEmpty) {
@@ -32,16 +32,16 @@ TEST(Downloader, RefusedConnectionFailsStartAndFinishesEmpty) {
     EXPECT_FALSE(d.Start(ClosedHost(), false));
     // The worker's end shows at once; the 10-second wait is only for a connect still under way.
     EXPECT_LT(MsSince(start), 5000u);
-    EXPECT_LE(WaitUntil([&] { return Finished(d); }, 2000), 2000u);
-    EXPECT_EQ(INVALID_SOCKET, d.socket);
+    EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 2000), 2000u);
+    EXPECT_EQ(INVALID_SOCKET, d.Socket());
     EXPECT_FALSE(d.IsConnected());
-    EXPECT_EQ(0u, d.response.Length());
+    EXPECT_EQ(0u, d.Response().Length());
     EXPECT_FALSE(d.Send("GET / HTTP/1.0\r\n\r\n"));
 
     // A second Start only waits: no second worker.
-    HANDLE first = d.thread;
+    HANDLE first = d.Thread();
     EXPECT_FALSE(d.Start(ClosedHost(), false));
-    EXPECT_EQ(first, d.thread);
+    EXPECT_EQ(first, d.Thread());
 }
 
 TEST(Downloader, NoWaitStartShowsAFailedConnectThroughFinished) {
@@ -52,20 +52,20 @@ TEST(Downloader, NoWaitStartShowsAFailedConnectThroughFinished) {
     DWORD took = WaitUntil(
         [&] {
             everConnected |= d.IsConnected();
-            return Finished(d);
+            return d.IsFinished();
         },
         3000);
     EXPECT_LE(took, 3000u);
     EXPECT_FALSE(everConnected);
-    EXPECT_EQ(0u, d.response.Length());
+    EXPECT_EQ(0u, d.Response().Length());
 }
 
 TEST(Downloader, NameThatDoesNotResolveNeverConnects) {
     Downloader d;
     DWORD start = GetTickCount();
     EXPECT_FALSE(d.Start("no-such-host.invalid", false));
-    EXPECT_LE(WaitUntil([&] { return Finished(d); }, 10000), 10000u);
-    EXPECT_EQ(INVALID_SOCKET, d.socket);
+    EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 10000), 10000u);
+    EXPECT_EQ(INVALID_SOCKET, d.Socket());
     printf("unresolvable name gave up after %lu ms\n", MsSince(start));
 }
 
@@ -114,7 +114,7 @@ std::string FetchFromLoopback(const std::string& reply) {
     Downloader d;
     EXPECT_TRUE(d.Start("127.0.0.1", false));
     EXPECT_TRUE(d.Send("GET /updatedrates.php HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
-    EXPECT_LE(WaitUntil([&] { return Finished(d); }, 5000), 5000u);
+    EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 5000), 5000u);
     return ResponseText(d);
 }
 

@@ -30,7 +30,7 @@ DWORD Fetch(Downloader& d, const char* host, const char* path, DWORD limitMs) {
     request.Format(kRequestFormat, path, host);
     DWORD start = GetTickCount();
     EXPECT_TRUE(d.Send(request));
-    WaitUntil([&] { return Finished(d); }, limitMs);
+    WaitUntil([&] { return d.IsFinished(); }, limitMs);
     return MsSince(start);
 }
 
@@ -54,7 +54,7 @@ TEST(DownloaderPeer, NginxPageArrivesWholeWithinASecond) {
 
     Downloader d;
     DWORD ms = Fetch(d, ZLV_NGINX_HOST, "updatedrates.php", 5000);
-    ASSERT_TRUE(Finished(d));
+    ASSERT_TRUE(d.IsFinished());
     printf("loopback page of %u bytes: %lu ms from the request to the finished flag\n",
            static_cast<unsigned>(page.size()), ms);
     RecordProperty("loopback_ms", static_cast<int>(ms));
@@ -62,7 +62,7 @@ TEST(DownloaderPeer, NginxPageArrivesWholeWithinASecond) {
 
     EXPECT_EQ(page, ResponseText(d)) << "the page from its first byte to its last";
     // The script checks the file against the page it served.
-    EXPECT_TRUE(WriteRatesFile(d.response, ZLV_DOWNLOAD_OUT));
+    EXPECT_TRUE(WriteRatesFile(d.Response(), ZLV_DOWNLOAD_OUT, time(nullptr)));
 }
 
 TEST(DownloaderPeer, ErrorStatusFinishesWithAnEmptyResponse) {
@@ -70,8 +70,8 @@ TEST(DownloaderPeer, ErrorStatusFinishesWithAnEmptyResponse) {
     for (const char* path : {"status/404", "status/500"}) {
         Downloader d;
         Fetch(d, ZLV_FAULT_HOST, path, 5000);
-        EXPECT_TRUE(Finished(d)) << path;
-        EXPECT_EQ(0u, d.response.Length()) << path;
+        EXPECT_TRUE(d.IsFinished()) << path;
+        EXPECT_EQ(0u, d.Response().Length()) << path;
     }
 }
 
@@ -82,7 +82,7 @@ TEST(DownloaderPeer, AReplyCutInItsHeadersOrByARealResetIsNoPage) {
     for (const char* path : {"short", "reset"}) {
         Downloader d;
         Fetch(d, ZLV_FAULT_HOST, path, 3000);
-        EXPECT_TRUE(Finished(d)) << path;
+        EXPECT_TRUE(d.IsFinished()) << path;
         EXPECT_EQ("", ResponseText(d)) << path;
     }
 }
@@ -92,7 +92,7 @@ TEST(DownloaderPeer, AKeepAliveServerGetsItsPageAtOnce) {
     // The page with its Content-Length, then the connection is kept open for 10 s.
     Downloader d;
     DWORD ms = Fetch(d, ZLV_FAULT_HOST, "keepalive", 3000);
-    ASSERT_TRUE(Finished(d));
+    ASSERT_TRUE(d.IsFinished());
     EXPECT_EQ("USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n", ResponseText(d));
     printf("keep-alive page: %lu ms from the request to the finished flag\n", ms);
     RecordProperty("keepalive_ms", static_cast<int>(ms));
@@ -105,7 +105,7 @@ TEST(DownloaderPeer, StallEndsTheAttemptWithoutAPage) {
     // read time-out is no page, or the handheld would get its first lines as the day's rates.
     Downloader d;
     DWORD ms = Fetch(d, ZLV_FAULT_HOST, "stall", 6000);
-    ASSERT_TRUE(Finished(d));
+    ASSERT_TRUE(d.IsFinished());
     EXPECT_GE(ms, 1900u);
     EXPECT_LT(ms, 3000u) << "ended by the 2-second read time-out, not by the server";
     EXPECT_EQ("", ResponseText(d));
@@ -125,11 +125,11 @@ TEST(DownloaderPeer, EndlessBodyStopsAtTheBoundWithMemoryBounded) {
         [&] {
             SIZE_T now = WorkingSet();
             if (now > peak) peak = now;
-            return Finished(d);
+            return d.IsFinished();
         },
         10000);
-    ASSERT_TRUE(Finished(d)) << "still reading an endless body after 10 s";
-    EXPECT_EQ(0u, d.response.Length());
+    ASSERT_TRUE(d.IsFinished()) << "still reading an endless body after 10 s";
+    EXPECT_EQ(0u, d.Response().Length());
     SIZE_T grew = peak - before;
     printf("endless body: gave up after %lu ms, the working set grew by at most %lu KiB "
            "(bound %d bytes)\n",
@@ -145,14 +145,14 @@ TEST(DownloaderPeer, PageLongerThanAHandheldRecordIsDropped) {
     {
         Downloader d;
         Fetch(d, ZLV_FAULT_HOST, "page/65530", 5000);
-        ASSERT_TRUE(Finished(d));
+        ASSERT_TRUE(d.IsFinished());
         EXPECT_EQ(65530u, ResponseText(d).size()) << "the largest page that fits comes whole";
     }
     {
         Downloader d;
         Fetch(d, ZLV_FAULT_HOST, "page/65531", 5000);
-        ASSERT_TRUE(Finished(d));
-        EXPECT_EQ(0u, d.response.Length()) << "one byte more cannot reach the handheld";
+        ASSERT_TRUE(d.IsFinished());
+        EXPECT_EQ(0u, d.Response().Length()) << "one byte more cannot reach the handheld";
     }
 }
 
@@ -160,10 +160,10 @@ TEST(DownloaderPeer, StopWhileThePageFlowsLeavesNoPartialPage) {
     NEED_PEER(ZLV_FAULT_HOST);
     Downloader d;
     Fetch(d, ZLV_FAULT_HOST, "trickle", 500);
-    EXPECT_FALSE(Finished(d));
+    EXPECT_FALSE(d.IsFinished());
     d.Stop();
-    EXPECT_LE(WaitUntil([&] { return Finished(d); }, 1000), 1000u);
-    EXPECT_EQ(0u, d.response.Length()) << "a page cut off by Stop must not pass as complete";
+    EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 1000), 1000u);
+    EXPECT_EQ(0u, d.Response().Length()) << "a page cut off by Stop must not pass as complete";
 }
 
 TEST(DownloaderPeer, StopDuringAWaitingReadEndsQuickly) {
@@ -172,7 +172,7 @@ TEST(DownloaderPeer, StopDuringAWaitingReadEndsQuickly) {
     {
         Downloader* d = new Downloader;
         Fetch(*d, ZLV_FAULT_HOST, "silent", 300);
-        EXPECT_FALSE(Finished(*d));
+        EXPECT_FALSE(d->IsFinished());
         DWORD start = GetTickCount();
         d->Stop();
         delete d;
@@ -191,10 +191,10 @@ TEST(DownloaderPeer, StopEndsAConnectThatGetsNoAnswer) {
         ASSERT_TRUE(d.Start(ZLV_UNANSWERED_HOST, true));
         Sleep(500);
         EXPECT_FALSE(d.IsConnected());
-        EXPECT_FALSE(Finished(d)) << "the connect should still be waiting for an answer";
+        EXPECT_FALSE(d.IsFinished()) << "the connect should still be waiting for an answer";
         DWORD start = GetTickCount();
         d.Stop();
-        EXPECT_LE(WaitUntil([&] { return Finished(d); }, 1000), 1000u);
+        EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 1000), 1000u);
         ms = MsSince(start);
     }
     printf("Stop during a connect without answer: %lu ms\n", ms);
@@ -205,7 +205,7 @@ TEST(DownloaderPeer, ReceiveSomeTellsBytesACloseASilenceAndAResetApart) {
     NEED_PEER(ZLV_FAULT_HOST);
     auto connect = [&](Downloader& d, const char* path) {
         d.OpenConnection(ZLV_FAULT_HOST);
-        ASSERT_NE(INVALID_SOCKET, d.socket);
+        ASSERT_NE(INVALID_SOCKET, d.Socket());
         ByteString request;
         request.Format(kRequestFormat, path, ZLV_FAULT_HOST);
         ASSERT_EQ(static_cast<int>(request.Length()),

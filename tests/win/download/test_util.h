@@ -23,12 +23,8 @@ template <typename Pred> DWORD WaitUntil(Pred done, DWORD limitMs) {
     return MsSince(start);
 }
 
-inline bool Finished(const Downloader& d) {
-    return d.finished == 1;
-}
-
 inline std::string ResponseText(const Downloader& d) {
-    return d.response.CStr() ? std::string(d.response.CStr()) : std::string();
+    return d.Response().CStr() ? std::string(d.Response().CStr()) : std::string();
 }
 
 inline std::string ReadWholeFile(const std::string& path) {

@@ -215,9 +215,46 @@ bool LastUpdateStored() {
     return ReadDword("lastupdate", &value) && value == static_cast<DWORD>(g_now);
 }
 
-// Lets the agent's 100 ms timer see the clock as it now stands.
-void Ticks(int n) {
-    Sleep(100 * n + 50);
+// While it reminds, the agent's timer ticks once a minute: the soak delivers the tick itself, and
+// looks at what it left on the agent's own thread as the window procedure returns, before any
+// later message (a balloon's time-out clears the notice) could change it.
+const WPARAM kUpdateTimer = 100;
+const char kUpdateReady[] = "Zelvantic update is now ready \nfor synchronization.   You can now "
+                            "hot sync \nyour device to complete the updates.";
+const DWORD kInformation = 1;
+const DWORD kLongRecordSize = 488; // the tray record with balloon fields
+
+struct TickSeen {
+    bool seen = false;
+    time_t lastReminder = 0;
+    std::string notice;
+    DWORD kind = 0;
+} g_tickSeen;
+
+LRESULT CALLBACK AfterTick(int code, WPARAM wParam, LPARAM lParam) {
+    const CWPRETSTRUCT* call = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+    if (code == HC_ACTION && call->message == WM_TIMER && call->wParam == kUpdateTimer) {
+        g_tickSeen.seen = true;
+        g_tickSeen.lastReminder = g_agent.lastReminderTime;
+        const NOTIFYICONDATAA* record = g_agent.trayRecord;
+        if (record && record->cbSize >= kLongRecordSize) {
+            g_tickSeen.notice.assign(record->szInfo,
+                                     strnlen(record->szInfo, sizeof record->szInfo));
+            g_tickSeen.kind = record->dwInfoFlags;
+        }
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+TickSeen Tick(HWND window) {
+    g_tickSeen = TickSeen();
+    HHOOK hook = SetWindowsHookExA(WH_CALLWNDPROCRET, AfterTick, nullptr,
+                                   GetWindowThreadProcessId(window, nullptr));
+    if (hook) {
+        SendMessageA(window, WM_TIMER, kUpdateTimer, 0);
+        UnhookWindowsHookEx(hook);
+    }
+    return g_tickSeen;
 }
 
 struct RunResult {
@@ -259,12 +296,21 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
     if (g_agent.aboutWindow) PostMessageA(g_agent.aboutWindow, WM_COMMAND, IDCANCEL, 0);
     if (!WaitUntil(3000, AboutClosed)) r.Fail("the About box did not close");
 
+    // The first ticks of reminding have looked for the file; the next hour has not begun.
+    TickSeen tick = Tick(window);
+    if (!tick.seen) r.Fail("a tick sent to the agent's window never reached it");
+    if (tick.lastReminder != startAt) r.Fail("no reminder check as reminding began");
     if (crossMidnight) {
         SetNow(startAt - startAt % 86400 + 86400 + 600); // ten past midnight
-        Ticks(3);
+        if (Tick(window).lastReminder != startAt) r.Fail("a reminder check before the hour was up");
     }
     SetNow(static_cast<time_t>(g_now) + 3601); // the hourly reminder is due
-    Ticks(2);
+    tick = Tick(window);
+    if (tick.lastReminder != static_cast<time_t>(g_now))
+        r.Fail("no reminder check once the hour was up");
+    else if (tick.notice != kUpdateReady || tick.kind != kInformation)
+        r.Fail("the hourly reminder showed \"" + tick.notice + "\" of kind " +
+               std::to_string(tick.kind));
 
     DWORD code = RunHere("hotsync.exe", "");
     std::vector<Bytes> records;
@@ -274,7 +320,7 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
         r.Fail("the handheld does not hold one rates record");
     } else {
         delivered->push_back(records[0]);
-        if (records[0] != RatesBodyOf(reply))
+        if (records[0] != RatesBodyOf(PageOfDay(day)))
             r.Fail("the handheld holds another page than the day's");
     }
     if (RatesFileThere()) r.Fail("the rates file stayed after the HotSync");
@@ -282,7 +328,8 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
     PostMessageA(window, WM_COMMAND, IDM_TOOLTIP, 0);
     if (!WaitUntil(3000, TooltipOff)) r.Fail("\"Show tray balloon tip\" did not turn off");
     SetNow(static_cast<time_t>(g_now) + 5 * 3600); // hours later, still no second download
-    Ticks(3);
+    if (Tick(window).lastReminder != static_cast<time_t>(g_now))
+        r.Fail("no reminder check hours after the HotSync");
 
     PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
     if (WaitForSingleObject(runner.done, 10000) != WAIT_OBJECT_0) {
@@ -332,7 +379,7 @@ int main(int argc, char** argv) {
     for (int day = 1; day <= days; ++day) {
         bool cross = day % 5 == 0;
         time_t start = first + (day - 1) * 86400 + (cross ? 23 * 3600 + 50 * 60 : 9 * 3600);
-        expected.push_back(RatesBodyOf(ReplyOf(PageOfDay(day))));
+        expected.push_back(RatesBodyOf(PageOfDay(day)));
         RunResult r = RunDay(server, runner, day, start, cross, &delivered);
         if (!r.ok) {
             ++badRuns;

@@ -1,6 +1,9 @@
 #include "tests/win/hardening/harness.h"
 
-#include "agent/update/rates_format.h"
+#include <stdio.h>
+
+#include <algorithm>
+
 #include "palmdb/pdb_format.h"
 #include "palmsim/palmsim.h"
 
@@ -124,10 +127,24 @@ bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records) {
     return true;
 }
 
-Bytes RatesBodyOf(const std::string& reply) {
-    RatesImage image;
-    if (BuildRatesFile(reply.data(), reply.size(), 0, &image) != kRatesOk) return Bytes();
-    Bytes body(image.bytes + kRatesHeaderSize, image.bytes + image.size);
-    FreeRatesImage(&image);
+Bytes RatesBodyOf(const std::string& page) {
+    char count[8];
+    snprintf(count, sizeof count, "%04d",
+             static_cast<int>(std::count(page.begin(), page.end(), '\n')));
+    Bytes body(count, count + 4);
+    body.push_back(0);
+    // A line feed ends the line as a zero byte; the first tab of a line is a space, later ones
+    // zero bytes.
+    int tabs = 0;
+    for (char c : page) {
+        if (c == '\n') {
+            body.push_back(0);
+            tabs = 0;
+        } else if (c == '\t') {
+            body.push_back(tabs++ == 0 ? ' ' : 0);
+        } else {
+            body.push_back(static_cast<BYTE>(c));
+        }
+    }
     return body;
 }

@@ -20,8 +20,9 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments, 
 
 // The records of the rates database in a handheld folder; false when it is missing or damaged.
 bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records);
-// The rates body the agent makes of a server's reply; empty when it makes none.
-Bytes RatesBodyOf(const std::string& reply);
+// The rates file's bytes from its count on for a page: the count of line feeds as four digits
+// and a zero byte, then the page by the line rule.
+Bytes RatesBodyOf(const std::string& page);
 
 // agent.exe, conduit.dll and the Conduit Manager stand-in copied into a fresh folder; the
 // handheld beside it with an empty rates database; the stand-ins' switches pointed at both.

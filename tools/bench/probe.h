@@ -26,6 +26,8 @@ class JsonLine {
 void Fail(const char* format, ...); // an error line for the driver, then exit code 2
 
 std::string TempFolder(const char* tag); // a new empty folder under %TEMP%
+// A window class of the probe's own, registered once however often it is asked for.
+void RegisterProbeClass(const char* name, WNDPROC proc, HBRUSH background = nullptr);
 bool FileExists(const std::string& path);
 DWORD FileSize(const std::string& path); // INVALID_FILE_SIZE when absent
 

@@ -69,16 +69,11 @@ DWORD WINAPI Waiter(void* event) {
 }
 
 HWND MakeParent() {
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.lpfnWndProc = DefWindowProcA;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-    wc.lpszClassName = "ZelvanticBenchLogoParent";
-    RegisterClassA(&wc);
-    HWND parent = CreateWindowExA(WS_EX_TOOLWINDOW, wc.lpszClassName, "Zelvantic",
-                                  WS_POPUP | WS_CAPTION | WS_VISIBLE, 100, 100, 300, 120, nullptr,
-                                  nullptr, wc.hInstance, nullptr);
+    const char kClass[] = "ZelvanticBenchLogoParent";
+    RegisterProbeClass(kClass, DefWindowProcA, reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1));
+    HWND parent =
+        CreateWindowExA(WS_EX_TOOLWINDOW, kClass, "Zelvantic", WS_POPUP | WS_CAPTION | WS_VISIBLE,
+                        100, 100, 300, 120, nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
     if (!parent) Fail("no window for the logo");
     return parent;
 }

@@ -93,6 +93,17 @@ std::string TempFolder(const char* tag) {
     return unique;
 }
 
+void RegisterProbeClass(const char* name, WNDPROC proc, HBRUSH background) {
+    WNDCLASSA wc;
+    ZeroMemory(&wc, sizeof wc);
+    wc.lpfnWndProc = proc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.hbrBackground = background;
+    wc.lpszClassName = name;
+    if (!RegisterClassA(&wc) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS)
+        Fail("cannot register the window class %s", name);
+}
+
 bool FileExists(const std::string& path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }

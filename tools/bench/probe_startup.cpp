@@ -3,6 +3,7 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "agent/owners.h"
 #include "tools/bench/probe.h"
 
 namespace {
@@ -32,6 +33,19 @@ bool ReadHandle(HKEY key, DWORD* value) {
     return RegQueryValueExA(key, "hwnd", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) ==
                ERROR_SUCCESS &&
            type == REG_DWORD && size == sizeof *value;
+}
+
+// The window recorded under a key named "HKLM\..." or "HKCU\..."; null when there is none.
+HWND RecordedWindow(const char* keyText) {
+    HKEY root;
+    std::string path;
+    if (!ParseKey(keyText, &root, &path)) Fail("key %s is not HKLM\\ or HKCU\\", keyText);
+    ScopedKey key;
+    DWORD value = 0;
+    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, key.Receive()) != ERROR_SUCCESS ||
+        !ReadHandle(key.Get(), &value))
+        return nullptr;
+    return reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
 }
 
 std::string FolderOf(const std::string& path) {
@@ -118,17 +132,9 @@ int RunStartup(int argc, char** argv) {
 
 // exit KEY: the Exit command to the window recorded under KEY; waits until the window is gone.
 int RunExit(int argc, char** argv) {
-    HKEY root;
-    std::string path;
-    if (argc < 1 || !ParseKey(argv[0], &root, &path)) Fail("exit KEY");
-    HKEY key = nullptr;
-    DWORD value = 0;
-    if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-        ReadHandle(key, &value);
-        RegCloseKey(key);
-    }
-    HWND window = reinterpret_cast<HWND>(static_cast<UINT_PTR>(value));
-    if (!value || !IsWindow(window)) Fail("no window recorded under %s", argv[0]);
+    if (argc < 1) Fail("exit KEY");
+    HWND window = RecordedWindow(argv[0]);
+    if (!window || !IsWindow(window)) Fail("no window recorded under %s", argv[0]);
     PostMessageA(window, WM_COMMAND, kExitCommand, 0);
     for (int i = 0; i < 500 && IsWindow(window); ++i)
         Sleep(10);
@@ -139,18 +145,11 @@ int RunExit(int argc, char** argv) {
 
 // wait KEY SECONDS: until the window recorded under KEY exists.
 int RunWait(int argc, char** argv) {
-    HKEY root;
-    std::string path;
-    if (argc < 2 || !ParseKey(argv[0], &root, &path)) Fail("wait KEY SECONDS");
+    if (argc < 2) Fail("wait KEY SECONDS");
     double end = NowMs() + atof(argv[1]) * 1000.0;
     do {
-        HKEY key = nullptr;
-        DWORD value = 0;
-        if (RegOpenKeyExA(root, path.c_str(), 0, KEY_READ, &key) == ERROR_SUCCESS) {
-            ReadHandle(key, &value);
-            RegCloseKey(key);
-        }
-        if (value && IsWindow(reinterpret_cast<HWND>(static_cast<UINT_PTR>(value)))) {
+        HWND window = RecordedWindow(argv[0]);
+        if (window && IsWindow(window)) {
             JsonLine("wait").Add("key", std::string(argv[0])).Print();
             return 0;
         }

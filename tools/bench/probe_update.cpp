@@ -63,14 +63,26 @@ struct StallWatch {
     }
 };
 
+// The agent's window and tray icon in a fresh folder of its own; both gone with it.
+struct ProbeAgent {
+    ProbeAgent(const char* tag, ClockFn clock) : folder(TempFolder(tag)) {
+        if (!host.Open(folder, clock)) Fail("the agent's window or tray icon did not come up");
+    }
+    ~ProbeAgent() {
+        host.Close();
+        RemoveDirectoryA(folder.c_str());
+    }
+    std::string folder;
+    AgentHost host;
+};
+
 } // namespace
 
 // download RUNS: real clock, real timer and message loop, the page from 127.0.0.1.
 int RunDownload(int argc, char** argv) {
     int runs = Count(argc > 0 ? argv[0] : nullptr, 1, 100);
-    std::string folder = TempFolder("zbd");
-    AgentHost host;
-    if (!host.Open(folder, nullptr)) Fail("the agent's window or tray icon did not come up");
+    ProbeAgent agent("zbd", nullptr);
+    AgentHost& host = agent.host;
     std::vector<double> ms, ticks;
     DWORD fileBytes = 0;
     for (int r = 0; r < runs; ++r) {
@@ -102,8 +114,6 @@ int RunDownload(int argc, char** argv) {
         ticks.push_back(n);
         fileBytes = FileSize(host.RatesPath());
     }
-    host.Close();
-    RemoveDirectoryA(folder.c_str());
     JsonLine("download").Add("ms", ms).Add("ticks", ticks).Add("file_bytes", fileBytes).Print();
     return 0;
 }
@@ -116,9 +126,8 @@ int RunStall(int argc, char** argv) {
     int seconds = Count(argc > 1 ? argv[1] : nullptr, 1, 60);
     bool idle = argc > 2 && strcmp(argv[2], "idle") == 0;
     g_fakeNow = time(nullptr);
-    std::string folder = TempFolder("zbs");
-    AgentHost host;
-    if (!host.Open(folder, FakeClock)) Fail("the agent's window or tray icon did not come up");
+    ProbeAgent agent("zbs", FakeClock);
+    AgentHost& host = agent.host;
     std::vector<double> longest, longestTick, replies, attempts, abandoned;
     double span = seconds * 1000.0;
     for (int r = 0; r < runs; ++r) {
@@ -163,8 +172,6 @@ int RunStall(int argc, char** argv) {
         attempts.push_back(attemptCount);
         abandoned.push_back(sawAbandoned ? 1 : 0);
     }
-    host.Close();
-    RemoveDirectoryA(folder.c_str());
     JsonLine("stall")
         .Add("mode", std::string(idle ? "idle" : "download"))
         .Add("longest_ms", longest)
@@ -190,20 +197,15 @@ LRESULT CALLBACK IdleWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
 // them, so each finds the caches as cold as the agent's ticks do.
 int RunTick(int argc, char** argv) {
     int samples = Count(argc > 0 ? argv[0] : nullptr, 1, 1000);
-    std::string folder = TempFolder("zbt");
-    AgentHost host;
-    if (!host.Open(folder, nullptr)) Fail("the agent's window or tray icon did not come up");
+    ProbeAgent agent("zbt", nullptr);
+    AgentHost& host = agent.host;
     g_agent.updatedToday = true;
     host.Tick(); // the first tick of reminding looks for the rates file; later ones wait an hour
 
-    WNDCLASSA wc;
-    ZeroMemory(&wc, sizeof wc);
-    wc.lpfnWndProc = IdleWindowProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "ZelvanticBenchIdleTimer";
-    RegisterClassA(&wc);
-    HWND idle = CreateWindowExA(0, wc.lpszClassName, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
-                                wc.hInstance, nullptr);
+    const char kClass[] = "ZelvanticBenchIdleTimer";
+    RegisterProbeClass(kClass, IdleWindowProc);
+    HWND idle = CreateWindowExA(0, kClass, "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                GetModuleHandleA(nullptr), nullptr);
     if (!idle) Fail("no window for the idle timer");
     std::vector<double> agentUs, idleUs;
     for (int i = 0; i < samples; ++i) {
@@ -217,8 +219,6 @@ int RunTick(int argc, char** argv) {
         idleUs.push_back((NowMs() - start) * 1000.0);
     }
     DestroyWindow(idle);
-    host.Close();
-    RemoveDirectoryA(folder.c_str());
     JsonLine("tick").Add("agent_us", agentUs).Add("baseline_us", idleUs).Print();
     return 0;
 }
@@ -229,9 +229,8 @@ int RunCycles(int argc, char** argv) {
     int count = Count(argc > 0 ? argv[0] : nullptr, 1, 1000);
     g_fakeNow = time(nullptr);
     WriteSettingFlag("tooltip", true); // the notices take their real path
-    std::string folder = TempFolder("zbc");
-    AgentHost host;
-    if (!host.Open(folder, FakeClock)) Fail("the agent's window or tray icon did not come up");
+    ProbeAgent agent("zbc", FakeClock);
+    AgentHost& host = agent.host;
     const int marks[] = {1, 2, 5, 10, 25, 50, 75, 100, 200, 500, 1000};
     std::vector<double> at, blocks, heap, priv, nextHandle;
     for (int i = 1; i <= count; ++i) {
@@ -259,8 +258,6 @@ int RunCycles(int argc, char** argv) {
             break;
         }
     }
-    host.Close();
-    RemoveDirectoryA(folder.c_str());
     WriteSettingFlag("tooltip", false);
     JsonLine("cycles")
         .Add("cycle", at)

@@ -1,30 +1,38 @@
 #!/usr/bin/env python3
 """Checks of the bench's own arithmetic: the /proc readings, the rates data it serves and syncs,
-and the verdicts. `./zlv bench` runs them before it measures anything."""
+the verdicts and the table. `./zlv test` runs them (tests/scripts/test_bench_tool.py), and
+`./zlv bench` again before it measures anything."""
+import json
 import os
-import shutil
 import socket
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 import urllib.request
 
 sys.dont_write_bytecode = True
-sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-import bench  # noqa: E402
+HERE = os.path.dirname(os.path.abspath(__file__))
+sys.path.insert(0, HERE)
+import figures  # noqa: E402
+import readings  # noqa: E402
+import servers  # noqa: E402
+
+ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(HERE))
+BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 
 
 class ProcReadings(unittest.TestCase):
     def test_schedstat_sums_first_fields_of_live_threads(self):
-        self.assertEqual(bench.cpu_ns_from_schedstat(["1500 99 3\n", "250 7 1\n", ""]), 1750)
+        self.assertEqual(readings.cpu_ns_from_schedstat(["1500 99 3\n", "250 7 1\n", ""]), 1750)
 
     def test_io_and_status_counts(self):
-        self.assertEqual(bench.writes_from_io("rchar: 9\nwchar: 8\nsyscr: 7\nsyscw: 123\n"
+        self.assertEqual(readings.writes_from_io("rchar: 9\nwchar: 8\nsyscr: 7\nsyscw: 123\n"
                                               "read_bytes: 0\n"), 123)
-        self.assertRaises(ValueError, bench.writes_from_io, "syscr: 7\n")
-        self.assertEqual(bench.switches_from_status("Name:\twineserver\nvoluntary_ctxt_switches:"
+        self.assertRaises(ValueError, readings.writes_from_io, "syscr: 7\n")
+        self.assertEqual(readings.switches_from_status("Name:\twineserver\nvoluntary_ctxt_switches:"
                                                     "\t310\nnonvoluntary_ctxt_switches:\t4\n"),
                          314)
 
@@ -33,32 +41,31 @@ class ProcReadings(unittest.TestCase):
                 "Rss:               17404 kB\nPss:                7100 kB\n"
                 "Shared_Clean:      13820 kB\nPrivate_Clean:       172 kB\n"
                 "Private_Dirty:      3152 kB\nPrivate_Hugetlb:        4 kB\nSwap: 9 kB\n")
-        self.assertEqual(bench.private_kib_from_smaps(text), 172 + 3152 + 4)
+        self.assertEqual(readings.private_kib_from_smaps(text), 172 + 3152 + 4)
 
 
 class RatesData(unittest.TestCase):
     def test_page_has_the_size_asked_and_rate_lines(self):
         for size in (32, 4096, 61440, 65530):
-            page = bench.rates_page(size)
+            page = servers.rates_page(size)
             self.assertEqual(len(page), size)
             lines = page.split(b"\n")
             self.assertEqual(lines[-1], b"", "ends with a line feed")
             for line in lines[:-1]:
                 self.assertEqual(line.count(b"\t"), 2, line)
             self.assertLessEqual(page.count(b"\n"), 9999)
-        self.assertRaises(ValueError, bench.rates_page, 10)
+        self.assertRaises(ValueError, servers.rates_page, 10)
 
     def test_body_rewrites_as_the_agent_does(self):
         page = b"USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n"
-        self.assertEqual(bench.rates_body(page),
+        self.assertEqual(servers.rates_body(page),
                          b"0002\0USD US Dollar\x001.0000\0EUR Euro\x000.9215\0")
-        self.assertEqual(len(bench.body_of_size(60000)), 60000)
+        self.assertEqual(len(servers.body_of_size(60000)), 60000)
 
     def test_file_matches_the_product_writer(self):
-        tool = os.path.join(bench.BUILD, "host", "zlvtool")
-        if not os.access(tool, os.X_OK):
-            self.skipTest("zlvtool is not built")
-        page = bench.rates_page(4096)
+        tool = os.path.join(BUILD, "host", "zlvtool")
+        self.assertTrue(os.access(tool, os.X_OK), "zlvtool is not built: " + tool)
+        page = servers.rates_page(4096)
         with tempfile.TemporaryDirectory() as tmp:
             response = os.path.join(tmp, "response")
             out = os.path.join(tmp, "rates")
@@ -68,7 +75,7 @@ class RatesData(unittest.TestCase):
                            stdout=subprocess.DEVNULL)
             with open(out, "rb") as f:
                 made = f.read()
-        self.assertEqual(bench.rates_file(bench.rates_body(page), 1700000000), made)
+        self.assertEqual(servers.rates_file(servers.rates_body(page), 1700000000), made)
         self.assertEqual(len(made), 17 + len(page), "the download check's expected size")
 
 
@@ -76,43 +83,61 @@ class LivePieces(unittest.TestCase):
     """The readings and servers on this machine, as the bench uses them."""
 
     def test_own_process_readings(self):
-        before = bench.process_cpu_ns(os.getpid())
-        deadline = time.process_time() + 0.05
-        while time.process_time() < deadline:
-            pass
-        self.assertGreaterEqual(bench.process_cpu_ns(os.getpid()) - before, 40e6)
-        self.assertGreater(bench.process_private_kib(os.getpid()), 1000)
+        # Two threads busy 50 ms of CPU each: the process's figure holds both, the thread's its own.
+        spun, release = threading.Event(), threading.Event()
+
+        def spin():
+            deadline = time.thread_time() + 0.05
+            while time.thread_time() < deadline:
+                pass
+
+        def worker():
+            spin()
+            spun.set()
+            release.wait(30)
+        before = readings.process_cpu_ns(os.getpid())
+        other = threading.Thread(target=worker)
+        other.start()
+        try:
+            spin()
+            self.assertTrue(spun.wait(30))
+            grew = readings.process_cpu_ns(os.getpid()) - before
+            threads = readings.thread_cpu_ns(os.getpid())
+        finally:
+            release.set()
+            other.join()
+        self.assertGreaterEqual(grew, 90e6)  # the running thread's last few ms may lag
+        self.assertGreaterEqual(threads.get(str(other.native_id), 0), 50e6)
+        self.assertGreater(readings.process_private_kib(os.getpid()), 1000)
 
     def test_black_hole_leaves_a_connect_unanswered(self):
-        hole = bench.BlackHole(port=PORT)
+        hole = servers.BlackHole(port=0)
         try:
             self.assertTrue(hole.swallowing)
             s = socket.socket()
             s.settimeout(0.5)
-            self.assertRaises(OSError, s.connect, ("127.0.0.1", PORT))
+            self.assertRaises(OSError, s.connect, ("127.0.0.1", hole.port))
             s.close()
         finally:
             hole.close()
 
     def test_nginx_serves_the_page_byte_for_byte(self):
-        if not shutil.which("nginx") or os.geteuid() != 0:
-            self.skipTest("needs nginx and root")
+        with socket.socket() as free:  # a port no other run of these checks holds
+            free.bind(("127.0.0.1", 0))
+            port = free.getsockname()[1]
         with tempfile.TemporaryDirectory() as tmp:
-            server = bench.Nginx(tmp, port=PORT)
-            page = bench.rates_page(61440)
+            server = servers.Nginx(tmp, port=port)
+            page = servers.rates_page(61440)
             server.serve(page)
             server.start()
             try:
-                url = "http://127.0.0.1:%d/updatedrates.php" % PORT
+                url = "http://127.0.0.1:%d/updatedrates.php" % port
                 self.assertEqual(urllib.request.urlopen(url, timeout=5).read(), page)
                 server.serve(b"USD\tUS Dollar\t1.0\n")  # swapped while it runs
                 self.assertEqual(urllib.request.urlopen(url, timeout=5).read(),
                                  b"USD\tUS Dollar\t1.0\n")
             finally:
                 server.stop()
-
-
-PORT = 18093
 
 
 def sample_raw():
@@ -155,7 +180,7 @@ def sample_raw():
 class Verdicts(unittest.TestCase):
     def figures(self, raw):
         errors = []
-        figs = {f["name"]: f for f in bench.figures_from(raw, errors)}
+        figs = {f["name"]: f for f in figures.figures_from(raw, errors)}
         return figs, errors
 
     def test_each_target_in_its_direction(self):
@@ -211,25 +236,38 @@ class Verdicts(unittest.TestCase):
         self.assertIn("size: agent.exe", figs, "the others stay")
         self.assertEqual(len(errors), 2, errors)
 
-    def test_table_marks_a_miss(self):
-        figs, _ = self.figures(sample_raw())
-        result = {"machine": {"cpu": "X", "nproc": 2, "memory": "1 GiB RAM", "wine": "wine-8.0",
-                              "kernel": "6", "load_start": "1.00", "load_end": "1.00",
-                              "date": "2026-01-01 00:00", "seconds": 100.0},
-                  "figures": list(figs.values()), "errors": ["stall: boom"]}
-        table = bench.render_markdown(result)
+    def test_table_again_from_kept_samples(self):
+        # The whole path of --table-from: kept samples in, bench.md and bench.json out.
+        with tempfile.TemporaryDirectory() as tmp:
+            kept = {"machine": {"cpu": "X", "nproc": 2, "memory": "1 GiB RAM", "wine": "wine-8.0",
+                                "kernel": "6", "load_start": "1.00", "load_end": "1.00",
+                                "date": "2026-01-01 00:00", "seconds": 100.0},
+                    "raw": sample_raw(), "errors": ["stall: boom", "figure old: gone"]}
+            with open(os.path.join(tmp, "kept.json"), "w") as f:
+                json.dump(kept, f)
+            p = subprocess.run([sys.executable, os.path.join(HERE, "bench.py"), "--table-from",
+                                os.path.join(tmp, "kept.json")], capture_output=True, text=True,
+                               env=dict(os.environ, ZLV_BUILD=tmp), timeout=60)
+            self.assertEqual(p.returncode, 1, "a step's error is the run's failure\n" + p.stderr)
+            with open(os.path.join(tmp, "bench.md")) as f:
+                table = f.read()
+            with open(os.path.join(tmp, "bench.json")) as f:
+                written = json.load(f)
         self.assertIn("| size: agent.exe | 170.0 KiB | baseline.exe 16.0 KiB | – | ≤ 160 KiB | "
                       "**no** |", table)
+        self.assertIn("| download, 4 KB page | 9.0 ms (8.0–40.0, n=3) | curl 1.0 ms (1.0–2.0, "
+                      "n=3) | +8.0 ms | ≤ curl + 30 ms | yes |", table)
+        # Medians of an even and of a single count, the ratio to two places.
+        self.assertIn("| agent private memory, after start-up | 3410 KiB (3400–3420, n=2) | "
+                      "3205 KiB (3200–3210, n=2) | ×1.06 | ≤ 1.5× baseline | yes |", table)
+        self.assertIn("| agent private memory, after a download | 5000 KiB | 3200 KiB | ×1.56 | "
+                      "≤ 1.5× baseline | **no** |", table)
+        self.assertRegex(table, r"\n- download, 4 KB page: From the first timer tick .* ticks "
+                                r"handled: 1 \(1–2, n=3\)\.")
         self.assertIn("- stall: boom", table)
-
-
-class Summaries(unittest.TestCase):
-    def test_median_and_range(self):
-        s = bench.summarize([4, 1, 3, 2])
-        self.assertEqual((s["median"], s["min"], s["max"], s["n"]), (2.5, 1.0, 4.0, 4))
-        self.assertIsNone(bench.summarize([]))
-        self.assertEqual(bench.fmt_summary(s, " ms"), "2.5 ms (1.0–4.0, n=4)")
-        self.assertEqual(bench.fmt_summary(bench.summarize([7]), " ms"), "7.0 ms")
+        self.assertNotIn("figure old", table, "the old table's own errors are made anew")
+        self.assertEqual(written["errors"], ["stall: boom"])
+        self.assertEqual(written["raw"], sample_raw())
 
 
 if __name__ == "__main__":

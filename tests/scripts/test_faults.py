@@ -160,9 +160,11 @@ def run_case(tmp, record, page, name, host, mode, expect, seconds):
         base = rss_kib(pid) if pid else None
 
         total = seconds + (7 if expect == "retry" else 0)
+        # Once the page is on disk the case is decided: the watch ends then, not at its time.
+        stop = folder + "-watch-stop"
         watch = {}
         watcher = threading.Thread(target=lambda: watch.update(
-            result=probe("watch", total, timeout=total + 30)))
+            result=probe("watch", total, "Z:" + stop.replace("/", "\\"), timeout=total + 30)))
         watcher.start()
         peak = base or 0
         deadline = time.time() + total
@@ -180,9 +182,12 @@ def run_case(tmp, record, page, name, host, mode, expect, seconds):
             if expect != "none" and (expect == "file" or shifted) and os.path.exists(rates):
                 file_seen = time.monotonic()
                 time.sleep(0.5)  # "lastupdate" follows the file
+                open(stop, "w").close()
                 break
             time.sleep(0.02)
         watcher.join()
+        if os.path.exists(stop):
+            os.remove(stop)
         code, text = watch.get("result", (None, "no result"))
         if code != 0:
             problems.append("window did not answer: %s" % text)

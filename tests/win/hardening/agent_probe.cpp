@@ -1,5 +1,6 @@
 // Looks at a running agent from outside, for the scripted fault and soak runs:
-//   agent_probe watch SECONDS      answers to WM_NULL every 100 ms; prints the slowest, in ms
+//   agent_probe watch SECONDS [STOP]   answers to WM_NULL every 100 ms; prints the slowest, in
+//                                  ms; ends early once the file STOP exists
 //   agent_probe counts             handles, GDI and USER objects, memory of the agent's process
 //   agent_probe command ID         posts a menu command to the agent's window
 //   agent_probe exit SECONDS       the Exit command; waits for the agent's process to end
@@ -25,7 +26,7 @@ HWND AgentWindow() {
     return FindWindowA(ZLV_MAIN_WINDOW_CLASS, nullptr);
 }
 
-int Watch(double seconds) {
+int Watch(double seconds, const char* stop) {
     DWORD slowest = 0, answers = 0, end = GetTickCount() + static_cast<DWORD>(seconds * 1000);
     do {
         HWND window = AgentWindow();
@@ -43,7 +44,8 @@ int Watch(double seconds) {
         if (took > slowest) slowest = took;
         ++answers;
         Sleep(100);
-    } while (static_cast<LONG>(end - GetTickCount()) > 0);
+    } while (static_cast<LONG>(end - GetTickCount()) > 0 &&
+             !(stop && GetFileAttributesA(stop) != INVALID_FILE_ATTRIBUTES));
     printf("slowest %lu ms over %lu answers\n", slowest, answers);
     return 0;
 }
@@ -135,7 +137,8 @@ int DeleteValue(const char* name) {
 } // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 3 && strcmp(argv[1], "watch") == 0) return Watch(atof(argv[2]));
+    if ((argc == 3 || argc == 4) && strcmp(argv[1], "watch") == 0)
+        return Watch(atof(argv[2]), argc == 4 ? argv[3] : nullptr);
     if (argc == 2 && strcmp(argv[1], "counts") == 0) return Counts();
     if (argc == 3 && strcmp(argv[1], "command") == 0) {
         HWND window = AgentWindow();
@@ -147,8 +150,8 @@ int main(int argc, char** argv) {
     if (argc == 3 && strcmp(argv[1], "getreg") == 0) return GetValue(argv[2]);
     if (argc == 5 && strcmp(argv[1], "setreg") == 0) return SetValue(argv[2], argv[3], argv[4]);
     if (argc == 3 && strcmp(argv[1], "delreg") == 0) return DeleteValue(argv[2]);
-    fprintf(stderr,
-            "usage: agent_probe watch SECONDS | counts | command ID | exit SECONDS | getreg NAME | "
-            "setreg NAME TYPE HEX | delreg NAME\n");
+    fprintf(stderr, "usage: agent_probe watch SECONDS [STOP] | counts | command ID | exit SECONDS "
+                    "| getreg NAME | "
+                    "setreg NAME TYPE HEX | delreg NAME\n");
     return 3;
 }

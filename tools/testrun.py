@@ -10,6 +10,7 @@ The Wine tests share one throw-away 32-bit prefix, one Xvfb display and one pers
 per run, inside a private network namespace when the machine allows one (so port 80 is ours).
 """
 import argparse
+import concurrent.futures
 import glob
 import os
 import re
@@ -227,27 +228,36 @@ def run_scripts(tally, session, flt):
               flush=True)
 
 
+def fuzz_one(prog, seconds, out_dir):
+    """One fuzz target from its seed corpus; returns (exit code, log path, runs done)."""
+    name = os.path.basename(prog)
+    seeds = os.path.join(ROOT, "tests", "fuzz", "corpus", name[len("fuzz_"):])
+    work = tempfile.mkdtemp(prefix="zlv-corpus-")
+    if os.path.isdir(seeds):
+        for f in os.listdir(seeds):
+            shutil.copy(os.path.join(seeds, f), work)
+    code, log = _run_logged(name, [prog, "-max_total_time=%d" % seconds, "-rss_limit_mb=2048",
+                                   "-timeout=10", "-artifact_prefix=" + out_dir + "/" + name + "-",
+                                   work], None, None, seconds * 3 + 60)
+    shutil.rmtree(work, ignore_errors=True)
+    with open(log, errors="replace") as f:
+        runs = re.findall(r"Done (\d+) runs", f.read())
+    with open(os.path.join(out_dir, name + ".txt"), "w") as f:
+        f.write("%s runs in %d s\n" % (runs[-1] if runs else "?", seconds))
+    return code, log, runs[-1] if runs else "?"
+
+
 def run_fuzz(tally, seconds, flt):
     out_dir = os.path.join(BUILD, "fuzz-runs")
     os.makedirs(out_dir, exist_ok=True)
-    for prog in fuzz_programs(flt):
+    progs = fuzz_programs(flt)
+    # Each target is one process on one core: as many run at once as there are cores.
+    with concurrent.futures.ThreadPoolExecutor(max_workers=os.cpu_count() or 1) as pool:
+        results = list(pool.map(lambda p: fuzz_one(p, seconds, out_dir), progs))
+    for prog, (code, log, runs) in zip(progs, results):
         name = os.path.basename(prog)
-        seeds = os.path.join(ROOT, "tests", "fuzz", "corpus", name[len("fuzz_"):])
-        work = tempfile.mkdtemp(prefix="zlv-corpus-")
-        if os.path.isdir(seeds):
-            for f in os.listdir(seeds):
-                shutil.copy(os.path.join(seeds, f), work)
-        code, log = run_logged(name, [prog, "-max_total_time=%d" % seconds, "-rss_limit_mb=2048",
-                                      "-timeout=10", "-artifact_prefix=" + out_dir + "/" + name + "-",
-                                      work], timeout=seconds * 3 + 60)
-        shutil.rmtree(work, ignore_errors=True)
-        with open(log, errors="replace") as f:
-            runs = re.findall(r"Done (\d+) runs", f.read())
-        with open(os.path.join(out_dir, name + ".txt"), "w") as f:
-            f.write("%s runs in %d s\n" % (runs[-1] if runs else "?", seconds))
         tally.add(name, "pass" if code == 0 else "fail", tail(log))
-        print("  %-40s %s (%s runs)" % (name, "ok" if code == 0 else "FAILED",
-                                         runs[-1] if runs else "?"), flush=True)
+        print("  %-40s %s (%s runs)" % (name, "ok" if code == 0 else "FAILED", runs), flush=True)
 
 
 def main():

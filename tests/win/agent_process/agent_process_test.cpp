@@ -1,5 +1,6 @@
-// agent.exe as a process: the command-line gate, one instance, what it stores, how it ends.
-#include "tests/win/agent_process/agent_harness.h"
+// agent.exe as a process: the command-line gate, one instance, what it stores, how it ends, and
+// its About box.
+#include <windows.h>
 
 #include <sddl.h> // after windows.h
 #include <time.h>
@@ -9,7 +10,20 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/win/common/agent_runner.h"
+#include "tests/win/common/registry_helpers.h"
+
 namespace {
+
+// A file, not a folder (file_helpers.h's FileExists takes folders too).
+bool IsFile(const std::string& path) {
+    DWORD a = GetFileAttributesA(path.c_str());
+    return a != INVALID_FILE_ATTRIBUTES && !(a & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool SetRawText(const char* name, const std::string& data) {
+    return WriteSetting(name, REG_SZ, data.data(), static_cast<DWORD>(data.size()));
+}
 
 const DWORD kQuick = 5000; // no case waits longer than this for one step
 
@@ -45,14 +59,14 @@ class AgentProcessTest : public ::testing::Test {
     }
 
     std::string Target() {
-        std::string data;
+        Bytes data;
         DWORD type = 0;
-        if (!ReadRaw("target", &data, &type)) return "<absent>";
+        if (!ReadSetting("target", &type, &data)) return "<absent>";
         EXPECT_EQ(static_cast<DWORD>(REG_SZ), type);
         // The registry counts in a terminator that a writer left out when one follows the data
         // in memory, so one trailing zero says nothing about the writer.
-        if (!data.empty() && data.back() == '\0') data.pop_back();
-        return data;
+        if (!data.empty() && data.back() == 0) data.pop_back();
+        return std::string(data.begin(), data.end());
     }
 
     // Nothing left that keeps the next start from running.
@@ -121,52 +135,41 @@ class LockedSettingsKey {
     bool locked_ = false;
 };
 
-TEST_F(AgentProcessTest, SilentStartWithStartupOffCreatesNothing) {
-    DeleteSetting("target");
-    ASSERT_TRUE(SetDword("hwnd", 0x1234));
-    const char* forms[] = {"-SILENT", "-Silent", "-silent"};
-    for (const char* form : forms) {
+// Only "-silent" in any case, alone, is the log-on start that "startup" gates.
+TEST_F(AgentProcessTest, SilentStartRunsOnlyWithStartupOn) {
+    const struct {
+        const char* line;
+        const char* startup; // absent when null, as on a fresh machine
+        bool runs;
+    } starts[] = {{"-SILENT", "0", false},     {"-Silent", "0", false}, {"-silent", "0", false},
+                  {"-silent", nullptr, false}, {"-SILENT", "1", true},  {"-silent now", "0", true},
+                  {"/silent", "0", true},      {"-silentx", "0", true}};
+    for (const auto& start : starts) {
+        const std::string what =
+            std::string(start.line) + ", startup " + (start.startup ? start.startup : "absent");
+        DeleteSetting("target");
+        ASSERT_TRUE(SetDword("hwnd", 0x1234));
+        if (start.startup)
+            ASSERT_TRUE(SetFlagText("startup", start.startup));
+        else
+            DeleteSetting("startup");
         AgentProcess run;
-        ASSERT_TRUE(run.Start(agent, form));
+        ASSERT_TRUE(run.Start(agent, start.line));
+        if (start.runs) {
+            ASSERT_TRUE(run.WaitWindow(kQuick) != nullptr) << what << ": no main window";
+            EXPECT_TRUE(MutexExists()) << what;
+            EXPECT_EQ(FolderOf(agent), Target()) << what;
+            EXPECT_TRUE(run.End()) << what << ": did not end on the Exit command";
+            continue;
+        }
         DWORD code = 77;
-        ASSERT_TRUE(run.WaitExit(kQuick, &code)) << form << " kept running";
-        EXPECT_EQ(0u, code) << form;
-        EXPECT_EQ(0, CountAgentWindows()) << form;
-        EXPECT_EQ("<absent>", Target()) << form;
+        ASSERT_TRUE(run.WaitExit(kQuick, &code)) << what << " kept running";
+        EXPECT_EQ(0u, code) << what;
+        EXPECT_EQ(0, CountAgentWindows()) << what;
+        EXPECT_EQ("<absent>", Target()) << what;
         DWORD hwnd = 0;
         EXPECT_TRUE(ReadDword("hwnd", &hwnd));
-        EXPECT_EQ(0x1234u, hwnd) << form;
-    }
-
-    // A fresh machine: no "startup" at all counts as off.
-    DeleteSetting("startup");
-    AgentProcess run;
-    ASSERT_TRUE(run.Start(agent, "-silent"));
-    DWORD code = 77;
-    ASSERT_TRUE(run.WaitExit(kQuick, &code));
-    EXPECT_EQ(0u, code);
-    EXPECT_EQ("<absent>", Target());
-}
-
-TEST_F(AgentProcessTest, SilentStartWithStartupOnRuns) {
-    ASSERT_TRUE(SetFlagText("startup", "1"));
-    AgentProcess run;
-    ASSERT_TRUE(run.Start(agent, "-SILENT"));
-    HWND window = run.WaitWindow(kQuick);
-    ASSERT_TRUE(window != nullptr) << "no main window";
-    EXPECT_TRUE(MutexExists());
-    EXPECT_EQ(FolderOf(agent), Target());
-    EXPECT_TRUE(run.End()) << "did not end on the Exit command";
-}
-
-TEST_F(AgentProcessTest, OtherCommandLinesAreOrdinaryStarts) {
-    // "startup" is off, so only a start that ignores its command line gets this far.
-    const char* lines[] = {"-silent now", "/silent", "-silentx"};
-    for (const char* line : lines) {
-        AgentProcess run;
-        ASSERT_TRUE(run.Start(agent, line));
-        EXPECT_TRUE(run.WaitWindow(kQuick) != nullptr) << line;
-        EXPECT_TRUE(run.End()) << line;
+        EXPECT_EQ(0x1234u, hwnd) << what;
     }
 }
 
@@ -248,41 +251,33 @@ TEST_F(AgentProcessTest, FolderIsStoredWithoutFinalSeparatorAnywhere) {
     }
 }
 
-TEST_F(AgentProcessTest, ExitCommandEndsWithCodeZeroAfterCleanUp) {
-    AgentProcess run;
-    ASSERT_TRUE(run.Start(agent));
-    HWND window = run.WaitWindow(kQuick);
-    ASSERT_TRUE(window != nullptr);
-    EXPECT_TRUE(MutexExists());
+// The Exit command, and the WM_CLOSE that "End task" and taskkill send: the agent must really end,
+// not linger windowless with its mutex held, which would make every later start end at once.
+TEST_F(AgentProcessTest, ExitCommandAndCloseMessageEndWithCodeZeroAfterCleanUp) {
+    const struct {
+        UINT message;
+        WPARAM wParam;
+    } ends[] = {{WM_COMMAND, kExitCommand}, {WM_CLOSE, 0}};
+    for (const auto& end : ends) {
+        AgentProcess run;
+        ASSERT_TRUE(run.Start(agent));
+        HWND window = run.WaitWindow(kQuick);
+        ASSERT_TRUE(window != nullptr);
+        EXPECT_TRUE(MutexExists());
 
-    // A command id the menu does not have, and a non-menu notification code, are not Exit.
-    PostMessageA(window, WM_COMMAND, 40099, 0);
-    PostMessageA(window, WM_COMMAND, MAKEWPARAM(kExitCommand, 1), 0);
-    DWORD code = 77;
-    EXPECT_FALSE(run.WaitExit(500, &code)) << "ended on a command that is not Exit";
+        // A command id the menu does not have, and a non-menu notification code, are not Exit.
+        PostMessageA(window, WM_COMMAND, 40099, 0);
+        PostMessageA(window, WM_COMMAND, MAKEWPARAM(kExitCommand, 1), 0);
+        DWORD code = 77;
+        EXPECT_FALSE(run.WaitExit(500, &code)) << "ended on a command that is not Exit";
 
-    ASSERT_TRUE(PostMessageA(window, WM_COMMAND, kExitCommand, 0));
-    ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "did not end on the Exit command";
-    EXPECT_EQ(0u, code);
-    EXPECT_FALSE(IsWindow(window));
-    EXPECT_FALSE(MutexExists());
-
-    ExpectTheNextStartRuns();
-}
-
-// "End task" and taskkill ask politely with WM_CLOSE: the agent must really end, not linger
-// windowless with its mutex held, which would make every later start end at once.
-TEST_F(AgentProcessTest, CloseMessageEndsLikeExit) {
-    AgentProcess run;
-    ASSERT_TRUE(run.Start(agent));
-    HWND window = run.WaitWindow(kQuick);
-    ASSERT_TRUE(window != nullptr);
-    ASSERT_TRUE(PostMessageA(window, WM_CLOSE, 0, 0));
-    DWORD code = 77;
-    ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "still running after WM_CLOSE";
-    EXPECT_EQ(0u, code);
-    EXPECT_FALSE(MutexExists());
-    ExpectTheNextStartRuns();
+        ASSERT_TRUE(PostMessageA(window, end.message, end.wParam, 0));
+        ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "still running after message " << end.message;
+        EXPECT_EQ(0u, code) << end.message;
+        EXPECT_FALSE(IsWindow(window)) << end.message;
+        EXPECT_FALSE(MutexExists()) << end.message;
+        ExpectTheNextStartRuns();
+    }
 }
 
 TEST_F(AgentProcessTest, LockedSettingsKeyEndsWithCodeOne) {
@@ -310,6 +305,75 @@ TEST_F(AgentProcessTest, LockedSettingsKeyEndsWithCodeOne) {
         EXPECT_EQ(0u, code);
     }
     EXPECT_EQ("C:\\before", Target()) << "a refused start changed the stored folder";
+}
+
+const UINT kAboutCommand = 40001;
+
+HWND FindAbout(DWORD process) {
+    for (HWND w = FindWindowExA(nullptr, nullptr, "#32770", "Zelvantic"); w;
+         w = FindWindowExA(nullptr, w, "#32770", "Zelvantic")) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(w, &owner);
+        if (owner == process) return w;
+    }
+    return nullptr;
+}
+
+// Starts the quiet agent the fixture prepared and opens its About box.
+void StartWithAbout(const std::string& exe, AgentProcess* agent, HWND* main, HWND* about) {
+    ASSERT_TRUE(agent->Start(exe));
+    *main = agent->WaitWindow(30000); // a first start in a fresh prefix is slow
+    ASSERT_TRUE(*main);
+    PostMessageA(*main, WM_COMMAND, kAboutCommand, 0);
+    *about = nullptr;
+    for (int i = 0; i < 200 && !(*about && IsWindowVisible(*about)); ++i) {
+        Sleep(25);
+        *about = FindAbout(agent->Id());
+    }
+    ASSERT_TRUE(*about && IsWindowVisible(*about));
+}
+
+TEST_F(AgentProcessTest, AboutBoxShowsItsLogoAndExitWithItOpenEndsCleanly) {
+    AgentProcess run;
+    HWND main = nullptr, about = nullptr;
+    StartWithAbout(agent, &run, &main, &about);
+    if (HasFatalFailure()) return;
+    // The logo from the agent's own resources: a 48 x 48 child beside the text.
+    int logos = 0;
+    for (HWND c = GetWindow(about, GW_CHILD); c; c = GetWindow(c, GW_HWNDNEXT)) {
+        RECT r;
+        GetWindowRect(c, &r);
+        if (r.right - r.left == 48 && r.bottom - r.top == 48) ++logos;
+    }
+    EXPECT_EQ(1, logos);
+    Sleep(300); // the logo is playing on its own thread
+
+    // The animation thread is joined and the box gone before the agent's own exit code comes.
+    PostMessageA(main, WM_COMMAND, kExitCommand, 0);
+    DWORD code = 1;
+    ASSERT_TRUE(run.WaitExit(5000, &code));
+    EXPECT_EQ(0u, code);
+    EXPECT_FALSE(IsWindow(about));
+    EXPECT_FALSE(IsWindow(main));
+}
+
+TEST_F(AgentProcessTest, EscapeClosesTheAboutBoxAndTheAgentRunsOn) {
+    AgentProcess run;
+    HWND main = nullptr, about = nullptr;
+    StartWithAbout(agent, &run, &main, &about);
+    if (HasFatalFailure()) return;
+
+    // A key posted to the box travels the agent's own message loop, as a real key press does.
+    PostMessageA(about, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
+    for (int i = 0; i < 200 && IsWindow(about); ++i)
+        Sleep(25);
+    EXPECT_FALSE(IsWindow(about));
+    EXPECT_TRUE(IsWindow(main));
+
+    PostMessageA(main, WM_COMMAND, kExitCommand, 0);
+    DWORD code = 1;
+    ASSERT_TRUE(run.WaitExit(5000, &code));
+    EXPECT_EQ(0u, code);
 }
 
 } // namespace

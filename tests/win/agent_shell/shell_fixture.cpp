@@ -11,6 +11,14 @@ std::vector<TrayCall> g_trayCalls;
 time_t g_fakeNow;
 AgentState g_atStart;
 
+const char kRatesReply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"
+                           "USD\tUS Dollar\t1.0000\t1.0000\n"
+                           "EUR\tEuro\t0.9100\t0.9200\n";
+const char kUpdateReady[] = "Zelvantic update is now ready \nfor synchronization.   You can now "
+                            "hot sync \nyour device to complete the updates.";
+const char kSyncSucceeded[] =
+    "Successfully updated the currency \ndatabase during hot sync operation.";
+
 namespace {
 
 BOOL WINAPI RecordNotify(DWORD message, PNOTIFYICONDATAA data) {
@@ -43,6 +51,12 @@ void RegisterTestClass() {
     done = RegisterClassExA(&wc) != 0;
 }
 
+// Each case starts from, and leaves behind, a machine without the settings a case may write.
+void ForgetSettings() {
+    for (const char* name : {"tooltip", "startup", "lastupdate"})
+        DeleteSetting(name);
+}
+
 } // namespace
 
 std::string ReadRaw(const char* name) {
@@ -53,12 +67,12 @@ std::string ReadRaw(const char* name) {
 }
 
 void WriteFileText(const std::string& path, const std::string& text) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, f) << path;
-    DWORD written = 0;
-    WriteFile(f, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
-    CloseHandle(f);
+    ASSERT_TRUE(WriteBytes(path, Bytes(text.begin(), text.end()))) << path;
+}
+
+bool Checked(UINT id) {
+    HMENU settings = GetSubMenu(g_agent.popupMenu, 3);
+    return (GetMenuState(settings, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
 }
 
 void ShellTest::SetUp() {
@@ -90,9 +104,7 @@ void ShellTest::SetUp() {
     CreateDirectoryA(unique, nullptr);
     SetAgentFolder(unique);
 
-    DeleteSetting("tooltip");
-    DeleteSetting("startup");
-    DeleteSetting("lastupdate");
+    ForgetSettings();
 
     RegisterTestClass();
     window_ = CreateWindowExA(0, ZLV_MAIN_WINDOW_CLASS, "kelpo", WS_POPUP | WS_CAPTION | WS_SYSMENU,
@@ -111,9 +123,7 @@ void ShellTest::TearDown() {
     g_agent.shellModule = nullptr;
     CleanUpAgent();
     if (!folder_.empty() && folder_.size() < MAX_PATH) RemoveTree(folder_);
-    DeleteSetting("tooltip");
-    DeleteSetting("startup");
-    DeleteSetting("lastupdate");
+    ForgetSettings();
 }
 
 void ShellTest::SetAgentFolder(const std::string& folder) {

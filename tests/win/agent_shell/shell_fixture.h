@@ -30,6 +30,13 @@ std::string ReadRaw(const char* name);
 
 void WriteFileText(const std::string& path, const std::string& text);
 
+// Whether the popup menu's "&Settings" sub-menu shows item id checked.
+bool Checked(UINT id);
+
+extern const char kRatesReply[]; // a two-rate page, as a server on 127.0.0.1:80 answers
+extern const char kUpdateReady[];
+extern const char kSyncSucceeded[];
+
 class ShellTest : public ::testing::Test {
   protected:
     void SetUp() override;

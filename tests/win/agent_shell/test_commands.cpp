@@ -11,11 +11,6 @@ namespace {
 
 using CommandTest = ShellTest;
 
-bool Checked(UINT id) {
-    HMENU settings = GetSubMenu(g_agent.popupMenu, 3);
-    return (GetMenuState(settings, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
-}
-
 TEST_F(CommandTest, ChecksFollowTheSettingsAndTogglesWriteThem) {
     // A flag is read as at most four bytes of text, then as a number; five bytes cannot be read.
     struct {
@@ -159,30 +154,26 @@ TEST_F(CommandTest, ManualPresentButNothingReadsPdf) {
 }
 
 TEST_F(CommandTest, SyncResultBecomesANoticeOnlyWithTooltipOn) {
-    UINT sync = g_agent.syncResultMessage;
-    ASSERT_TRUE(SetFlagText("tooltip", "0"));
-    for (WPARAM result : {2, 3, 7})
-        EXPECT_EQ(0, SendMessageA(window_, sync, result, 0));
-    EXPECT_TRUE(TakeNotices().empty());
-
-    ASSERT_TRUE(SetFlagText("tooltip", "1"));
-    EXPECT_EQ(0, SendMessageA(window_, sync, 2, 0));
-    std::vector<TrayCall> notices = TakeNotices();
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_STREQ("Successfully updated the currency \ndatabase during hot sync operation.",
-                 notices[0].data.szInfo);
-    EXPECT_EQ(1u, notices[0].data.dwInfoFlags);
-
-    EXPECT_EQ(0, SendMessageA(window_, sync, 3, 0));
-    notices = TakeNotices();
-    ASSERT_EQ(1u, notices.size());
-    EXPECT_STREQ("An error occurred while updating the currency \ndatabase.  Please check the hot "
-                 "sync log for \nmore details.",
-                 notices[0].data.szInfo);
-    EXPECT_EQ(3u, notices[0].data.dwInfoFlags);
-
-    EXPECT_EQ(0, SendMessageA(window_, sync, 7, 0));
-    EXPECT_TRUE(TakeNotices().empty());
+    const char kSyncFailed[] = "An error occurred while updating the currency \ndatabase.  Please "
+                               "check the hot sync log for \nmore details.";
+    struct {
+        const char* tooltip;
+        WPARAM result;
+        const char* notice; // none when null
+        DWORD flags;
+    } const kCases[] = {{"0", 2, nullptr, 0},     {"0", 3, nullptr, 0},
+                        {"0", 7, nullptr, 0},     {"1", 2, kSyncSucceeded, 1},
+                        {"1", 3, kSyncFailed, 3}, {"1", 7, nullptr, 0}};
+    for (const auto& c : kCases) {
+        ASSERT_TRUE(SetFlagText("tooltip", c.tooltip));
+        EXPECT_EQ(0, SendMessageA(window_, g_agent.syncResultMessage, c.result, 0));
+        std::vector<TrayCall> notices = TakeNotices();
+        ASSERT_EQ(c.notice ? 1u : 0u, notices.size())
+            << "tooltip " << c.tooltip << ", " << c.result;
+        if (!c.notice) continue;
+        EXPECT_STREQ(c.notice, notices[0].data.szInfo);
+        EXPECT_EQ(c.flags, notices[0].data.dwInfoFlags);
+    }
 }
 
 TEST_F(CommandTest, ExitDestroysTheWindowAndEndsTheLoop) {

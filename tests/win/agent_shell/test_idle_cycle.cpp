@@ -23,15 +23,6 @@ UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPRO
     return SetTimer(window, id, periodMs, proc);
 }
 
-const char kUpdateReady[] = "Zelvantic update is now ready \nfor synchronization.   You can now "
-                            "hot sync \nyour device to complete the updates.";
-const char kSyncSucceeded[] =
-    "Successfully updated the currency \ndatabase during hot sync operation.";
-
-const char kRatesReply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n"
-                           "USD\tUS Dollar\t1.0000\t1.0000\n"
-                           "EUR\tEuro\t0.9100\t0.9200\n";
-
 class IdleCycleTest : public ShellTest {
   protected:
     void SetUp() override {
@@ -67,7 +58,9 @@ class IdleCycleTest : public ShellTest {
     int ticksSeen_ = 0;
 };
 
-TEST_F(IdleCycleTest, RemindsOnTheFirstTickThenHourlyOnTheSlowTimer) {
+TEST_F(IdleCycleTest, RemindsOnTheFirstTickThenHourlyOnTheSlowTimerWithoutNetwork) {
+    LoopbackHttpServer server(kRatesReply); // updated today: never to be asked
+    ASSERT_TRUE(server.Listening());
     StartReminding(true);
     Tick();
     std::vector<TrayCall> notices = TakeNotices();
@@ -89,6 +82,7 @@ TEST_F(IdleCycleTest, RemindsOnTheFirstTickThenHourlyOnTheSlowTimer) {
     for (time_t start = g_fakeNow; g_fakeNow - start < 3 * 3600;) {
         Advance(period / 1000);
         Tick();
+        ASSERT_EQ(nullptr, g_agent.downloader) << "a download on a day already updated";
         notices = TakeNotices();
         ASSERT_LE(notices.size(), 1u);
         if (notices.empty()) {
@@ -103,6 +97,7 @@ TEST_F(IdleCycleTest, RemindsOnTheFirstTickThenHourlyOnTheSlowTimer) {
     }
     EXPECT_GE(reminders, 2);
     EXPECT_EQ(1u, g_timerAsks.size()) << "the slow timer is asked for once, not on every tick";
+    EXPECT_EQ(0, server.Connections());
 }
 
 TEST_F(IdleCycleTest, FinishedDownloadIsWrittenBeforeTheNextTick) {

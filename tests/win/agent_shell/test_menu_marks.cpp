@@ -9,11 +9,6 @@
 
 namespace {
 
-bool Checked(UINT id) {
-    HMENU settings = GetSubMenu(g_agent.popupMenu, 3);
-    return (GetMenuState(settings, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
-}
-
 // Waits for the open popup menu, notes the two marks it shows, then picks
 // "&Settings" > "Show tray balloon tip" with the keyboard, as a user would.
 struct MenuUser {

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "agent/update/byte_string.h"
+#include "tests/win/common/agent_runner.h"
 
 namespace {
 
@@ -59,20 +60,11 @@ struct TemplateReader {
     void Align() { at = (at + 3) & ~3u; }
 };
 
-std::string AgentPath() {
-    char path[MAX_PATH] = {0};
-    GetModuleFileNameA(nullptr, path, sizeof path - 1);
-    std::string p = path;
-    p = p.substr(0, p.find_last_of("\\/")); // tests
-    p = p.substr(0, p.find_last_of("\\/")); // win
-    return p + "\\agent.exe";
-}
-
 class ShippedResources : public ::testing::Test {
   protected:
     void SetUp() override {
-        module = LoadLibraryExA(AgentPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_TRUE(module) << AgentPath();
+        module = LoadLibraryExA(BuiltAgentPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_TRUE(module) << BuiltAgentPath();
     }
     void TearDown() override {
         if (module) FreeLibrary(module);
@@ -243,10 +235,10 @@ TEST_F(ShippedResources, FormatResourceOfAMissingIdEmptiesTheString) {
 
 TEST_F(ShippedResources, VersionIsOnePointFive) {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(AgentPath().c_str(), &ignored);
+    DWORD size = GetFileVersionInfoSizeA(BuiltAgentPath().c_str(), &ignored);
     ASSERT_GT(size, 0u);
     std::vector<char> block(size);
-    ASSERT_TRUE(GetFileVersionInfoA(AgentPath().c_str(), 0, size, block.data()));
+    ASSERT_TRUE(GetFileVersionInfoA(BuiltAgentPath().c_str(), 0, size, block.data()));
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));

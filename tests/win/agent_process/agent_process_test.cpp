@@ -195,59 +195,45 @@ TEST_F(AgentProcessTest, SecondInstanceEndsAndAddsNoWindow) {
     EXPECT_FALSE(first.Exited());
 }
 
-TEST_F(AgentProcessTest, StoresFolderAndLiveWindowHandle) {
-    ASSERT_TRUE(SetRawText("target", "C:\\old\\place\\"));
-    ASSERT_TRUE(SetRawText("hwnd", "not a handle")); // wrong type: replaced, not trusted
-    AgentProcess run;
-    ASSERT_TRUE(run.Start(agent));
-    HWND window = run.WaitWindow(kQuick);
-    ASSERT_TRUE(window != nullptr);
-
-    std::string target = Target();
-    EXPECT_EQ(FolderOf(agent), target);
-    ASSERT_FALSE(target.empty());
-    EXPECT_NE('\\', target.back());
-    EXPECT_EQ(std::string::npos, target.find('\0')) << "more than the folder stored";
-
-    ASSERT_TRUE(HwndBecomes(window, kQuick)) << "\"hwnd\" is not the window as a 4-byte REG_DWORD";
-    DWORD hwnd = HandleValue(window);
-    HWND named = reinterpret_cast<HWND>(static_cast<UINT_PTR>(hwnd));
-    DWORD owner = 0;
-    GetWindowThreadProcessId(named, &owner);
-    EXPECT_EQ(run.Id(), owner);
-    char title[32] = {};
-    GetWindowTextA(named, title, sizeof title);
-    EXPECT_STREQ("kelpo", title);
-    EXPECT_FALSE(IsWindowVisible(named));
-    char name[64] = {};
-    GetClassNameA(named, name, sizeof name);
-    EXPECT_STREQ("kelpoWindowClassv10->ovin ka spy!!!", name);
-    EXPECT_EQ(static_cast<DWORD>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS),
-              GetClassLongA(named, GCL_STYLE));
-    const LONG style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
-    EXPECT_EQ(style, GetWindowLongA(named, GWL_STYLE) & (style | WS_CHILD | WS_THICKFRAME));
-
-    // The handle stays behind, stale, once the agent has gone.
-    ASSERT_TRUE(run.End());
-    EXPECT_TRUE(HwndBecomes(window, 0));
-    EXPECT_FALSE(IsWindow(named));
-}
-
-TEST_F(AgentProcessTest, FolderIsStoredWithoutFinalSeparatorAnywhere) {
-    struct Place {
-        const char* folder;
+// What an earlier run left is replaced: the folder, without a final separator even at a root, and
+// the live window's handle as a 4-byte REG_DWORD.
+TEST_F(AgentProcessTest, StoresFolderWithoutFinalSeparatorAndLiveWindowHandle) {
+    const struct {
+        const char* folder; // null: the built agent's own
         const char* target;
-    } places[] = {{"C:\\Program Files\\Zelvantic Test", "C:\\Program Files\\Zelvantic Test"},
-                  {"C:\\", "C:"}};
-    for (const Place& place : places) {
-        std::string folder = place.folder;
-        if (folder.back() == '\\') folder.pop_back();
-        std::string exe = CopyAgentTo(folder);
+    } places[] = {{nullptr, nullptr},
+                  {"C:\\Program Files\\Zelvantic Test", "C:\\Program Files\\Zelvantic Test"},
+                  {"C:", "C:"}}; // C:\agent.exe
+    for (const auto& place : places) {
+        ASSERT_TRUE(SetRawText("target", "C:\\old\\place\\"));
+        ASSERT_TRUE(SetRawText("hwnd", "not a handle")); // wrong type: replaced, not trusted
+        const std::string exe = place.folder ? CopyAgentTo(place.folder) : agent;
         AgentProcess run;
         ASSERT_TRUE(run.Start(exe));
-        ASSERT_TRUE(run.WaitWindow(kQuick) != nullptr) << exe;
-        EXPECT_EQ(place.target, Target());
-        EXPECT_TRUE(run.End());
+        HWND window = run.WaitWindow(kQuick);
+        ASSERT_TRUE(window != nullptr) << exe;
+        EXPECT_EQ(place.target ? place.target : FolderOf(agent), Target());
+
+        ASSERT_TRUE(HwndBecomes(window, kQuick)) << exe << ": \"hwnd\" is not the window";
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        EXPECT_EQ(run.Id(), owner);
+        char title[32] = {};
+        GetWindowTextA(window, title, sizeof title);
+        EXPECT_STREQ("kelpo", title);
+        EXPECT_FALSE(IsWindowVisible(window));
+        char name[64] = {};
+        GetClassNameA(window, name, sizeof name);
+        EXPECT_STREQ("kelpoWindowClassv10->ovin ka spy!!!", name);
+        EXPECT_EQ(static_cast<DWORD>(CS_VREDRAW | CS_HREDRAW | CS_DBLCLKS),
+                  GetClassLongA(window, GCL_STYLE));
+        const LONG style = WS_POPUP | WS_CAPTION | WS_SYSMENU;
+        EXPECT_EQ(style, GetWindowLongA(window, GWL_STYLE) & (style | WS_CHILD | WS_THICKFRAME));
+
+        // The handle stays behind, stale, once the agent has gone.
+        ASSERT_TRUE(run.End()) << exe;
+        EXPECT_TRUE(HwndBecomes(window, 0));
+        EXPECT_FALSE(IsWindow(window));
     }
 }
 

@@ -97,20 +97,14 @@ std::string PageOfDay(int day) {
     return page;
 }
 
-// What the process holds. Wine answers the usual counters with 0, so the objects are counted
-// one by one there: handles by asking about each handle value, GDI objects by their table
-// index, private memory by walking the address space.
+// What this process holds (resource_counts counts them one by one under Wine).
 struct Counts {
-    DWORD handles = 0, gdi = 0;
-    SIZE_T privateKiB = 0;
+    DWORD handles, gdi;
+    SIZE_T privateKiB;
 };
 
 Counts Measure() {
-    Counts c;
-    c.handles = HandleCount();
-    c.gdi = GdiObjectCount();
-    c.privateKiB = PrivateKiB();
-    return c;
+    return {HandleCount(), GdiObjectCount(), PrivateKiB()};
 }
 
 std::string Figures(const Counts& c) {

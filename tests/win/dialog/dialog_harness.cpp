@@ -3,7 +3,10 @@
 #include <gtest/gtest.h>
 #include <string.h>
 
+#include <memory>
+
 #include "conduit/settings_dialog.h"
+#include "tests/win/common/registry_helpers.h"
 
 namespace {
 // Wine waits up to 2 s for a window manager to withdraw each hidden window unless the program's
@@ -118,42 +121,19 @@ std::string ItemText(HWND dialog, int id) {
 }
 
 namespace {
-const char kKey[] = "Software\\Morvane\\Zelvantic";
 
 // The dialog writes the agent's flags for real: put them back as this run found them.
 class FlagsAsFound : public ::testing::Environment {
-    struct Saved {
-        bool present = false;
-        DWORD type = 0;
-        std::string data;
-    } saved_[2];
-    bool keyExisted_ = false;
-    static constexpr const char* kNames[2] = {"startup", "tooltip"};
+    std::unique_ptr<SavedSetting> startup_, tooltip_;
 
   public:
     void SetUp() override {
-        HKEY key;
-        keyExisted_ = RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) == ERROR_SUCCESS;
-        if (!keyExisted_) return;
-        for (int i = 0; i < 2; ++i) {
-            char data[256];
-            DWORD size = sizeof data;
-            saved_[i].present =
-                RegQueryValueExA(key, kNames[i], nullptr, &saved_[i].type,
-                                 reinterpret_cast<BYTE*>(data), &size) == ERROR_SUCCESS;
-            if (saved_[i].present) saved_[i].data.assign(data, size);
-        }
-        RegCloseKey(key);
+        startup_.reset(new SavedSetting("startup"));
+        tooltip_.reset(new SavedSetting("tooltip"));
     }
     void TearDown() override {
-        for (int i = 0; i < 2; ++i) {
-            if (saved_[i].present)
-                StoreFlag(kNames[i], saved_[i].data.data(),
-                          static_cast<DWORD>(saved_[i].data.size()), saved_[i].type);
-            else
-                DeleteFlag(kNames[i]);
-        }
-        if (!keyExisted_) RegDeleteKeyA(HKEY_LOCAL_MACHINE, kKey); // this run made it
+        startup_.reset();
+        tooltip_.reset();
     }
 };
 ::testing::Environment* const g_flagsAsFound =
@@ -162,68 +142,8 @@ class FlagsAsFound : public ::testing::Environment {
 } // namespace
 
 std::string StoredFlag(const char* name) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_READ, &key) != ERROR_SUCCESS)
-        return "<missing>";
-    char data[64];
-    DWORD size = sizeof data, type = 0;
-    LONG rc = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(data), &size);
-    RegCloseKey(key);
-    if (rc != ERROR_SUCCESS) return "<missing>";
-    return (type == REG_SZ ? "" : "<type>") + std::string(data, size);
-}
-
-void StoreFlag(const char* name, const void* data, DWORD size, DWORD type) {
-    HKEY key;
-    ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, nullptr, 0,
-                                             KEY_ALL_ACCESS, nullptr, &key, nullptr));
-    RegSetValueExA(key, name, 0, type, static_cast<const BYTE*>(data), size);
-    RegCloseKey(key);
-}
-
-void DeleteFlag(const char* name) {
-    HKEY key;
-    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, kKey, 0, KEY_ALL_ACCESS, &key) != ERROR_SUCCESS) return;
-    RegDeleteValueA(key, name);
-    RegCloseKey(key);
-}
-
-std::string ProgramFolder() {
-    char self[MAX_PATH] = "";
-    GetModuleFileNameA(nullptr, self, sizeof self);
-    std::string path(self);
-    return path.substr(0, path.rfind('\\') + 1);
-}
-
-namespace {
-
-LRESULT CALLBACK HelpViewerProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-    HelpViewer* viewer = reinterpret_cast<HelpViewer*>(GetWindowLongPtrA(w, GWLP_USERDATA));
-    if (m != WM_COPYDATA || !viewer) return DefWindowProcA(w, m, wp, lp);
-    // Size, command, data, reserved, then the offset of the file name.
-    const BYTE* p = static_cast<const BYTE*>(reinterpret_cast<const COPYDATASTRUCT*>(lp)->lpData);
-    WORD ofsFile;
-    memcpy(&viewer->command, p + 2, 2);
-    memcpy(&viewer->data, p + 4, 4);
-    memcpy(&ofsFile, p + 12, 2);
-    viewer->file = ofsFile ? reinterpret_cast<const char*>(p + ofsFile) : "";
-    ++viewer->requests;
-    return TRUE;
-}
-
-} // namespace
-
-HelpViewer::HelpViewer() {
-    WNDCLASSA wc = {};
-    wc.lpfnWndProc = HelpViewerProc;
-    wc.hInstance = GetModuleHandleA(nullptr);
-    wc.lpszClassName = "MS_WINHELP";
-    RegisterClassA(&wc);
-    window =
-        CreateWindowA("MS_WINHELP", "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
-    if (window) SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-}
-
-HelpViewer::~HelpViewer() {
-    if (window) DestroyWindow(window);
+    DWORD type = 0;
+    Bytes data;
+    if (!ReadSetting(name, &type, &data)) return "<missing>";
+    return (type == REG_SZ ? "" : "<type>") + std::string(data.begin(), data.end());
 }

@@ -38,19 +38,3 @@ std::string ItemText(HWND dialog, int id);
 
 // The settings key's flags as stored: the raw text data, or "<missing>".
 std::string StoredFlag(const char* name);
-void StoreFlag(const char* name, const void* data, DWORD size, DWORD type = REG_SZ);
-void DeleteFlag(const char* name);
-
-// This program's folder, with its final backslash.
-std::string ProgramFolder();
-
-// A stand-in help viewer window: the system's WinHelp hands it each request as copied data.
-struct HelpViewer {
-    HWND window = nullptr;
-    int requests = 0;
-    std::string file;
-    WORD command = 0;
-    LONG data = 0;
-    HelpViewer();
-    ~HelpViewer();
-};

@@ -3,6 +3,7 @@
 
 #include "conduit/conduit_api.h"
 #include "conduit/resources/dialog_ids.h"
+#include "tests/win/common/file_helpers.h"
 #include "tests/win/dialog/dialog_harness.h"
 
 namespace {
@@ -14,8 +15,7 @@ struct Conduit {
     ConfigureConduitFn configure = nullptr;
     CfgConduitFn cfg = nullptr;
     Conduit() {
-        folder = ProgramFolder();
-        folder = folder.substr(0, folder.rfind('\\', folder.size() - 2) + 1);
+        folder = BuildFolder() + "\\";
         dll = LoadLibraryExA((folder + "conduit.dll").c_str(), nullptr,
                              LOAD_WITH_ALTERED_SEARCH_PATH);
         if (!dll) return;

@@ -2,6 +2,7 @@
 #include <string.h>
 
 #include "conduit/resources/dialog_ids.h"
+#include "tests/win/common/registry_helpers.h"
 #include "tests/win/dialog/dialog_harness.h"
 
 namespace {
@@ -10,29 +11,31 @@ const std::string kOn("1\0\0\0", 4);
 const std::string kOff("0\0\0\0", 4);
 
 TEST(SettingsDialog, NextActionIsForcedToUpdateUnlessNothing) {
-    for (DWORD next : {0u, 1u, 2u, 3u, 5u}) {
+    const int kActions[] = {IDC_SYNC, IDC_UPDATE, IDC_OVERWRITE, IDC_NOTHING};
+    struct Case {
+        int templateId;
+        DWORD next;
+        int shown;
+        DWORD after; // even after Cancel
+    } cases[] = {
+        {IDD_SETTINGS, 0, IDC_UPDATE, 3}, {IDD_SETTINGS, 1, IDC_UPDATE, 3},
+        {IDD_SETTINGS, 2, IDC_UPDATE, 3}, {IDD_SETTINGS, 3, IDC_UPDATE, 3},
+        {IDD_SETTINGS, 5, IDC_UPDATE, 3}, {IDD_SETTINGS_OLD, 6, IDC_NOTHING, 6},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE("next type " + std::to_string(c.next));
         SettingsRecord r;
-        r.Set(kNextType, next);
-        INT_PTR result = RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
-            EXPECT_TRUE(Checked(d, IDC_UPDATE));
-            EXPECT_FALSE(Checked(d, IDC_SYNC) || Checked(d, IDC_OVERWRITE) ||
-                         Checked(d, IDC_NOTHING));
+        r.Set(kNextType, c.next);
+        INT_PTR result = RunSettingsDialog(c.templateId, &r, [&](HWND d) {
+            for (int id : kActions)
+                EXPECT_EQ(id == c.shown, Checked(d, id)) << "button " << id;
             Command(d, IDCANCEL);
         });
-        EXPECT_EQ(1, result) << "next type " << next;
-        EXPECT_EQ(3u, r.Get(kNextType)) << "next type " << next << " after Cancel";
+        EXPECT_EQ(1, result);
+        EXPECT_EQ(c.after, r.Get(kNextType));
         EXPECT_EQ(kUntouched, r.Get(kChosenType));
         EXPECT_EQ(kUntouched, r.Get(kKind));
     }
-
-    SettingsRecord r;
-    r.Set(kNextType, 6);
-    RunSettingsDialog(IDD_SETTINGS_OLD, &r, [](HWND d) {
-        EXPECT_TRUE(Checked(d, IDC_NOTHING));
-        EXPECT_FALSE(Checked(d, IDC_UPDATE));
-        Command(d, IDCANCEL);
-    });
-    EXPECT_EQ(6u, r.Get(kNextType));
 }
 
 TEST(SettingsDialog, OkWritesTheChosenActionAndKind) {
@@ -67,8 +70,8 @@ TEST(SettingsDialog, OkWritesTheChosenActionAndKind) {
 }
 
 TEST(SettingsDialog, AgentFlagsAreWrittenAtTheClick) {
-    StoreFlag("startup", "0\0\0", 4);
-    StoreFlag("tooltip", "1\0\0", 4);
+    WriteSetting("startup", REG_SZ, "0\0\0", 4);
+    WriteSetting("tooltip", REG_SZ, "1\0\0", 4);
     SettingsRecord r;
     INT_PTR result = RunSettingsDialog(IDD_SETTINGS, &r, [](HWND d) {
         EXPECT_FALSE(Checked(d, IDC_AUTO_RUN));
@@ -112,9 +115,9 @@ TEST(SettingsDialog, OddStoredFlagsReadLikeNumbers) {
     };
     for (const Case& c : cases) {
         if (c.data)
-            StoreFlag("startup", c.data, c.size, c.type);
+            WriteSetting("startup", c.type, c.data, c.size);
         else
-            DeleteFlag("startup");
+            DeleteSetting("startup");
         SettingsRecord r;
         RunSettingsDialog(IDD_SETTINGS_OLD, &r, [&](HWND d) {
             EXPECT_EQ(c.on, Checked(d, IDC_AUTO_RUN)) << (c.data ? c.data : "(missing)");

@@ -58,18 +58,14 @@ LRESULT CALLBACK ViewerProc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
 }
 
 Viewer::Viewer() {
-    HINSTANCE self = GetModuleHandleA(nullptr);
     WNDCLASSA wc = {};
-    if (!GetClassInfoA(self, "MS_WINHELP", &wc)) {
-        wc.lpfnWndProc = DefWindowProcA;
-        wc.hInstance = self;
-        wc.lpszClassName = "MS_WINHELP";
-        RegisterClassA(&wc);
-    }
-    window = CreateWindowA("MS_WINHELP", "", 0, 0, 0, 0, 0, nullptr, nullptr, self, nullptr);
-    if (!window) return;
-    SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(ViewerProc));
+    wc.lpfnWndProc = ViewerProc;
+    wc.hInstance = GetModuleHandleA(nullptr);
+    wc.lpszClassName = "MS_WINHELP";
+    RegisterClassA(&wc); // fails harmlessly from the second viewer on: the class stays
+    window =
+        CreateWindowA("MS_WINHELP", "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance, nullptr);
+    if (window) SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
 }
 
 void SetDefault(HKEY root, const std::string& key, const char* name, const std::string& text) {
@@ -90,13 +86,18 @@ bool ReadDefault(HKEY root, const char* key, std::string* text) {
     return true;
 }
 
-// What a case sets up around the dialog.
+enum HelpFrom { kNoHelpFile, kHostsFolder, kConduitsFolder };
+enum ShellAsked { kNothing, kAcrobatAtTheHotSyncPage, kReaderWithTheManual };
+
+// What a case sets up around the dialog, and what Help then asks of WinHelp and of the shell.
 struct Case {
     const char* name;
     bool beforeVista;
     bool helpBesideHost, helpBesideConduit, manual;
     const char* reader; // the program ".pdf" opens with, or null for none
     BOOL viewerAnswer;
+    HelpFrom help;
+    ShellAsked shell;
 };
 
 struct Outcome {
@@ -111,23 +112,18 @@ class SettingsHelp : public ::testing::Test {
         for (const char* f :
              {"hotsync.exe", "sync20.dll", "conduit.dll", "tests\\shell_recorder.exe"})
             ASSERT_TRUE(FileExists(build + "\\" + f)) << f << " is not built";
-        ASSERT_TRUE(
-            CopyFileA((build + "\\hotsync.exe").c_str(), host.Path("hotsync.exe").c_str(), FALSE));
-        ASSERT_TRUE(
-            CopyFileA((build + "\\sync20.dll").c_str(), host.Path("sync20.dll").c_str(), FALSE));
-        ASSERT_TRUE(
-            CopyFileA((build + "\\conduit.dll").c_str(), agent.Path("conduit.dll").c_str(), FALSE));
+        for (auto [name, to] : {std::pair<const char*, const TempFolder*>{"hotsync.exe", &host},
+                                {"sync20.dll", &host},
+                                {"conduit.dll", &agent}})
+            ASSERT_TRUE(CopyFileA((build + "\\" + name).c_str(), to->Path(name).c_str(), FALSE));
         ASSERT_TRUE(WriteSetting("target", REG_SZ, agent.path.c_str(),
                                  static_cast<DWORD>(agent.path.size())));
         hadPdf = ReadDefault(HKEY_CLASSES_ROOT, ".pdf", &oldPdf);
     }
     void TearDown() override {
         RegDeleteKeyA(HKEY_CURRENT_USER, kHostVersion);
-        RegDeleteKeyA(HKEY_CLASSES_ROOT,
-                      (std::string(kReaderClass) + "\\shell\\open\\command").c_str());
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kReaderClass) + "\\shell\\open").c_str());
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kReaderClass) + "\\shell").c_str());
-        RegDeleteKeyA(HKEY_CLASSES_ROOT, kReaderClass);
+        for (const char* sub : {"\\shell\\open\\command", "\\shell\\open", "\\shell", ""})
+            RegDeleteKeyA(HKEY_CLASSES_ROOT, (std::string(kReaderClass) + sub).c_str());
         if (hadPdf)
             SetDefault(HKEY_CLASSES_ROOT, ".pdf", nullptr, oldPdf);
         else
@@ -218,54 +214,51 @@ bool EndsWith(const std::string& text, const std::string& tail) {
            text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
-TEST_F(SettingsHelp, BeforeVistaTheHotSyncHelpOpensFromTheHostsFolderFirst) {
-    const Case both = {"both", true, true, true, true, "AcroRd32.exe", TRUE};
-    Prepare(both);
-    Outcome o = Run(both);
-    ASSERT_EQ(1u, o.requests.size());
-    EXPECT_EQ(host.Path("hotsync.hlp"), o.requests[0].file);
-    EXPECT_EQ(HELP_CONTEXT, o.requests[0].command);
-    EXPECT_EQ(0x2018F, o.requests[0].data);
-    EXPECT_EQ("", o.shell);
-
-    const Case conduitOnly = {"beside the conduit", true, false, true, true, "AcroRd32.exe", TRUE};
-    Prepare(conduitOnly);
-    o = Run(conduitOnly);
-    ASSERT_EQ(1u, o.requests.size());
-    EXPECT_EQ(agent.Path("hotsync.hlp"), o.requests[0].file);
-    EXPECT_EQ("", o.shell);
-
-    // A help file the viewer cannot open: the manual instead.
-    const Case refused = {"refused", true, true, false, true, "AcroRd32.exe", FALSE};
-    Prepare(refused);
-    o = Run(refused);
-    ASSERT_EQ(1u, o.requests.size());
-    EXPECT_EQ(host.Path("hotsync.hlp"), o.requests[0].file);
-    EXPECT_TRUE(EndsWith(o.shell, AcrobatSuffix(agent.path))) << o.shell;
-    EXPECT_NE(std::string::npos, o.shell.find(ReaderPath("AcroRd32.exe"))) << o.shell;
-}
-
-TEST_F(SettingsHelp, FromVistaOnTheManualOpensAndWithoutOneNothing) {
-    // WinHelp files do not open there, even where one lies beside the host.
-    const Case acrobat = {"acrobat", false, true, true, true, "AcroRd32.exe", TRUE};
-    Prepare(acrobat);
-    Outcome o = Run(acrobat);
-    EXPECT_TRUE(o.requests.empty());
-    EXPECT_TRUE(EndsWith(o.shell, AcrobatSuffix(agent.path))) << o.shell;
-    EXPECT_EQ(1, std::count(o.shell.begin(), o.shell.end(), '\n')) << o.shell;
-
-    // Any other reader gets the file as the shell opens documents.
-    const Case other = {"other reader", false, false, false, true, "reader.exe", TRUE};
-    Prepare(other);
-    o = Run(other);
-    EXPECT_TRUE(o.requests.empty());
-    EXPECT_EQ("\"" + ReaderPath("reader.exe") + "\" \"" + agent.Path(kManual) + "\"\n", o.shell);
-
-    const Case none = {"no manual", false, true, true, false, "reader.exe", TRUE};
-    Prepare(none);
-    o = Run(none);
-    EXPECT_TRUE(o.requests.empty());
-    EXPECT_EQ("", o.shell);
+TEST_F(SettingsHelp, TheHelpFileBeforeVistaElseTheManual) {
+    const Case kCases[] = {
+        // Before Windows Vista the help file, from the host's folder first.
+        {"both", true, true, true, true, "AcroRd32.exe", TRUE, kHostsFolder, kNothing},
+        {"beside the conduit", true, false, true, true, "AcroRd32.exe", TRUE, kConduitsFolder,
+         kNothing},
+        // A help file the viewer cannot open: the manual instead.
+        {"refused", true, true, false, true, "AcroRd32.exe", FALSE, kHostsFolder,
+         kAcrobatAtTheHotSyncPage},
+        // From Vista on WinHelp files do not open, even where one lies beside the host.
+        {"acrobat", false, true, true, true, "AcroRd32.exe", TRUE, kNoHelpFile,
+         kAcrobatAtTheHotSyncPage},
+        // Any other reader gets the file as the shell opens documents.
+        {"other reader", false, false, false, true, "reader.exe", TRUE, kNoHelpFile,
+         kReaderWithTheManual},
+        {"no manual", false, true, true, false, "reader.exe", TRUE, kNoHelpFile, kNothing},
+    };
+    for (const Case& c : kCases) {
+        SCOPED_TRACE(c.name);
+        Prepare(c);
+        Outcome o = Run(c);
+        if (c.help == kNoHelpFile) {
+            EXPECT_TRUE(o.requests.empty());
+        } else {
+            ASSERT_EQ(1u, o.requests.size());
+            EXPECT_EQ((c.help == kHostsFolder ? host : agent).Path("hotsync.hlp"),
+                      o.requests[0].file);
+            EXPECT_EQ(HELP_CONTEXT, o.requests[0].command);
+            EXPECT_EQ(0x2018F, o.requests[0].data);
+        }
+        switch (c.shell) {
+        case kNothing:
+            EXPECT_EQ("", o.shell);
+            break;
+        case kAcrobatAtTheHotSyncPage:
+            EXPECT_TRUE(EndsWith(o.shell, AcrobatSuffix(agent.path))) << o.shell;
+            EXPECT_NE(std::string::npos, o.shell.find(ReaderPath("AcroRd32.exe"))) << o.shell;
+            EXPECT_EQ(1, std::count(o.shell.begin(), o.shell.end(), '\n')) << o.shell;
+            break;
+        case kReaderWithTheManual:
+            EXPECT_EQ("\"" + ReaderPath("reader.exe") + "\" \"" + agent.Path(kManual) + "\"\n",
+                      o.shell);
+            break;
+        }
+    }
 }
 
 } // namespace

@@ -48,7 +48,7 @@ void Report(bool ok, const std::string& name, const std::string& detail = "") {
     if (!ok) ++g_failures;
 }
 
-bool WaitUntil(DWORD ms, bool (*done)()) {
+template <typename Pred> bool WaitUntil(DWORD ms, Pred done) {
     DWORD end = GetTickCount() + ms;
     while (!done()) {
         if (static_cast<LONG>(end - GetTickCount()) < 0) return false;
@@ -62,37 +62,12 @@ std::string RatesPath() {
 }
 
 bool RatesFileThere() {
-    return GetFileAttributesA(RatesPath().c_str()) != INVALID_FILE_ATTRIBUTES;
+    return FileExists(RatesPath());
 }
 
-// Runs a program of this folder to its end; the HotSync's message reaches the agent's thread.
+// A program of this folder run to its end; the HotSync's message reaches the agent's thread.
 DWORD RunHere(const std::string& program, const std::string& arguments) {
-    std::string line = "\"" + g_folder + "\\" + program + "\" " + arguments;
-    std::vector<char> text(line.begin(), line.end());
-    text.push_back(0);
-    // Its progress texts would mix with this program's result lines.
-    SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
-    HANDLE quiet =
-        CreateFileA("NUL", GENERIC_WRITE, FILE_SHARE_WRITE, &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA si;
-    ZeroMemory(&si, sizeof si);
-    si.cb = sizeof si;
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-    si.hStdOutput = si.hStdError = quiet;
-    PROCESS_INFORMATION pi;
-    BOOL started =
-        CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
-    if (quiet != INVALID_HANDLE_VALUE) CloseHandle(quiet);
-    if (!started) return 0xFFFFFFFF;
-    DWORD code = 0xFFFFFFFF;
-    if (WaitForSingleObject(pi.hProcess, 30000) == WAIT_OBJECT_0)
-        GetExitCodeProcess(pi.hProcess, &code);
-    else
-        TerminateProcess(pi.hProcess, code);
-    CloseHandle(pi.hProcess);
-    CloseHandle(pi.hThread);
-    return code;
+    return RunProgram(g_folder + "\\" + program, arguments).exitCode;
 }
 
 // The handheld the stand-in writes to, as test_soak.py points it.
@@ -122,27 +97,14 @@ std::string PageOfDay(int day) {
     return page;
 }
 
-std::string ReplyOf(const std::string& page) {
-    char head[128];
-    snprintf(head, sizeof head, "HTTP/1.0 200 OK\r\nContent-Length: %u\r\n\r\n",
-             unsigned(page.size()));
-    return head + page;
-}
-
-// What the process holds. Wine answers the usual counters with 0, so the objects are counted
-// one by one there: handles by asking about each handle value, GDI objects by their table
-// index, private memory by walking the address space.
+// What this process holds (resource_counts counts them one by one under Wine).
 struct Counts {
-    DWORD handles = 0, gdi = 0;
-    SIZE_T privateKiB = 0;
+    DWORD handles, gdi;
+    SIZE_T privateKiB;
 };
 
 Counts Measure() {
-    Counts c;
-    c.handles = HandleCount();
-    c.gdi = GdiObjectCount();
-    c.privateKiB = PrivateKiB();
-    return c;
+    return {HandleCount(), GdiObjectCount(), PrivateKiB()};
 }
 
 std::string Figures(const Counts& c) {
@@ -195,21 +157,6 @@ struct AgentRunner {
     }
 };
 
-bool AgentWindowUp() {
-    return g_agent.mainWindow && IsWindow(g_agent.mainWindow);
-}
-bool AboutOpen() {
-    return g_agent.aboutWindow != nullptr;
-}
-bool AboutClosed() {
-    return g_agent.aboutWindow == nullptr;
-}
-bool TooltipOn() {
-    return ReadFlag("tooltip") == "1";
-}
-bool TooltipOff() {
-    return ReadFlag("tooltip") == "0";
-}
 bool LastUpdateStored() {
     DWORD value = 0;
     return ReadDword("lastupdate", &value) && value == static_cast<DWORD>(g_now);
@@ -273,12 +220,12 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
     RunResult r;
     SetNow(startAt);
     FreshAgentState();
-    std::string reply = ReplyOf(PageOfDay(day));
+    std::string reply = RatesReply(PageOfDay(day));
     server.SetReply(reply);
     LONG before = server.Requests();
 
     SetEvent(runner.go);
-    if (!WaitUntil(10000, AgentWindowUp)) {
+    if (!WaitUntil(10000, [] { return g_agent.mainWindow && IsWindow(g_agent.mainWindow); })) {
         r.Fail("no main window");
         if (WaitForSingleObject(runner.done, 10000) != WAIT_OBJECT_0) r.Fail("start-up hangs");
         return r;
@@ -289,12 +236,14 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
 
     // The menu as a user would use it: balloons on, the About box opened and closed.
     PostMessageA(window, WM_COMMAND, IDM_TOOLTIP, 0);
-    if (!WaitUntil(3000, TooltipOn)) r.Fail("\"Show tray balloon tip\" did not turn on");
+    if (!WaitUntil(3000, [] { return ReadFlag("tooltip") == "1"; }))
+        r.Fail("\"Show tray balloon tip\" did not turn on");
     PostMessageA(window, WM_COMMAND, IDM_ABOUT, 0);
-    if (!WaitUntil(3000, AboutOpen)) r.Fail("no About box");
+    if (!WaitUntil(3000, [] { return g_agent.aboutWindow != nullptr; })) r.Fail("no About box");
     Sleep(150); // a few frames of the logo
     if (g_agent.aboutWindow) PostMessageA(g_agent.aboutWindow, WM_COMMAND, IDCANCEL, 0);
-    if (!WaitUntil(3000, AboutClosed)) r.Fail("the About box did not close");
+    if (!WaitUntil(3000, [] { return g_agent.aboutWindow == nullptr; }))
+        r.Fail("the About box did not close");
 
     // The first ticks of reminding have looked for the file; the next hour has not begun.
     TickSeen tick = Tick(window);
@@ -326,7 +275,8 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
     if (RatesFileThere()) r.Fail("the rates file stayed after the HotSync");
 
     PostMessageA(window, WM_COMMAND, IDM_TOOLTIP, 0);
-    if (!WaitUntil(3000, TooltipOff)) r.Fail("\"Show tray balloon tip\" did not turn off");
+    if (!WaitUntil(3000, [] { return ReadFlag("tooltip") == "0"; }))
+        r.Fail("\"Show tray balloon tip\" did not turn off");
     SetNow(static_cast<time_t>(g_now) + 5 * 3600); // hours later, still no second download
     if (Tick(window).lastReminder != static_cast<time_t>(g_now))
         r.Fail("no reminder check hours after the HotSync");

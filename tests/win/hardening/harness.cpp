@@ -15,7 +15,7 @@ const Bytes kRatesBody = [] {
     return Bytes(kLines, kLines + sizeof kLines - 1);
 }();
 
-ProgramRun RunProgram(const std::string& program, const std::string& arguments, DWORD ms) {
+ProgramRun RunProgram(const std::string& path, const std::string& arguments, DWORD ms) {
     ProgramRun run;
     SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
     HANDLE readEnd = nullptr, writeEnd = nullptr;
@@ -29,7 +29,7 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments, 
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi;
-    std::string line = "\"" + BuildFolder() + "\\" + program + "\" " + arguments;
+    std::string line = "\"" + path + "\" " + arguments;
     std::vector<char> text(line.begin(), line.end());
     text.push_back(0);
     BOOL started =
@@ -39,25 +39,22 @@ ProgramRun RunProgram(const std::string& program, const std::string& arguments, 
         CloseHandle(readEnd);
         return run;
     }
+    auto drain = [&] {
+        char chunk[512];
+        DWORD available = 0, got = 0;
+        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
+               ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got)
+            run.output.append(chunk, got);
+    };
     DWORD end = GetTickCount() + ms;
     for (;;) {
         // Keep the pipe drained and this thread's windows answering while the child runs.
-        DWORD available = 0;
-        while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available) {
-            char chunk[512];
-            DWORD got = 0;
-            if (!ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) || !got) break;
-            run.output.append(chunk, got);
-        }
+        drain();
         MSG msg;
         while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
         if (WaitForSingleObject(pi.hProcess, 10) == WAIT_OBJECT_0) {
-            char chunk[512];
-            DWORD got = 0;
-            while (PeekNamedPipe(readEnd, nullptr, 0, nullptr, &available, nullptr) && available &&
-                   ReadFile(readEnd, chunk, sizeof chunk, &got, nullptr) && got)
-                run.output.append(chunk, got);
+            drain();
             GetExitCodeProcess(pi.hProcess, &run.exitCode);
             break;
         }
@@ -112,7 +109,7 @@ void Installation::RegisterConduitHere() {
 }
 
 ProgramRun Installation::HotSync(const std::string& arguments) {
-    return RunProgram("hotsync.exe", arguments);
+    return RunProgram(BuildFolder() + "\\hotsync.exe", arguments);
 }
 
 bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records) {

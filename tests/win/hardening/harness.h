@@ -15,8 +15,8 @@ struct ProgramRun {
     DWORD exitCode = 0xFFFFFFFF; // also when it did not end in time
     std::string output;          // standard output
 };
-// Runs a program of build/win and waits up to ms, pumping this thread's messages meanwhile.
-ProgramRun RunProgram(const std::string& program, const std::string& arguments, DWORD ms = 30000);
+// Runs the program at path and waits up to ms, pumping this thread's messages meanwhile.
+ProgramRun RunProgram(const std::string& path, const std::string& arguments, DWORD ms = 30000);
 
 // The records of the rates database in a handheld folder; false when it is missing or damaged.
 bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records);

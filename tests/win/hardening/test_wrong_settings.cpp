@@ -5,6 +5,7 @@
 
 #include <time.h>
 
+#include "tests/win/common/ui_helpers.h"
 #include "tests/win/hardening/harness.h"
 
 namespace {
@@ -44,15 +45,6 @@ Bytes Le32(DWORD v) {
 
 Bytes Text(const std::string& s) {
     return Bytes(s.begin(), s.end());
-}
-
-bool WaitFor(const std::string& path, DWORD ms) {
-    DWORD end = GetTickCount() + ms;
-    while (!FileExists(path)) {
-        if (static_cast<LONG>(end - GetTickCount()) < 0) return false;
-        Sleep(50);
-    }
-    return true;
 }
 
 } // namespace
@@ -110,7 +102,7 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     ASSERT_TRUE(agent.Start(install.AgentPath()));
     HWND window = agent.WaitWindow(10000);
     ASSERT_TRUE(window);
-    ASSERT_TRUE(WaitFor(install.RatesPath(), 15000)) << "no download";
+    ASSERT_TRUE(WaitFor([&] { return FileExists(install.RatesPath()); }, 15000)) << "no download";
     Sleep(300); // "lastupdate" follows the file
     Bytes written;
     ASSERT_TRUE(ReadBytes(install.RatesPath(), &written));

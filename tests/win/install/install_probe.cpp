@@ -22,46 +22,25 @@
 
 namespace {
 
-struct Key {
-    HKEY handle = nullptr;
-    Key() = default;
-    Key(const Key&) = delete;
-    Key& operator=(const Key&) = delete;
-    ~Key() {
-        if (handle) RegCloseKey(handle);
+// Owns one handle of a kind and gives it back with that kind's own release.
+template <typename T, auto Release> struct Owned {
+    T handle = nullptr;
+    Owned() = default;
+    explicit Owned(T h) : handle(h) {}
+    Owned(const Owned&) = delete;
+    Owned& operator=(const Owned&) = delete;
+    ~Owned() {
+        if (handle && handle != INVALID_HANDLE_VALUE) Release(handle);
     }
 };
+using Key = Owned<HKEY, RegCloseKey>;
+using Handle = Owned<HANDLE, CloseHandle>;
+using LocalText = Owned<char*, LocalFree>;
+using DataModule = Owned<HMODULE, FreeLibrary>;
 
-struct Handle {
-    HANDLE h = nullptr;
-    Handle() = default;
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    ~Handle() {
-        if (h && h != INVALID_HANDLE_VALUE) CloseHandle(h);
-    }
-};
-
-struct LocalText {
-    char* text = nullptr;
-    LocalText() = default;
-    LocalText(const LocalText&) = delete;
-    LocalText& operator=(const LocalText&) = delete;
-    ~LocalText() {
-        if (text) LocalFree(text);
-    }
-};
-
-struct DataModule {
-    HMODULE module;
-    explicit DataModule(const char* path)
-        : module(LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE)) {}
-    DataModule(const DataModule&) = delete;
-    DataModule& operator=(const DataModule&) = delete;
-    ~DataModule() {
-        if (module) FreeLibrary(module);
-    }
-};
+HMODULE LoadAsData(const char* path) {
+    return LoadLibraryExA(path, nullptr, LOAD_LIBRARY_AS_DATAFILE);
+}
 
 bool OpenKey(const char* path, REGSAM access, Key* key) {
     HKEY root = nullptr;
@@ -104,9 +83,9 @@ int Value(const char* keySpec, const char* name) {
 int PrintDacl(PSECURITY_DESCRIPTOR sd) {
     LocalText text;
     if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(
-            sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text.text, nullptr))
+            sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text.handle, nullptr))
         return 1;
-    printf("%s\n", text.text);
+    printf("%s\n", text.handle);
     return 0;
 }
 
@@ -138,9 +117,9 @@ int KeySddl(const char* keySpec) {
 }
 
 int String(const char* path, const char* id) {
-    DataModule m(path);
+    DataModule m(LoadAsData(path));
     char text[1024];
-    if (!m.module || LoadStringA(m.module, static_cast<UINT>(atoi(id)), text, sizeof text) <= 0)
+    if (!m.handle || LoadStringA(m.handle, static_cast<UINT>(atoi(id)), text, sizeof text) <= 0)
         return 1;
     printf("%s\n", text);
     return 0;
@@ -169,13 +148,13 @@ int Version(const char* path, const char* name) {
 }
 
 int Manifest(const char* path) {
-    DataModule m(path);
-    if (!m.module) return 1;
-    HRSRC found = FindResourceA(m.module, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
-    HGLOBAL loaded = found ? LoadResource(m.module, found) : nullptr;
+    DataModule m(LoadAsData(path));
+    if (!m.handle) return 1;
+    HRSRC found = FindResourceA(m.handle, MAKEINTRESOURCEA(1), MAKEINTRESOURCEA(24));
+    HGLOBAL loaded = found ? LoadResource(m.handle, found) : nullptr;
     const void* bytes = loaded ? LockResource(loaded) : nullptr;
     if (!bytes) return 1;
-    fwrite(bytes, 1, SizeofResource(m.module, found), stdout);
+    fwrite(bytes, 1, SizeofResource(m.handle, found), stdout);
     return 0;
 }
 
@@ -217,13 +196,13 @@ int Balloon(const char* ms) {
 // administrator token runs.
 int Limited(const char* ms, int argc, char** argv) {
     Handle own, limited;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own.h)) return 1;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own.handle)) return 1;
     BYTE sidBuffer[SECURITY_MAX_SID_SIZE];
     DWORD sidSize = sizeof sidBuffer;
     if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sidBuffer, &sidSize)) return 1;
     SID_AND_ATTRIBUTES disable = {sidBuffer, 0};
-    if (!CreateRestrictedToken(own.h, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0, nullptr,
-                               &limited.h)) {
+    if (!CreateRestrictedToken(own.handle, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0,
+                               nullptr, &limited.handle)) {
         fprintf(stderr, "no limited token (%lu)\n", GetLastError());
         return 1;
     }
@@ -237,14 +216,12 @@ int Limited(const char* ms, int argc, char** argv) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessAsUserA(limited.h, nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
-                              nullptr, nullptr, &si, &pi)) {
+    if (!CreateProcessAsUserA(limited.handle, nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
+                              0, nullptr, nullptr, &si, &pi)) {
         fprintf(stderr, "cannot start %s (%lu)\n", argv[0], GetLastError());
         return 1;
     }
-    Handle process, thread;
-    process.h = pi.hProcess;
-    thread.h = pi.hThread;
+    Handle process(pi.hProcess), thread(pi.hThread);
     if (WaitForSingleObject(pi.hProcess, static_cast<DWORD>(atoi(ms))) != WAIT_OBJECT_0) {
         printf("running\n");
         return 0;

@@ -16,6 +16,14 @@ std::vector<GifFrameRange> AllFrames(GifScanner* s) {
     return frames;
 }
 
+// The frames of the built stream, once its path and frame count are as expected.
+std::vector<GifFrameRange> FramesOf(const GifBuilder& b, GifPath path, int count, GifScanner* s) {
+    int counted = -1;
+    EXPECT_EQ(path, ChooseGifPath(s, b.bytes.data(), (uint32_t)b.bytes.size(), &counted));
+    EXPECT_EQ(count, counted);
+    return AllFrames(s);
+}
+
 std::vector<uint8_t> StreamOf(const GifScanner& s, const GifFrameRange& f) {
     std::vector<uint8_t> out(s.FrameStreamLength(f));
     s.WriteFrameStream(f, out.data());
@@ -91,10 +99,7 @@ TEST(GifScanner, GraphicControlCommentAndImageMakeOneFrame) {
     GifBuilder b(10, 10);
     b.Application().GraphicControl(3, 250, 1).Comment("note").Image(1, 2, 3, 4).Trailer();
     GifScanner s;
-    int count;
-    EXPECT_EQ(GifPathOneFrame, ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count));
-    EXPECT_EQ(1, count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathOneFrame, 1, &s);
     ASSERT_EQ(1u, frames.size());
     const GifFrameRange& f = frames[0];
     EXPECT_EQ(250, f.delay);
@@ -124,11 +129,7 @@ TEST(GifScanner, PlainTextIsARenderingBlock) {
     GifBuilder b(20, 12);
     b.GraphicControl(2, 10).PlainText("rates").GraphicControl(1, 20).Image(0, 0, 2, 2).Trailer();
     GifScanner s;
-    int count;
-    EXPECT_EQ(GifPathAnimation,
-              ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count));
-    EXPECT_EQ(2, count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
     EXPECT_EQ(10, frames[0].delay);
     EXPECT_EQ(2, frames[0].disposal);
@@ -145,9 +146,7 @@ TEST(GifScanner, FrameWithoutGraphicControl) {
     GifBuilder b;
     b.GraphicControl(2, 30).Image(0, 0, 8, 8).Comment("x").Image(4, 4, 2, 2).Trailer();
     GifScanner s;
-    int count;
-    ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
     EXPECT_EQ(-1, frames[1].delay);
     EXPECT_EQ(0, frames[1].disposal);
@@ -161,11 +160,7 @@ TEST(GifScanner, UnrecognisedBlockEndsTheScanFramesBeforeItStand) {
     b.GraphicControl(1, 5).Image(0, 0, 8, 8).GraphicControl(1, 6).Image(0, 0, 8, 8);
     b.Unknown(0x21, 0x42).GraphicControl(1, 7).Image(0, 0, 8, 8).Trailer();
     GifScanner s;
-    int count;
-    EXPECT_EQ(GifPathAnimation,
-              ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count));
-    EXPECT_EQ(2, count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
     EXPECT_EQ(6, frames[1].delay);
 
@@ -173,7 +168,7 @@ TEST(GifScanner, UnrecognisedBlockEndsTheScanFramesBeforeItStand) {
     GifBuilder c;
     c.GraphicControl(1, 5).Image(0, 0, 8, 8).GraphicControl(1, 6).Unknown(0x99, 0x00);
     c.Image(0, 0, 8, 8).Trailer();
-    EXPECT_EQ(GifPathOneFrame, ChooseGifPath(&s, c.bytes.data(), (uint32_t)c.bytes.size(), &count));
+    EXPECT_EQ(1u, FramesOf(c, GifPathOneFrame, 1, &s).size());
 }
 
 TEST(GifScanner, PathsForOtherInput) {

@@ -2,10 +2,18 @@
 
 #include <stdlib.h>
 
+#include <array>
+
 #include "agent/gif/gif_scanner.h"
 #include "tests/native/test_gif_builder.h"
 
 namespace {
+
+// A frame's timing and place in one value: delay, disposal, left, top, width, height.
+typedef std::array<int, 6> FramePlace;
+FramePlace PlaceOf(const GifFrameRange& f) {
+    return {f.delay, f.disposal, f.left, f.top, f.width, f.height};
+}
 
 std::vector<GifFrameRange> AllFrames(GifScanner* s) {
     std::vector<GifFrameRange> frames;
@@ -102,12 +110,7 @@ TEST(GifScanner, GraphicControlCommentAndImageMakeOneFrame) {
     std::vector<GifFrameRange> frames = FramesOf(b, GifPathOneFrame, 1, &s);
     ASSERT_EQ(1u, frames.size());
     const GifFrameRange& f = frames[0];
-    EXPECT_EQ(250, f.delay);
-    EXPECT_EQ(3, f.disposal);
-    EXPECT_EQ(1, f.left);
-    EXPECT_EQ(2, f.top);
-    EXPECT_EQ(3, f.width);
-    EXPECT_EQ(4, f.height);
+    EXPECT_EQ((FramePlace{250, 3, 1, 2, 3, 4}), PlaceOf(f));
     // The frame runs from the graphic control through the image; the looping block stays out.
     EXPECT_EQ(b.Block(1).offset, f.start);
     EXPECT_EQ(b.Block(1).length + b.Block(2).length + b.Block(3).length, f.length);
@@ -131,13 +134,8 @@ TEST(GifScanner, PlainTextIsARenderingBlock) {
     GifScanner s;
     std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
-    EXPECT_EQ(10, frames[0].delay);
-    EXPECT_EQ(2, frames[0].disposal);
     // Plain text has no image placement of its own: it takes the logical screen.
-    EXPECT_EQ(0, frames[0].left);
-    EXPECT_EQ(0, frames[0].top);
-    EXPECT_EQ(20, frames[0].width);
-    EXPECT_EQ(12, frames[0].height);
+    EXPECT_EQ((FramePlace{10, 2, 0, 0, 20, 12}), PlaceOf(frames[0]));
     EXPECT_EQ(b.Block(0).length + b.Block(1).length, frames[0].length);
     EXPECT_EQ(20, frames[1].delay);
 }
@@ -148,9 +146,7 @@ TEST(GifScanner, FrameWithoutGraphicControl) {
     GifScanner s;
     std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
-    EXPECT_EQ(-1, frames[1].delay);
-    EXPECT_EQ(0, frames[1].disposal);
-    EXPECT_EQ(4, frames[1].left);
+    EXPECT_EQ((FramePlace{-1, 0, 4, 4, 2, 2}), PlaceOf(frames[1]));
     // The comment in front of a frame without graphic control is not part of the frame.
     EXPECT_EQ(b.Block(3).offset, frames[1].start);
 }

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
 
+#include <utility>
+#include <vector>
+
 #include "agent/balloon/balloon_geometry.h"
 
 namespace {
@@ -12,6 +15,16 @@ BalloonPlacement PlaceAt(int x, int y, const BalloonRect& bounds = kScreen) {
     return PlaceBalloon(side, 100, 22, 200, 26, x, y, bounds);
 }
 
+typedef std::vector<std::pair<int, int>> Points;
+
+// The tail's points as (x, y): the base point, the tip, the tip's foot on the body.
+Points Tail(const BalloonPlacement& p) {
+    Points points;
+    for (const BalloonPoint& t : p.tail)
+        points.push_back({t.x, t.y});
+    return points;
+}
+
 BalloonPoint TipOnScreen(const BalloonPlacement& p) {
     BalloonPoint tip = {p.x + p.tail[1].x, p.y + p.tail[1].y};
     return tip;
@@ -20,30 +33,16 @@ BalloonPoint TipOnScreen(const BalloonPlacement& p) {
 } // namespace
 
 TEST(BalloonGeometry, TailPointsSitAQuarterOrThreeQuartersAlongAndAreClampedToTheBody) {
-    BalloonPlacement p = PlaceAt(700, 600); // q = (216 - 20) / 4 = 49
-    EXPECT_EQ(147, p.tail[0].x);
-    EXPECT_EQ(70, p.tail[0].y);
-    EXPECT_EQ(167, p.tail[1].x);
-    EXPECT_EQ(90, p.tail[1].y);
-    EXPECT_EQ(167, p.tail[2].x);
-    EXPECT_EQ(70, p.tail[2].y);
-
-    p = PlaceAt(100, 100);
-    EXPECT_EQ(69, p.tail[0].x);
-    EXPECT_EQ(21, p.tail[0].y);
-    EXPECT_EQ(49, p.tail[1].x);
-    EXPECT_EQ(1, p.tail[1].y);
+    // q = (216 - 20) / 4 = 49
+    EXPECT_EQ((Points{{147, 70}, {167, 90}, {167, 70}}), Tail(PlaceAt(700, 600)));
+    EXPECT_EQ((Points{{69, 21}, {49, 1}, {49, 21}}), Tail(PlaceAt(100, 100)));
 
     // A narrow balloon (30 wide, q = 2) keeps every point 8 pixels inside its sides.
     BalloonPlacement narrow = PlaceBalloon(TailTopRight, 14, 22, 0, 0, 700, 100, kScreen);
     ASSERT_EQ(30, narrow.width);
-    EXPECT_EQ(8, narrow.tail[0].x);
-    EXPECT_EQ(22, narrow.tail[1].x);
-    EXPECT_EQ(22, narrow.tail[2].x);
+    EXPECT_EQ((Points{{8, 21}, {22, 1}, {22, 21}}), Tail(narrow));
     narrow = PlaceBalloon(TailTopLeft, 14, 22, 0, 0, 100, 100, kScreen);
-    EXPECT_EQ(22, narrow.tail[0].x);
-    EXPECT_EQ(8, narrow.tail[1].x);
-    EXPECT_EQ(8, narrow.tail[2].x);
+    EXPECT_EQ((Points{{22, 21}, {8, 1}, {8, 21}}), Tail(narrow));
 }
 
 TEST(BalloonGeometry, AnAnchorNearASideMovesTheWindowInsideAndTheTipFollowsTheAnchor) {

@@ -2,10 +2,18 @@
 
 #include <stdlib.h>
 
+#include <array>
+
 #include "agent/gif/gif_scanner.h"
 #include "tests/native/test_gif_builder.h"
 
 namespace {
+
+// A frame's timing and place in one value: delay, disposal, left, top, width, height.
+typedef std::array<int, 6> FramePlace;
+FramePlace PlaceOf(const GifFrameRange& f) {
+    return {f.delay, f.disposal, f.left, f.top, f.width, f.height};
+}
 
 std::vector<GifFrameRange> AllFrames(GifScanner* s) {
     std::vector<GifFrameRange> frames;
@@ -14,6 +22,14 @@ std::vector<GifFrameRange> AllFrames(GifScanner* s) {
     while (s->ExtractFrame(&f))
         frames.push_back(f);
     return frames;
+}
+
+// The frames of the built stream, once its path and frame count are as expected.
+std::vector<GifFrameRange> FramesOf(const GifBuilder& b, GifPath path, int count, GifScanner* s) {
+    int counted = -1;
+    EXPECT_EQ(path, ChooseGifPath(s, b.bytes.data(), (uint32_t)b.bytes.size(), &counted));
+    EXPECT_EQ(count, counted);
+    return AllFrames(s);
 }
 
 std::vector<uint8_t> StreamOf(const GifScanner& s, const GifFrameRange& f) {
@@ -91,18 +107,10 @@ TEST(GifScanner, GraphicControlCommentAndImageMakeOneFrame) {
     GifBuilder b(10, 10);
     b.Application().GraphicControl(3, 250, 1).Comment("note").Image(1, 2, 3, 4).Trailer();
     GifScanner s;
-    int count;
-    EXPECT_EQ(GifPathOneFrame, ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count));
-    EXPECT_EQ(1, count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathOneFrame, 1, &s);
     ASSERT_EQ(1u, frames.size());
     const GifFrameRange& f = frames[0];
-    EXPECT_EQ(250, f.delay);
-    EXPECT_EQ(3, f.disposal);
-    EXPECT_EQ(1, f.left);
-    EXPECT_EQ(2, f.top);
-    EXPECT_EQ(3, f.width);
-    EXPECT_EQ(4, f.height);
+    EXPECT_EQ((FramePlace{250, 3, 1, 2, 3, 4}), PlaceOf(f));
     // The frame runs from the graphic control through the image; the looping block stays out.
     EXPECT_EQ(b.Block(1).offset, f.start);
     EXPECT_EQ(b.Block(1).length + b.Block(2).length + b.Block(3).length, f.length);
@@ -124,19 +132,10 @@ TEST(GifScanner, PlainTextIsARenderingBlock) {
     GifBuilder b(20, 12);
     b.GraphicControl(2, 10).PlainText("rates").GraphicControl(1, 20).Image(0, 0, 2, 2).Trailer();
     GifScanner s;
-    int count;
-    EXPECT_EQ(GifPathAnimation,
-              ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count));
-    EXPECT_EQ(2, count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
-    EXPECT_EQ(10, frames[0].delay);
-    EXPECT_EQ(2, frames[0].disposal);
     // Plain text has no image placement of its own: it takes the logical screen.
-    EXPECT_EQ(0, frames[0].left);
-    EXPECT_EQ(0, frames[0].top);
-    EXPECT_EQ(20, frames[0].width);
-    EXPECT_EQ(12, frames[0].height);
+    EXPECT_EQ((FramePlace{10, 2, 0, 0, 20, 12}), PlaceOf(frames[0]));
     EXPECT_EQ(b.Block(0).length + b.Block(1).length, frames[0].length);
     EXPECT_EQ(20, frames[1].delay);
 }
@@ -145,13 +144,9 @@ TEST(GifScanner, FrameWithoutGraphicControl) {
     GifBuilder b;
     b.GraphicControl(2, 30).Image(0, 0, 8, 8).Comment("x").Image(4, 4, 2, 2).Trailer();
     GifScanner s;
-    int count;
-    ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
-    EXPECT_EQ(-1, frames[1].delay);
-    EXPECT_EQ(0, frames[1].disposal);
-    EXPECT_EQ(4, frames[1].left);
+    EXPECT_EQ((FramePlace{-1, 0, 4, 4, 2, 2}), PlaceOf(frames[1]));
     // The comment in front of a frame without graphic control is not part of the frame.
     EXPECT_EQ(b.Block(3).offset, frames[1].start);
 }
@@ -161,11 +156,7 @@ TEST(GifScanner, UnrecognisedBlockEndsTheScanFramesBeforeItStand) {
     b.GraphicControl(1, 5).Image(0, 0, 8, 8).GraphicControl(1, 6).Image(0, 0, 8, 8);
     b.Unknown(0x21, 0x42).GraphicControl(1, 7).Image(0, 0, 8, 8).Trailer();
     GifScanner s;
-    int count;
-    EXPECT_EQ(GifPathAnimation,
-              ChooseGifPath(&s, b.bytes.data(), (uint32_t)b.bytes.size(), &count));
-    EXPECT_EQ(2, count);
-    std::vector<GifFrameRange> frames = AllFrames(&s);
+    std::vector<GifFrameRange> frames = FramesOf(b, GifPathAnimation, 2, &s);
     ASSERT_EQ(2u, frames.size());
     EXPECT_EQ(6, frames[1].delay);
 
@@ -173,7 +164,7 @@ TEST(GifScanner, UnrecognisedBlockEndsTheScanFramesBeforeItStand) {
     GifBuilder c;
     c.GraphicControl(1, 5).Image(0, 0, 8, 8).GraphicControl(1, 6).Unknown(0x99, 0x00);
     c.Image(0, 0, 8, 8).Trailer();
-    EXPECT_EQ(GifPathOneFrame, ChooseGifPath(&s, c.bytes.data(), (uint32_t)c.bytes.size(), &count));
+    EXPECT_EQ(1u, FramesOf(c, GifPathOneFrame, 1, &s).size());
 }
 
 TEST(GifScanner, PathsForOtherInput) {

@@ -75,25 +75,16 @@ TEST(PdbFormat, DamagedFilesAreRefusedNotOverread) {
     memset(bad.data(), 'A', 32); // name without its terminator
     EXPECT_FALSE(pdb::ParseHeader(bad.data(), bad.size(), &db, &error));
 
-    bad = good;
-    bad[76] = 0xFF; // more entries than the file holds
-    EXPECT_FALSE(pdb::Parse(bad.data(), bad.size(), &db, &error));
-
-    bad = good;
-    bad[78 + 3] = 0xFF; // first offset past the end
-    EXPECT_FALSE(pdb::Parse(bad.data(), bad.size(), &db, &error));
-
-    bad = good;
-    bad[78 + 3] = 50; // first offset inside the header
-    EXPECT_FALSE(pdb::Parse(bad.data(), bad.size(), &db, &error));
-
-    bad = good;
-    bad[86 + 3] = 96 - 1; // offsets going backwards
-    EXPECT_FALSE(pdb::Parse(bad.data(), bad.size(), &db, &error));
-
-    bad = good;
-    bad[75] = 1; // a chained record list
-    EXPECT_FALSE(pdb::Parse(bad.data(), bad.size(), &db, &error));
+    auto refused = [&](size_t at, uint8_t value) {
+        bad = good;
+        bad[at] = value;
+        return !pdb::Parse(bad.data(), bad.size(), &db, &error);
+    };
+    EXPECT_TRUE(refused(76, 0xFF)) << "more entries than the file holds";
+    EXPECT_TRUE(refused(78 + 3, 0xFF)) << "first offset past the end";
+    EXPECT_TRUE(refused(78 + 3, 50)) << "first offset inside the header";
+    EXPECT_TRUE(refused(86 + 3, 96 - 1)) << "offsets going backwards";
+    EXPECT_TRUE(refused(75, 1)) << "a chained record list";
 }
 
 TEST(PdbFormat, EmptyDatabaseAndLongName) {

@@ -33,8 +33,9 @@ std::string Header(int32_t time = 0x01020304) {
     return h;
 }
 
+// What follows the 12-byte header.
 std::string Lines(const std::string& fileBytes) {
-    return fileBytes.substr(kRatesHeaderSize);
+    return fileBytes.substr(12);
 }
 
 } // namespace
@@ -111,25 +112,22 @@ TEST(RatesFileCheck, DamagedFilesSayWhatIsWrong) {
     std::string good = Build("A\tB\n");
     ASSERT_EQ(nullptr, check(good));
 
-    EXPECT_NE(nullptr, check(good.substr(0, 11)));
-    EXPECT_NE(nullptr, check(""));
+    // What zlvtool dump tells the user of each damage.
+    EXPECT_STREQ("shorter than the 12-byte header", check(good.substr(0, 11)));
+    EXPECT_STREQ("shorter than the 12-byte header", check(""));
     std::string capitals = good;
     capitals.replace(0, 5, "KELPO");
     EXPECT_EQ(nullptr, check(capitals)) << "the conduit compares without regard to case";
-    std::string sixth = good;
-    sixth[5] = 'x';
-    EXPECT_NE(nullptr, check(sixth));
+    auto with = [&](size_t at, char byte) {
+        std::string damaged = good;
+        damaged[at] = byte;
+        return damaged;
+    };
+    EXPECT_STREQ("bad magic: not \"kelpo\" and a zero byte", check(with(5, 'x')));
     EXPECT_FALSE(view.magicOk);
-    EXPECT_NE(nullptr, check(good.substr(0, 12))) << "no count field";
-    std::string letters = good;
-    letters[13] = 'a';
-    EXPECT_NE(nullptr, check(letters));
-    std::string unterminated = good;
-    unterminated[16] = '1';
-    EXPECT_NE(nullptr, check(unterminated));
-    std::string overcounted = good;
-    overcounted[15] = '2';
-    EXPECT_NE(nullptr, check(overcounted)) << "two lines counted, one line end";
-    std::string huge = good + std::string(65535, '\0');
-    EXPECT_NE(nullptr, check(huge));
+    EXPECT_STREQ("no line count after the header", check(good.substr(0, 12)));
+    EXPECT_STREQ("line count is not four digits", check(with(13, 'a')));
+    EXPECT_STREQ("line count is not followed by a zero byte", check(with(16, '1')));
+    EXPECT_STREQ("fewer line ends than the line count says", check(with(15, '2')));
+    EXPECT_STREQ("longer than a handheld record can hold", check(good + std::string(65535, '\0')));
 }

@@ -5,13 +5,10 @@
 #include "agent/shell/settings_text.h"
 
 TEST(SettingsText, FlagsReadLikeAtol) {
-    EXPECT_TRUE(ParseFlagText("1"));
-    EXPECT_TRUE(ParseFlagText(" 1"));
-    EXPECT_TRUE(ParseFlagText("2"));
-    EXPECT_TRUE(ParseFlagText("-1"));
-    EXPECT_FALSE(ParseFlagText("0"));
-    EXPECT_FALSE(ParseFlagText("abc"));
-    EXPECT_FALSE(ParseFlagText(""));
+    for (const char* on : {"1", " 1", "2", "-1"})
+        EXPECT_TRUE(ParseFlagText(on)) << on;
+    for (const char* off : {"0", "abc", ""})
+        EXPECT_FALSE(ParseFlagText(off)) << off;
     EXPECT_FALSE(ParseFlagText(nullptr));
 }
 

@@ -6,15 +6,10 @@
 #include "agent/shell/tray_rules.h"
 
 TEST(SilentGate, OnlyTheWholeWordInAnyCase) {
-    EXPECT_TRUE(IsSilentCommandLine("-silent"));
-    EXPECT_TRUE(IsSilentCommandLine("-SILENT"));
-    EXPECT_TRUE(IsSilentCommandLine("-Silent"));
-    EXPECT_FALSE(IsSilentCommandLine("-silent "));
-    EXPECT_FALSE(IsSilentCommandLine(" -silent"));
-    EXPECT_FALSE(IsSilentCommandLine("-silentx"));
-    EXPECT_FALSE(IsSilentCommandLine("-silen"));
-    EXPECT_FALSE(IsSilentCommandLine("/silent"));
-    EXPECT_FALSE(IsSilentCommandLine(""));
+    for (const char* silent : {"-silent", "-SILENT", "-Silent"})
+        EXPECT_TRUE(IsSilentCommandLine(silent)) << silent;
+    for (const char* other : {"-silent ", " -silent", "-silentx", "-silen", "/silent", ""})
+        EXPECT_FALSE(IsSilentCommandLine(other)) << other;
     EXPECT_FALSE(IsSilentCommandLine(nullptr));
 }
 
@@ -40,13 +35,11 @@ TEST(AgentFolder, CutAtTheLastSeparatorWithoutKeepingIt) {
 }
 
 TEST(TrayRules, BalloonShellsAreFrom4_90On) {
-    EXPECT_FALSE(ShellVersionHasBalloons(4, 0));
-    EXPECT_FALSE(ShellVersionHasBalloons(4, 10));
-    EXPECT_FALSE(ShellVersionHasBalloons(4, 69));
-    EXPECT_TRUE(ShellVersionHasBalloons(4, 70));
-    EXPECT_TRUE(ShellVersionHasBalloons(4, 90));
-    EXPECT_TRUE(ShellVersionHasBalloons(5, 0));
-    EXPECT_TRUE(ShellVersionHasBalloons(6, 1));
+    // major, minor, whether it has balloons
+    const int kShells[][3] = {{4, 0, 0},  {4, 10, 0}, {4, 69, 0}, {4, 70, 1},
+                              {4, 90, 1}, {5, 0, 1},  {6, 1, 1}};
+    for (const auto& v : kShells)
+        EXPECT_EQ(v[2] != 0, ShellVersionHasBalloons(v[0], v[1])) << v[0] << "." << v[1];
 }
 
 TEST(TrayRules, AnchorLiesLeftOfTheMiddleByEighteen) {

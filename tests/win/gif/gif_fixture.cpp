@@ -29,6 +29,17 @@ LONG CALLBACK OnException(EXCEPTION_POINTERS* e) {
 
 } // namespace
 
+size_t FrameStart(const std::vector<uint8_t>& gif, size_t k) {
+    size_t at = 13 + 768 + 19; // header, table, looping extension
+    for (size_t i = 0; i < k; ++i) {
+        at += 8 + 10 + 1; // control, descriptor and code size
+        while (gif[at])
+            at += gif[at] + 1;
+        at += 1;
+    }
+    return at;
+}
+
 std::vector<uint8_t> MakeGif(int width, int height, const std::vector<TestFrame>& frames) {
     uint8_t palette[768] = {};
     for (int i = 0; i < 7; ++i) {
@@ -51,16 +62,8 @@ std::vector<uint8_t> MakeGif(int width, int height, const std::vector<TestFrame>
     std::vector<uint8_t> gif = EncodeGif(width, height, palette, 255, encoded);
     // Frames asked for without graphic control: cut their extension out of the stream.
     for (size_t i = frames.size(); i-- > 0;) {
-        if (frames[i].delay >= 0) continue;
-        size_t at = 13 + 768 + 19; // header, table, looping extension
-        for (size_t k = 0; k < i; ++k) {
-            at += 8 + 10; // control and descriptor
-            at += 1;      // code size
-            while (gif[at])
-                at += gif[at] + 1;
-            at += 1;
-        }
-        gif.erase(gif.begin() + at, gif.begin() + at + 8);
+        size_t at = FrameStart(gif, i);
+        if (frames[i].delay < 0) gif.erase(gif.begin() + at, gif.begin() + at + 8);
     }
     return gif;
 }

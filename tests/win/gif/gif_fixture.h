@@ -22,6 +22,9 @@ const COLORREF kPaletteColours[] = {RGB(0, 0, 0),    RGB(255, 0, 0),   RGB(0, 25
                                     RGB(0, 255, 255)};
 
 std::vector<uint8_t> MakeGif(int width, int height, const std::vector<TestFrame>& frames);
+// Where frame k's graphic control starts in a stream of MakeGif's, every frame before it with its
+// own graphic control.
+size_t FrameStart(const std::vector<uint8_t>& gif, size_t k);
 HGLOBAL ToGlobal(const std::vector<uint8_t>& bytes);
 
 // Everything written with OutputDebugStringA since the last Take.

@@ -49,7 +49,7 @@ class GifControl : public ::testing::Test {
     std::vector<HGLOBAL> memory;
 };
 
-// A 2x2 24-bit bottom-up BMP of one colour.
+// A w x h 24-bit bottom-up BMP of one colour.
 std::vector<uint8_t> MakeBmp(int w, int h, COLORREF c) {
     int row = (w * 3 + 3) & ~3;
     std::vector<uint8_t> b(54 + row * h, 0);
@@ -75,22 +75,11 @@ std::vector<uint8_t> MakeBmp(int w, int h, COLORREF c) {
 
 // Replaces the image data of frame k (every frame with graphic control) with codes the
 // decoder refuses, keeping the block structure whole.
-void BreakFrame(std::vector<uint8_t>* gif, int k) {
-    size_t at = 13 + 768 + 19;
-    for (int i = 0;; ++i) {
-        at += 8 + 10; // control and descriptor
-        size_t data = at;
-        at += 1;
-        while ((*gif)[at])
-            at += (*gif)[at] + 1;
-        at += 1;
-        if (i == k) {
-            const uint8_t broken[] = {0x02, 0x02, 0xFF, 0xFF, 0x00};
-            gif->erase(gif->begin() + data, gif->begin() + at);
-            gif->insert(gif->begin() + data, broken, broken + sizeof broken);
-            return;
-        }
-    }
+void BreakFrame(std::vector<uint8_t>* gif, size_t k) {
+    size_t data = FrameStart(*gif, k) + 8 + 10, end = FrameStart(*gif, k + 1);
+    const uint8_t broken[] = {0x02, 0x02, 0xFF, 0xFF, 0x00};
+    gif->erase(gif->begin() + data, gif->begin() + end);
+    gif->insert(gif->begin() + data, broken, broken + sizeof broken);
 }
 
 } // namespace
@@ -159,32 +148,26 @@ TEST_F(GifControl, StillPicturesAreDrawnOnceWithoutAThread) {
     EXPECT_EQ(kCyan, At(3, 3));
     EXPECT_EQ(threads, ThreadCount());
 
-    // One frame: still, at the logical screen size.
-    ASSERT_TRUE(LoadBytes(MakeGif(20, 10, {{2, 2, 4, 4, 0, 1, 3}})));
-    EXPECT_EQ(20, gif->Width());
-    EXPECT_FALSE(gif->IsAnimated());
-    gif->SetBackground(kBackground);
-    EXPECT_TRUE(gif->Draw());
-    EXPECT_FALSE(gif->HasThread());
-    EXPECT_EQ(kBlue, At(3, 3));
-    EXPECT_EQ(kBackground, At(15, 8));
-
-    // The same with a broken frame behind it, which the picture loader would refuse whole.
-    std::vector<uint8_t> one = MakeGif(20, 10, {{2, 2, 4, 4, 0, 1, 3}, {0, 0, 20, 10, 0, 1, 2}});
-    one.resize(one.size() - 10);
-    ASSERT_TRUE(LoadBytes(one));
-    EXPECT_EQ(20, gif->Width());
-    EXPECT_EQ(10, gif->Height());
-    RECT r;
-    GetClientRect(gif->Window(), &r);
-    EXPECT_EQ(20, r.right);
-    EXPECT_EQ(10, r.bottom);
-    EXPECT_FALSE(gif->IsAnimated());
-    gif->SetBackground(kBackground);
-    EXPECT_TRUE(gif->Draw());
-    EXPECT_FALSE(gif->HasThread());
-    EXPECT_EQ(kBlue, At(3, 3));
-    EXPECT_EQ(kBackground, At(15, 8));
+    // One frame: still, at the logical screen size; the same with a broken frame behind it,
+    // which the picture loader would refuse whole.
+    std::vector<uint8_t> one = MakeGif(20, 10, {{2, 2, 4, 4, 0, 1, 3}});
+    std::vector<uint8_t> cut = MakeGif(20, 10, {{2, 2, 4, 4, 0, 1, 3}, {0, 0, 20, 10, 0, 1, 2}});
+    cut.resize(cut.size() - 10);
+    for (const std::vector<uint8_t>* bytes : {&one, &cut}) {
+        ASSERT_TRUE(LoadBytes(*bytes));
+        EXPECT_EQ(20, gif->Width());
+        EXPECT_EQ(10, gif->Height());
+        RECT r;
+        GetClientRect(gif->Window(), &r);
+        EXPECT_EQ(20, r.right);
+        EXPECT_EQ(10, r.bottom);
+        EXPECT_FALSE(gif->IsAnimated());
+        gif->SetBackground(kBackground);
+        EXPECT_TRUE(gif->Draw());
+        EXPECT_FALSE(gif->HasThread());
+        EXPECT_EQ(kBlue, At(3, 3));
+        EXPECT_EQ(kBackground, At(15, 8));
+    }
 }
 
 TEST_F(GifControl, FramesTheLoaderRefusesAreDropped) {

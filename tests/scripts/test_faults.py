@@ -28,6 +28,8 @@ from line_rule import rates_body
 WIN = os.path.join(BUILD, "win")
 AGENT = os.path.join(WIN, "agent.exe")
 PROBE = os.path.join(WIN, "tests", "agent_probe.exe")
+AGENT_COMMAND = os.path.join(WIN, "tools", "agent_command.exe")
+EXIT_COMMAND = "40002"
 CLOCK_SHIFT = os.path.join(BUILD, "host", "tests", "clock_shift.so")
 SERVER = os.path.join(ROOT, "tests", "tools", "fault_matrix_server.py")
 PAGE = os.path.join(ROOT, "docs", "sample-rates.txt")
@@ -249,7 +251,7 @@ def run_case(tmp, record, page, name, host, mode, expect, seconds):
                                                            else "?")
     finally:
         t = time.time()
-        code, text = probe("exit", 5)
+        code, text = wine([AGENT_COMMAND, EXIT_COMMAND, "5"])
         if code != 0:
             problems.append("Exit command: %s" % text)
             agent.kill()
@@ -263,7 +265,7 @@ def run_case(tmp, record, page, name, host, mode, expect, seconds):
 
 
 def main():
-    for path in (AGENT, PROBE, CLOCK_SHIFT):
+    for path in (AGENT, PROBE, AGENT_COMMAND, CLOCK_SHIFT):
         if not os.path.exists(path):
             report("FAIL", "setup", "missing %s: build first" % path)
             return 1

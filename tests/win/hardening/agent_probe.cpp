@@ -1,7 +1,6 @@
 // Looks at a running agent from outside, for the scripted fault and soak runs:
 //   agent_probe watch SECONDS [STOP]   answers to WM_NULL every 100 ms; prints the slowest, in
 //                                  ms; ends early once the file STOP exists
-//   agent_probe exit SECONDS       the Exit command; waits for the agent's process to end
 //   agent_probe getreg NAME        the settings value: "<type> <hex bytes>", or "absent"
 //   agent_probe delreg NAME
 // Exit code 0 on success, 1 when there is no agent window or the value is absent, 2 when the
@@ -46,26 +45,6 @@ int Watch(double seconds, const char* stop) {
     return 0;
 }
 
-int Exit(double seconds) {
-    HWND window = AgentWindow();
-    if (!window) return 1;
-    DWORD id = 0;
-    GetWindowThreadProcessId(window, &id);
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION, FALSE, id);
-    PostMessageA(window, WM_COMMAND, kExitCommand, 0);
-    if (!process) return 0; // gone already
-    DWORD code = 0;
-    bool ended = WaitForSingleObject(process, static_cast<DWORD>(seconds * 1000)) == WAIT_OBJECT_0;
-    if (ended) GetExitCodeProcess(process, &code);
-    CloseHandle(process);
-    if (!ended) {
-        printf("still running after %.1f s\n", seconds);
-        return 2;
-    }
-    printf("ended with exit code %lu\n", code);
-    return 0;
-}
-
 int GetValue(const char* name) {
     DWORD type = 0;
     Bytes data;
@@ -85,13 +64,12 @@ int GetValue(const char* name) {
 int main(int argc, char** argv) {
     if ((argc == 3 || argc == 4) && strcmp(argv[1], "watch") == 0)
         return Watch(atof(argv[2]), argc == 4 ? argv[3] : nullptr);
-    if (argc == 3 && strcmp(argv[1], "exit") == 0) return Exit(atof(argv[2]));
     if (argc == 3 && strcmp(argv[1], "getreg") == 0) return GetValue(argv[2]);
     if (argc == 3 && strcmp(argv[1], "delreg") == 0) {
         DeleteSetting(argv[2]);
         return 0;
     }
-    fprintf(stderr, "usage: agent_probe watch SECONDS [STOP] | exit SECONDS | getreg NAME | "
+    fprintf(stderr, "usage: agent_probe watch SECONDS [STOP] | getreg NAME | "
                     "delreg NAME\n");
     return 3;
 }

@@ -48,6 +48,22 @@ elseif(ZLV_SANITIZE AND NOT ZLV_FUZZ)
     add_link_options(-fsanitize=address,undefined)
 endif()
 
+# A module definition file for this build: __stdcall names carry their @N decoration only in
+# 32-bit code, so the 64-bit build reads a copy without it (ordinals stay).
+function(zlv_def_file out_var def)
+    if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+        set(${out_var} ${def} PARENT_SCOPE)
+        return()
+    endif()
+    file(READ ${def} text)
+    string(REGEX REPLACE "([A-Za-z_][A-Za-z0-9_]*)@[0-9]+" "\\1" text "${text}")
+    get_filename_component(name ${def} NAME)
+    set(out ${CMAKE_CURRENT_BINARY_DIR}/${name})
+    file(WRITE ${out} "${text}")
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${def})
+    set(${out_var} ${out} PARENT_SCOPE)
+endfunction()
+
 # The shipped binaries: small, no exceptions, no RTTI.
 function(zlv_product target)
     target_compile_options(${target} PRIVATE -fno-exceptions -fno-rtti)

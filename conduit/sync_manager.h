@@ -53,7 +53,13 @@ static_assert(sizeof(SyncCreateDbBlock) == 52, "creation block layout");
 static_assert(offsetof(SyncCreateDbBlock, name) == 10, "creation block layout");
 static_assert(offsetof(SyncCreateDbBlock, type) == 42, "creation block layout");
 static_assert(offsetof(SyncCreateDbBlock, version) == 46, "creation block layout");
+// The Sync Manager's blocks are 32-bit by contract; the 64-bit test build widens only the data
+// pointer, and only the stand-in reads that layout.
+#ifdef _WIN64
+static_assert(sizeof(SyncRecordBlock) == 32, "record block layout (64-bit test build)");
+#else
 static_assert(sizeof(SyncRecordBlock) == 28, "record block layout");
+#endif
 static_assert(offsetof(SyncRecordBlock, attributes) == 7, "record block layout");
 static_assert(offsetof(SyncRecordBlock, size) == 14, "record block layout");
 static_assert(offsetof(SyncRecordBlock, byteCount) == 18, "record block layout");

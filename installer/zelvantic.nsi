@@ -1,6 +1,11 @@
 ; Zelvantic for Palm 1.5: installs the Desktop Agent, the conduit and the documents in one folder.
 ; Built by installer/build.sh with STAGE (the files to ship) and OUTFILE defined.
 Unicode true
+; The 64-bit test build's installer (build/win64) is a 64-bit program too: it installs the
+; 64-bit agent and conduit where 64-bit Wine runs them.
+!ifdef AMD64
+Target amd64-unicode
+!endif
 SetCompressor /SOLID lzma
 RequestExecutionLevel admin
 
@@ -53,7 +58,15 @@ RequestExecutionLevel admin
 !define MAXIMUM_ALLOWED 0x02000000
 !define SecurityImpersonation 2
 !define TokenPrimary 1
+; Records the System plug-in builds byte by byte: it aligns nothing, so the pointer-sized members
+; of a 64-bit installer get the padding the compiler would give them.
+!if ${NSIS_PTR_SIZE} > 4
+!define STARTUPINFO_SIZE 104
+!define PAD_TO_POINTER "i 0,"
+!else
 !define STARTUPINFO_SIZE 68
+!define PAD_TO_POINTER ""
+!endif
 !define MANUAL "Zelvantic for Palm Product Manual.pdf"
 
 Name "${PRODUCT_NAME} ${VERSION}"
@@ -158,7 +171,8 @@ Function GrantAccess
     System::Call 'advapi32::ConvertStringSidToSidW(w r2, *p .r6) i .r9'
     ${If} $9 <> 0
         ; EXPLICIT_ACCESS: rights, GRANT_ACCESS, inheritance, then a trustee given by its SID
-        System::Call '*(i r3, i 1, i r4, p 0, i 0, i 0, i 5, p r6) p .r7'
+        System::Call '*(i r3, i 1, i r4, ${PAD_TO_POINTER} p 0, i 0, i 0, i 5, ${PAD_TO_POINTER} \
+            p r6) p .r7'
         System::Call 'advapi32::GetSecurityInfo(p r0, i r1, i ${DACL_SECURITY_INFORMATION}, \
             p 0, p 0, *p .r8, p 0, *p .r9) i .r5'
         ${If} $5 = 0

@@ -296,17 +296,23 @@ extern "C" long WINAPI SyncDeleteAllRecords(BYTE handle) {
     return Commit(open, changed) ? kOk : kStorage;
 }
 
+// The record block holds the data's address at byte 20: four bytes in the 32-bit layout of the
+// real Sync Manager, a full pointer in the 64-bit test build, then four reserved bytes.
+const size_t kRecordDataAt = 20;
+const size_t kRecordBlockSize = kRecordDataAt + sizeof(void*) + 4;
+
 extern "C" long WINAPI SyncWriteRecord(BYTE* block) {
     if (long code = Enter("write", 32)) return code;
     if (!block) return kBadArgument;
     uint32_t id = Le32(block + 1), size = Le32(block + 14);
     uint16_t index = Le16(block + 5), category = Le16(block + 8), count = Le16(block + 18);
-    const BYTE* data = reinterpret_cast<const BYTE*>(uintptr_t(Le32(block + 20)));
+    const BYTE* data = nullptr;
+    memcpy(&data, block + kRecordDataAt, sizeof data);
     palmsim::Log(kLog,
                  "write handle=%u id=%lu index=%u attributes=%02x category=%u size=%lu "
                  "count=%u bytes=%s",
                  block[0], (unsigned long)id, index, block[7], category, (unsigned long)size, count,
-                 Hex(block, 28).c_str());
+                 Hex(block, kRecordBlockSize).c_str());
     OpenDatabase* open = nullptr;
     if (long code = Writable("write", block[0], &open)) return code;
     // A record longer than its 16-bit byte count would arrive cut short: refuse it.

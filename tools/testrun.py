@@ -2,12 +2,15 @@
 """Runs every test of the project and ends with the line 'N passed, N failed[, N skipped]'.
 
 - native GoogleTest programs:   build/host/tests/*_tests
-- Win32 GoogleTest programs:    build/win/tests/*_tests.exe, under Wine
+- Win32 GoogleTest programs:    build/win/tests/*_tests.exe (and build/win64/...), under Wine
 - scripted tests:               tests/scripts/test_*.py and test_*.sh (print PASS/FAIL/SKIP lines)
 - fuzz targets, briefly:        build/fuzz/fuzz_*, corpus in tests/fuzz/corpus/<target>/
 
-The Wine tests share one throw-away 32-bit prefix, one Xvfb display and one persistent wineserver
-per run, inside a private network namespace when the machine allows one (so port 80 is ours).
+The Windows tests run once for each build the machine can run (tools/machine.sh): the shipped
+i686 build and the x86_64 test build, or the x86_64 one alone where no 32-bit code runs;
+ZLV_ARCH=i686 or x86_64 chooses one. Each build has its own throw-away prefix, Xvfb display and
+persistent wineserver; all of it runs inside a private network namespace when the machine allows
+one (so port 80 is ours). Scripts that start no Windows program run once.
 """
 import argparse
 import concurrent.futures
@@ -24,7 +27,8 @@ import time
 import xml.etree.ElementTree as ET
 
 sys.dont_write_bytecode = True  # keep tools/ free of __pycache__
-from winesession import WineSession, enter_private_network, loopback_up
+from winesession import (WineSession, describe, enter_private_network, loopback_up, modes,
+                         win_folder)
 
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
@@ -112,15 +116,22 @@ def native_programs(flt):
             if matches(os.path.basename(p), flt)]
 
 
-def wine_programs(flt):
-    return [p for p in sorted(glob.glob(os.path.join(BUILD, "win", "tests", "*_tests.exe")))
-            if matches(os.path.basename(p), flt)]
+def wine_programs(arch, flt):
+    pattern = os.path.join(win_folder(arch), "tests", "*_tests.exe")
+    return [p for p in sorted(glob.glob(pattern)) if matches(os.path.basename(p), flt)]
 
 
-def test_scripts(flt):
-    return [s for s in sorted(glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.py")) +
-                              glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.sh")))
-            if matches(os.path.basename(s), flt)]
+# Scripts that start no Windows program: they run once, outside the Wine sessions. The shipped
+# binaries they read are the i686 build's on every machine.
+WITHOUT_WINE = ("test_art.sh", "test_bench_tool.py", "test_binaries.sh",
+                "test_installer_manual.py")
+
+
+def test_scripts(flt, wine):
+    found = sorted(glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.py")) +
+                   glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.sh")))
+    return [s for s in found if matches(os.path.basename(s), flt) and
+            (os.path.basename(s) not in WITHOUT_WINE) == wine]
 
 
 def fuzz_programs(flt):
@@ -152,8 +163,8 @@ def run_wine(tally, session, flt):
     env = dict(session.env)
     for name, value in EXPECTED_DEPLOYMENT.items():
         env[name] = os.environ.get(name, value)
-    for prog in wine_programs(flt):
-        name = os.path.basename(prog)
+    for prog in wine_programs(session.arch, flt):
+        name = "%s/%s" % (session.arch, os.path.basename(prog))
         xml_path = os.path.join(LOGS, name + ".xml")
         if os.path.exists(xml_path):
             os.remove(xml_path)
@@ -207,10 +218,16 @@ def check_leftovers(tally, session, name):
 
 
 def run_scripts(tally, session, flt):
-    for script in test_scripts(flt):
+    """The scripts of one Wine session, or with session None those that need none."""
+    env = session.env if session else dict(os.environ, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD,
+                                           ZLV_ARTIFACTS=ARTIFACTS, TZ="UTC",
+                                           ZLV_SHIPPED=win_folder("i686"))
+    for script in test_scripts(flt, session is not None):
         name = os.path.basename(script)
+        if session:
+            name = "%s/%s" % (session.arch, name)
         runner = ["python3"] if script.endswith(".py") else ["bash"]
-        code, log = run_logged(name, runner + [script], env=session.env, cwd=ROOT)
+        code, log = run_logged(name, runner + [script], env=env, cwd=ROOT)
         seen = 0
         with open(log, errors="replace") as f:
             for line in f:
@@ -223,7 +240,8 @@ def run_scripts(tally, session, flt):
             tally.add(name, "fail", "exit code %s\n%s" % (code, tail(log)))
         elif seen == 0 and code == 0:
             tally.add(name, "fail", "reported no result")
-        check_leftovers(tally, session, name)
+        if session:
+            check_leftovers(tally, session, name)
         print("  %-40s %-6s %5.1f s" % (name, "ok" if code == 0 else "FAILED", LAST_SECONDS[0]),
               flush=True)
 
@@ -260,6 +278,19 @@ def run_fuzz(tally, seconds, flt):
         print("  %-40s %s (%s runs)" % (name, "ok" if code == 0 else "FAILED", runs), flush=True)
 
 
+def run_session(tally, session, flt):
+    """One build's Windows tests in its own booted session."""
+    print("tests under Wine: %s" % describe(session.arch), flush=True)
+    if session.error:
+        tally.add("%s wine session" % session.arch, "fail", session.error)
+        return
+    run_wine(tally, session, flt)
+    run_scripts(tally, session, flt)
+    if not session.alive():
+        tally.add("%s wine session" % session.arch, "fail",
+                  "the X display %s died during the run" % session.display)
+
+
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("filter", nargs="?", default="")
@@ -267,20 +298,28 @@ def main():
     ap.add_argument("--only-fuzz", action="store_true")
     args = ap.parse_args()
 
+    arches = [] if args.only_fuzz else modes()
+    if not args.only_fuzz and not arches:
+        print("no Windows build to test: tools/machine.sh names none (ZLV_ARCH?)", file=sys.stderr)
+        return 2
     # Say why nothing would run, instead of a quiet "0 passed, 0 failed".
-    built = fuzz_programs("") if args.only_fuzz else native_programs("") and wine_programs("")
+    built = fuzz_programs("") if args.only_fuzz else native_programs("") and all(
+        wine_programs(a, "") for a in arches)
     if not built:
         print("nothing built: run ./zlv build", file=sys.stderr)
         return 2
     chosen = fuzz_programs(args.filter) if args.only_fuzz else (
-        native_programs(args.filter) + wine_programs(args.filter) + test_scripts(args.filter) +
-        fuzz_programs(args.filter))
+        native_programs(args.filter) + test_scripts(args.filter, False) +
+        test_scripts(args.filter, True) + fuzz_programs(args.filter) +
+        [p for a in arches for p in wine_programs(a, args.filter)])
     if not chosen:
         print("no test matches %s" % args.filter, file=sys.stderr)
         return 2
-
     enter_private_network()
     loopback_up()
+    if not args.only_fuzz and "i686" not in arches and not os.environ.get("ZLV_ARCH"):
+        print("this machine runs no 32-bit code: the Windows tests run the 64-bit test build",
+              flush=True)
     os.makedirs(ARTIFACTS, exist_ok=True)
 
     tally = Tally()
@@ -288,26 +327,24 @@ def main():
     if args.only_fuzz:
         run_fuzz(tally, args.fuzz_seconds, args.filter)
     else:
-        session = WineSession(ARTIFACTS, restart_desktop=True)
-        boot = threading.Thread(target=session.start)
-        boot.start()  # the prefix boots while the native tests run
+        # Every prefix boots while the native tests run; each build has its own.
+        sessions = [WineSession(ARTIFACTS, restart_desktop=True, arch=a) for a in arches]
+        boots = [threading.Thread(target=s.start) for s in sessions]
+        for boot in boots:
+            boot.start()
         try:
             print("native tests", flush=True)
             run_native(tally, args.filter)
             run_fuzz(tally, args.fuzz_seconds, args.filter)
-            boot.join()
-            if session.error:
-                tally.add("wine session", "fail", session.error)
-            else:
-                print("tests under Wine", flush=True)
-                run_wine(tally, session, args.filter)
-                run_scripts(tally, session, args.filter)
-                if not session.alive():
-                    tally.add("wine session", "fail", "the X display %s died during the run"
-                              % session.display)
+            run_scripts(tally, None, args.filter)
+            for session, boot in zip(sessions, boots):
+                boot.join()
+                run_session(tally, session, args.filter)
+                session.stop()
         finally:
-            boot.join()
-            session.stop()
+            for session, boot in zip(sessions, boots):
+                boot.join()
+                session.stop()
 
     for name, detail in tally.failures:
         print("FAILED %s\n    %s" % (name, detail.strip().replace("\n", "\n    ")))
@@ -315,6 +352,8 @@ def main():
     summary = "%d passed, %d failed" % (tally.passed, tally.failed)
     if tally.skipped:
         summary += ", %d skipped" % tally.skipped
+    if arches:
+        print("the Windows tests ran on %s" % " and ".join(describe(a) for a in arches))
     print(summary)
     return 1 if tally.failed or tally.passed == 0 else 0
 

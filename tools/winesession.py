@@ -1,13 +1,18 @@
 #!/usr/bin/env python3
-"""A throw-away Wine session: one 32-bit prefix, one Xvfb display, one persistent wineserver.
+"""A throw-away Wine session: one prefix, one Xvfb display, one persistent wineserver.
+
+A session runs one Windows build: i686 (the shipped one, build/win, a 32-bit prefix) or x86_64
+(the 64-bit test build, build/win64, a 64-bit prefix), for machines that run no 32-bit code.
 
 Used by the test runner and the demo. As a command it runs one program inside a fresh session
 (and, as root, inside a private network namespace so that 127.0.0.1:80 is ours):
 
-    python3 tools/winesession.py [--artifacts DIR] -- PROGRAM [ARGS...]
+    python3 tools/winesession.py [--artifacts DIR] [--arch i686|x86_64] -- PROGRAM [ARGS...]
 
-PROGRAM gets WINEPREFIX, DISPLAY, ZLV_ROOT, ZLV_BUILD and ZLV_ARTIFACTS; the session is stopped
-afterwards whatever happens, and the exit code is PROGRAM's.
+PROGRAM gets WINEPREFIX, DISPLAY, ZLV_ROOT, ZLV_BUILD, ZLV_ARTIFACTS, ZLV_ARCH, ZLV_WIN (the
+build it runs) and ZLV_SHIPPED (the i686 build, whose files the checks that only read them use);
+the session is stopped afterwards whatever happens, and the exit code is PROGRAM's. Without
+--arch it takes the first build that modes() gives.
 """
 import os
 import shutil
@@ -19,12 +24,36 @@ import tempfile
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 
+# Each Windows build: its Wine prefix kind, the loader that runs it and its build folder.
+ARCHES = {
+    "i686": {"winearch": "win32", "loader": "/usr/lib/wine/wine", "folder": "win"},
+    "x86_64": {"winearch": "win64", "loader": "/usr/lib/wine/wine64", "folder": "win64"},
+}
+
+
+def modes():
+    """The builds whose Windows tests run here, the shipped one first (tools/machine.sh)."""
+    text = os.environ.get("ZLV_MODES") or subprocess.run(
+        ["bash", os.path.join(ROOT, "tools", "machine.sh"), "modes"], capture_output=True,
+        text=True).stdout
+    return [m for m in text.split() if m in ARCHES]
+
+
+def win_folder(arch):
+    return os.path.join(BUILD, ARCHES[arch]["folder"])
+
+
+def describe(arch):
+    return {"i686": "the shipped 32-bit build",
+            "x86_64": "the 64-bit test build"}[arch] + " (%s)" % win_folder(arch)
+
 
 class WineSession:
     """One prefix, one display, one wineserver for the whole run."""
 
-    def __init__(self, artifacts=None, restart_desktop=False):
+    def __init__(self, artifacts=None, restart_desktop=False, arch="i686"):
         self.restart_desktop = restart_desktop
+        self.arch = arch
         self.tmp = tempfile.mkdtemp(prefix="zlv-wine-")
         self.artifacts = artifacts or os.path.join(BUILD, "artifacts")
         self.xvfb = None
@@ -54,12 +83,31 @@ class WineSession:
         except Exception as e:  # reported by the caller
             self.error = str(e)
 
+    def loader_shims(self, loader):
+        """Debian's wine and wine-stable (which wineboot and winepath call) take the 32-bit
+        loader whenever it is installed: scripts of ours first on PATH name the session's."""
+        shims = os.path.join(self.tmp, "bin")
+        os.makedirs(shims)
+        for name in ("wine", "wine-stable"):
+            path = os.path.join(shims, name)
+            with open(path, "w") as f:
+                f.write('#!/bin/sh\nexec %s "$@"\n' % loader)
+            os.chmod(path, 0o755)
+        return shims
+
     def _start(self):
+        arch = ARCHES[self.arch]
+        if not os.access(arch["loader"], os.X_OK):
+            raise RuntimeError("%s is not installed (./zlv setup installs it)" % arch["loader"])
         self.display = self.start_display()
         env = dict(os.environ)
-        env.update(WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH="win32",
+        env.update(WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH=arch["winearch"],
+                   WINELOADER=arch["loader"],
+                   PATH=self.loader_shims(arch["loader"]) + os.pathsep + env.get("PATH", ""),
                    WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display,
-                   ZLV_ARTIFACTS=self.artifacts, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD, TZ="UTC")
+                   ZLV_ARTIFACTS=self.artifacts, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD, TZ="UTC",
+                   ZLV_ARCH=self.arch, ZLV_WIN=win_folder(self.arch),
+                   ZLV_SHIPPED=win_folder("i686"))
         self.env = env
         os.makedirs(env["WINEPREFIX"])
         subprocess.run(["wineserver", "-p"], env=env, check=True)
@@ -87,15 +135,18 @@ class WineSession:
         return self.xvfb is not None and self.xvfb.poll() is None
 
     def stop(self):
+        """Ends the session; a second call does nothing."""
         if self.env:
             subprocess.run(["wineserver", "-k"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL)
+            self.env = None
         if self.xvfb:
             self.xvfb.terminate()
             try:
                 self.xvfb.wait(5)
             except subprocess.TimeoutExpired:
                 self.xvfb.kill()
+            self.xvfb = None
         shutil.rmtree(self.tmp, ignore_errors=True)
 
 
@@ -116,8 +167,17 @@ def loopback_up():
 
 def main(argv):
     artifacts = None
-    if argv[:1] == ["--artifacts"] and len(argv) > 1:
-        artifacts, argv = argv[1], argv[2:]
+    arch = None
+    while argv[:1] in (["--artifacts"], ["--arch"]) and len(argv) > 1:
+        if argv[0] == "--artifacts":
+            artifacts = argv[1]
+        else:
+            arch = argv[1]
+        argv = argv[2:]
+    arch = arch or (modes() or [None])[0]
+    if arch not in ARCHES:
+        sys.stderr.write("no Windows build this machine can run (tools/machine.sh modes)\n")
+        return 1
     if argv[:1] == ["--"]:
         argv = argv[1:]
     if not argv:
@@ -125,7 +185,7 @@ def main(argv):
         return 2
     enter_private_network()
     loopback_up()
-    session = WineSession(artifacts, restart_desktop=True)
+    session = WineSession(artifacts, restart_desktop=True, arch=arch)
     try:
         session.start()
         if session.error:

@@ -17,8 +17,8 @@ LRESULT ChildWindow::HandlePaint(HWND, WPARAM) {
 }
 
 LRESULT ChildWindow::HandleDestroy() {
-    if (prevWindowProc) SetWindowLongA(window, GWL_WNDPROC, prevWindowProc);
-    if (prevUserData) SetWindowLongA(window, GWL_USERDATA, prevUserData);
+    if (prevWindowProc) SetWindowLongPtrA(window, GWLP_WNDPROC, prevWindowProc);
+    if (prevUserData) SetWindowLongPtrA(window, GWLP_USERDATA, prevUserData);
     // The handle dies with this message and may later name another window.
     window = nullptr;
     return TRUE;
@@ -29,17 +29,15 @@ BOOL ChildWindow::CreateChild(HWND parent, const char* text, int x, int y, int c
     window = CreateWindowExA(WS_EX_NOPARENTNOTIFY, "STATIC", text, kChildStyle, x, y, cx, cy,
                              parent, nullptr, instance, nullptr);
     if (!window) return FALSE;
-    prevWindowProc = SetWindowLongA(
-        window, GWL_WNDPROC, static_cast<LONG>(reinterpret_cast<LONG_PTR>(&ControlWindowProc)));
-    prevUserData =
-        SetWindowLongA(window, GWL_USERDATA, static_cast<LONG>(reinterpret_cast<LONG_PTR>(this)));
+    prevWindowProc =
+        SetWindowLongPtrA(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&ControlWindowProc));
+    prevUserData = SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     return TRUE;
 }
 
 LRESULT CALLBACK ChildWindow::ControlWindowProc(HWND window, UINT message, WPARAM wParam,
                                                 LPARAM lParam) {
-    ChildWindow* object =
-        reinterpret_cast<ChildWindow*>(static_cast<LONG_PTR>(GetWindowLongA(window, GWL_USERDATA)));
+    ChildWindow* object = reinterpret_cast<ChildWindow*>(GetWindowLongPtrA(window, GWLP_USERDATA));
     if (object && message == WM_DESTROY) return object->HandleDestroy();
     if (object && message == WM_PAINT) return object->HandlePaint(window, wParam);
     return DefWindowProcA(window, message, wParam, lParam);

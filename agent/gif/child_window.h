@@ -19,8 +19,8 @@ class ChildWindow {
 
   protected:
     HWND window = nullptr;
-    LONG prevUserData = 0;
-    LONG prevWindowProc = 0;
+    LONG_PTR prevUserData = 0;
+    LONG_PTR prevWindowProc = 0;
 
   private:
     ChildWindow(const ChildWindow&) = delete;

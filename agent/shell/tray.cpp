@@ -14,13 +14,13 @@
 namespace {
 
 // The two record forms the shells know: with balloon fields, and the first one.
-const DWORD kLongRecordSize = 488;
-const DWORD kShortRecordSize = 88;
 const size_t kShortTipSize = 64; // the first form's tip, terminator included
-static_assert(offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD) == kLongRecordSize,
-              "balloon fields end at 488 bytes");
-static_assert(offsetof(NOTIFYICONDATAA, szTip) + kShortTipSize == kShortRecordSize,
-              "first form is 88 bytes");
+const DWORD kLongRecordSize = offsetof(NOTIFYICONDATAA, dwInfoFlags) + sizeof(DWORD);
+const DWORD kShortRecordSize = offsetof(NOTIFYICONDATAA, szTip) + kShortTipSize;
+#ifndef _WIN64
+static_assert(kLongRecordSize == 488, "balloon fields end at 488 bytes");
+static_assert(kShortRecordSize == 88, "first form is 88 bytes");
+#endif
 static_assert(static_cast<int>(kFrameCount) == static_cast<int>(kTrayFrameCount),
               "one frame count");
 

@@ -12,7 +12,7 @@ import tempfile
 import time
 
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(os.environ["ZLV_ROOT"], "build")
-WIN = os.path.join(BUILD, "win")
+WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
 ARTIFACTS = os.environ.get("ZLV_ARTIFACTS") or os.path.join(BUILD, "artifacts")
 failed = 0

@@ -19,7 +19,8 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
 from line_rule import rates_body
-EXE = os.path.join(BUILD, "win", "tests", "download_peers.exe")
+EXE = os.path.join(os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win"), "tests",
+                   "download_peers.exe")
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
 NGINX_HOST, FAULT_HOST, UNANSWERED_HOST = "127.0.0.1", "127.0.0.2", "127.0.0.3"
 PAGE_SIZE = 60000

@@ -25,12 +25,13 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
 from line_rule import rates_body
-WIN = os.path.join(BUILD, "win")
+WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
 AGENT = os.path.join(WIN, "agent.exe")
 PROBE = os.path.join(WIN, "tests", "agent_probe.exe")
 AGENT_COMMAND = os.path.join(WIN, "tools", "agent_command.exe")
 EXIT_COMMAND = "40002"
-CLOCK_SHIFT = os.path.join(BUILD, "host", "tests", "clock_shift.so")
+CLOCK_SHIFT = os.path.join(BUILD, "host", "tests", {"x86_64": "clock_shift64.so"}.get(
+    os.environ.get("ZLV_ARCH"), "clock_shift.so"))
 SERVER = os.path.join(ROOT, "tests", "tools", "fault_matrix_server.py")
 PAGE = os.path.join(ROOT, "docs", "sample-rates.txt")
 BUILT_HOST = "127.0.0.1"

@@ -17,7 +17,7 @@ import xml.etree.ElementTree as ET
 
 sys.dont_write_bytecode = True
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(os.environ["ZLV_ROOT"], "build")
-WIN = os.path.join(BUILD, "win")
+WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
 SETUP = os.path.join(WIN, "Zelvantic-Setup-1.5.exe")
 PROBE = os.path.join(WIN, "tests", "install_probe.exe")
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")

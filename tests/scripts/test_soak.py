@@ -13,7 +13,7 @@ import tempfile
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
-WIN = os.path.join(BUILD, "win")
+WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
 FILES = [os.path.join(WIN, "tests", "agent_soak.exe")] + [
     os.path.join(WIN, name) for name in ("conduit.dll", "condmgr.dll", "sync20.dll", "hotsync.exe")]
 DAYS = int(os.environ.get("ZLV_SOAK_DAYS", "30"))

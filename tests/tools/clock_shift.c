@@ -1,7 +1,9 @@
 /* The agent's clock under Wine, moved by a test: preloaded into the agent's process, it adds the
  * number of seconds written in the file named by ZLV_CLOCK_SHIFT to the wall clock that Wine
- * reads. The monotonic clock, which paces the timers, is left alone. Built for the 32-bit Wine
- * process without the 32-bit C library's files: everything it calls is the process's own. */
+ * reads. The monotonic clock, which paces the timers, is left alone. Built twice, for the 32-bit
+ * and the 64-bit Wine process, without either C library's files: everything it calls is the
+ * process's own. A 32-bit glibc reads the clock through __clock_gettime64, a 64-bit one through
+ * clock_gettime; both take the same 64-bit record. */
 typedef int clockid;
 struct timespec64 {
     long long seconds;
@@ -30,11 +32,19 @@ static long long Shift(void) {
     return seconds;
 }
 
-int __clock_gettime64(clockid id, struct timespec64* now) {
+#ifdef __x86_64__
+#define CLOCK_READER clock_gettime
+#else
+#define CLOCK_READER __clock_gettime64
+#endif
+#define NAME_OF(f) NAME_TEXT(f)
+#define NAME_TEXT(f) #f
+
+int CLOCK_READER(clockid id, struct timespec64* now) {
     static int (*real)(clockid, struct timespec64*);
     int result;
     if (!real)
-        real = (int (*)(clockid, struct timespec64*))dlsym(NEXT_LIBRARY, "__clock_gettime64");
+        real = (int (*)(clockid, struct timespec64*))dlsym(NEXT_LIBRARY, NAME_OF(CLOCK_READER));
     result = real(id, now);
     if (result == 0 && (id == kRealtime || id == kRealtimeCoarse)) now->seconds += Shift();
     return result;

@@ -1,4 +1,4 @@
-// The resources as shipped in agent.exe, built beside this program's folder.
+// The resources as shipped in agent.exe: the 32-bit build's, read as data from either build.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "agent/update/byte_string.h"
-#include "tests/win/common/agent_runner.h"
+#include "tests/win/common/file_helpers.h"
 
 namespace {
 
@@ -60,11 +60,15 @@ struct TemplateReader {
     void Align() { at = (at + 3) & ~3u; }
 };
 
+std::string ShippedAgent() {
+    return ShippedFolder() + "\\agent.exe";
+}
+
 class ShippedResources : public ::testing::Test {
   protected:
     void SetUp() override {
-        module = LoadLibraryExA(BuiltAgentPath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-        ASSERT_TRUE(module) << BuiltAgentPath();
+        module = LoadLibraryExA(ShippedAgent().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+        ASSERT_TRUE(module) << ShippedAgent();
     }
     void TearDown() override {
         if (module) FreeLibrary(module);
@@ -235,10 +239,10 @@ TEST_F(ShippedResources, FormatResourceOfAMissingIdEmptiesTheString) {
 
 TEST_F(ShippedResources, VersionIsOnePointFive) {
     DWORD ignored = 0;
-    DWORD size = GetFileVersionInfoSizeA(BuiltAgentPath().c_str(), &ignored);
+    DWORD size = GetFileVersionInfoSizeA(ShippedAgent().c_str(), &ignored);
     ASSERT_GT(size, 0u);
     std::vector<char> block(size);
-    ASSERT_TRUE(GetFileVersionInfoA(BuiltAgentPath().c_str(), 0, size, block.data()));
+    ASSERT_TRUE(GetFileVersionInfoA(ShippedAgent().c_str(), 0, size, block.data()));
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(VerQueryValueA(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));

@@ -5,6 +5,7 @@
 
 #include "agent/balloon/balloon_window.h"
 #include "agent/shell/tray.h"
+#include "tests/win/common/build_kind.h"
 #include "tests/win/common/import_hook.h"
 
 namespace {
@@ -52,7 +53,7 @@ TEST_F(TrayTest, FirstFrameAddsLaterOnesModify) {
     ASSERT_EQ(2u, g_trayCalls.size());
     const NOTIFYICONDATAA& added = g_trayCalls[0].data;
     EXPECT_EQ(static_cast<DWORD>(NIM_ADD), g_trayCalls[0].message);
-    EXPECT_EQ(488u, added.cbSize);
+    EXPECT_EQ(ByBuild(488u, 504u), added.cbSize);
     EXPECT_EQ(window_, added.hWnd);
     EXPECT_EQ(0u, added.uID);
     EXPECT_EQ(static_cast<UINT>(WM_USER), added.uCallbackMessage);
@@ -78,7 +79,7 @@ TEST_F(TrayTest, ShellWithoutBalloonsGetsTheShortRecord) {
     UseShortRecord();
     SetTrayFrame(0);
     ASSERT_EQ(1u, g_trayCalls.size());
-    EXPECT_EQ(88u, g_trayCalls[0].data.cbSize);
+    EXPECT_EQ(ByBuild(88u, 104u), g_trayCalls[0].data.cbSize);
     EXPECT_STREQ("Zelvantic Desktop Agent v1.5", g_trayCalls[0].data.szTip);
 }
 

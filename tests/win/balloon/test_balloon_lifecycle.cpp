@@ -55,7 +55,7 @@ TEST_F(BalloonTest, ShownBalloonIsListedAndAfterItsTimeoutGoesAwayWithItsObject)
     GetClassNameA(w, text, sizeof text);
     EXPECT_STREQ("KelpoBalloonClass_Ovin_Ka_Spy", text);
     EXPECT_EQ(static_cast<DWORD>(CS_SAVEBITS | CS_DBLCLKS), GetClassLongA(w, GCL_STYLE));
-    EXPECT_EQ(0u, GetClassLongA(w, GCL_HBRBACKGROUND));
+    EXPECT_EQ(0, GetClassLongPtrA(w, GCLP_HBRBACKGROUND));
     EXPECT_EQ(static_cast<LONG>(WS_POPUP),
               GetWindowLongA(w, GWL_STYLE) & ~WS_VISIBLE & ~WS_CLIPSIBLINGS);
     GetWindowTextA(w, text, sizeof text);

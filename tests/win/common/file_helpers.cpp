@@ -10,6 +10,11 @@ std::string BuildFolder() {
     return tests.substr(0, tests.find_last_of('\\'));
 }
 
+std::string ShippedFolder() {
+    std::string build = BuildFolder();
+    return build.substr(0, build.find_last_of('\\')) + "\\win";
+}
+
 bool ReadBytes(const std::string& path, Bytes* bytes) {
     bytes->clear();
     HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,

@@ -7,8 +7,11 @@
 
 typedef std::vector<unsigned char> Bytes;
 
-// build/win: the product and the stand-ins, one folder above the test program.
+// build/win (or build/win64): the product and the stand-ins, one folder above the test program.
 std::string BuildFolder();
+// build/win, the shipped 32-bit build, whose files the checks that only read them open as data:
+// on every machine, also from the 64-bit test build.
+std::string ShippedFolder();
 
 bool ReadBytes(const std::string& path, Bytes* bytes);
 bool WriteBytes(const std::string& path, const Bytes& bytes);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "palmsim/palmsim.h"
+#include "tests/win/common/build_kind.h"
 #include "tests/win/conduit/conduit_harness.h"
 
 namespace {
@@ -110,7 +111,7 @@ TEST_F(SyncManagerRules, OneOpeningOfADatabaseAndWritesOnlyInWriteMode) {
     ASSERT_EQ(open("ZLV Currencies", 0, &reading, 0x80), 0);
     EXPECT_NE(open("ZLV Currencies", 0, &again, 0x40), 0);
     EXPECT_NE(purge(reading), 0);
-    BYTE record[28] = {reading};
+    BYTE record[ByBuild(28, 32)] = {reading};
     EXPECT_NE(write(record), 0);
     EXPECT_EQ(close(reading), 0);
     EXPECT_EQ(unregister(c), 0);

@@ -1,4 +1,4 @@
-// conduit.dll's resources as the HotSync Manager and the user meet them, read back from the built
+// conduit.dll's resources as the HotSync Manager and the user meet them, read back from the shipped
 // library: the string table, both settings dialogs item by item, the icon and the four pictures.
 #include <gtest/gtest.h>
 
@@ -13,7 +13,7 @@
 namespace {
 
 struct ConduitResources {
-    HMODULE dll = LoadLibraryExA((BuildFolder() + "\\conduit.dll").c_str(), nullptr,
+    HMODULE dll = LoadLibraryExA((ShippedFolder() + "\\conduit.dll").c_str(), nullptr,
                                  LOAD_LIBRARY_AS_DATAFILE);
     ~ConduitResources() {
         if (dll) FreeLibrary(dll);

@@ -317,7 +317,7 @@ TEST_F(GifControl, DestroyingTheWindowStopsTheThread) {
     EXPECT_TRUE(gif->HasThread());
     EXPECT_EQ(threads + 1, ThreadCount());
     HWND control = gif->Window();
-    WNDPROC subclass = (WNDPROC)GetWindowLongA(control, GWL_WNDPROC);
+    WNDPROC subclass = (WNDPROC)GetWindowLongPtrA(control, GWLP_WNDPROC);
     EXPECT_EQ((WNDPROC)ChildWindow::ControlWindowProc, subclass);
     DestroyWindow(parent);
     EXPECT_FALSE(IsWindow(control));

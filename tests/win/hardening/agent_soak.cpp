@@ -21,6 +21,7 @@
 #include "agent/shell/agent_state.h"
 #include "agent/shell/main_window.h"
 #include "agent/shell/startup.h"
+#include "tests/win/common/build_kind.h"
 #include "tests/win/common/resource_counts.h"
 #include "tests/win/hardening/harness.h"
 
@@ -169,7 +170,7 @@ const WPARAM kUpdateTimer = 100;
 const char kUpdateReady[] = "Zelvantic update is now ready \nfor synchronization.   You can now "
                             "hot sync \nyour device to complete the updates.";
 const DWORD kInformation = 1;
-const DWORD kLongRecordSize = 488; // the tray record with balloon fields
+const DWORD kLongRecordSize = ByBuild(488, 504); // the tray record with balloon fields
 
 struct TickSeen {
     bool seen = false;

@@ -5,7 +5,7 @@
 set -u
 ROOT="${ZLV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)}"
 BUILD="${ZLV_BUILD:-$ROOT/build}"
-WIN="$BUILD/win"
+WIN="${ZLV_WIN:-$BUILD/win}" # the Windows build the session plays
 HOST="$BUILD/host"
 ART="$BUILD/artifacts"
 KEY='HKLM\Software\Morvane\Zelvantic'
@@ -29,12 +29,21 @@ HotSync, conduit.dll copies the rates onto the handheld. This demo plays that th
 machine: Windows is Wine, the update server is nginx on 127.0.0.1, and the Palm desktop software
 and the handheld are small stand-ins of our own.
 TXT
+    source "$ROOT/tools/machine.sh"
+    arch="$(zlv_modes | cut -d' ' -f1)" || exit 1
     step "Starting a throw-away Windows: a new Wine prefix, an X display of its own (Xvfb)"
     say "and a private network with only a loopback device, so nothing leaves this machine."
     say "(this takes about ten seconds)"
+    if [ "$arch" = i686 ]; then
+        say "It plays the shipped 32-bit build ($BUILD/win) under 32-bit Wine."
+    else
+        zlv_runs_32bit_code || say "This machine runs no 32-bit code, so 32-bit Wine cannot start here:"
+        say "it plays the 64-bit test build of the same sources ($BUILD/win64) under 64-bit Wine."
+    fi
     mkdir -p "$ART"
     export ZLV_DEMO_SESSION=1 ZLV_DEMO_STEP=$STEP
-    exec python3 "$ROOT/tools/winesession.py" --artifacts "$ART" -- bash "${BASH_SOURCE[0]}" "$@"
+    exec python3 "$ROOT/tools/winesession.py" --artifacts "$ART" --arch "$arch" -- \
+        bash "${BASH_SOURCE[0]}" "$@"
 fi
 
 # ---------------------------------------------------------------------------------------------

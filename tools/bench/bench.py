@@ -44,17 +44,22 @@ def table_again(path):
 
 def measure(quick, only):
     from measure import Bench
-    from winesession import WineSession, enter_private_network, loopback_up
+    from winesession import (WineSession, describe, enter_private_network, loopback_up, modes,
+                             win_folder)
     enter_private_network()
     loopback_up()
     if not own_checks_pass():
         sys.exit("bench: its own checks failed; nothing measured")
+    arch = (modes() or [None])[0]
+    if not arch:
+        sys.exit("bench: no Windows build this machine can run")
     for f in ("bench_probe.exe", "baseline.exe"):
-        if not os.path.exists(os.path.join(BUILD, "win", "bench", f)):
+        if not os.path.exists(os.path.join(win_folder(arch), "bench", f)):
             sys.exit("bench: %s is not built (./zlv build)" % f)
     started = time.time()
     machine = machine_info()
-    session = WineSession(os.path.join(BUILD, "artifacts"), restart_desktop=True)
+    machine["build"] = describe(arch)
+    session = WineSession(os.path.join(BUILD, "artifacts"), restart_desktop=True, arch=arch)
     bench = None
     try:
         session.start()

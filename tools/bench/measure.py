@@ -28,7 +28,8 @@ class Bench:
         self.env = dict(session.env)
         self.quick = quick
         self.only = only
-        self.win = os.path.join(build, "win")
+        self.win = session.env["ZLV_WIN"]  # the build measured
+        self.shipped = session.env["ZLV_SHIPPED"]  # sizes are the shipped build's
         self.probe = os.path.join(self.win, "bench", "bench_probe.exe")
         self.prefix = self.env["WINEPREFIX"]
         self.c = os.path.join(self.prefix, "drive_c")
@@ -134,10 +135,10 @@ class Bench:
     # -- the figures
     def measure_sizes(self):
         sizes = {}
-        for label, path in (("agent.exe", os.path.join(self.win, "agent.exe")),
-                            ("conduit.dll", os.path.join(self.win, "conduit.dll")),
-                            ("installer", os.path.join(self.win, "Zelvantic-Setup-1.5.exe")),
-                            ("baseline.exe", os.path.join(self.win, "bench", "baseline.exe"))):
+        for label, path in (("agent.exe", os.path.join(self.shipped, "agent.exe")),
+                            ("conduit.dll", os.path.join(self.shipped, "conduit.dll")),
+                            ("installer", os.path.join(self.shipped, "Zelvantic-Setup-1.5.exe")),
+                            ("baseline.exe", os.path.join(self.shipped, "bench", "baseline.exe"))):
             entry = {"bytes": os.path.getsize(path) if os.path.exists(path) else None}
             if entry["bytes"] and path.endswith((".exe", ".dll")) and label != "installer":
                 p = subprocess.run(["i686-w64-mingw32-size", path], capture_output=True,

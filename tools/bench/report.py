@@ -13,6 +13,9 @@ def render_markdown(result):
            "end. Run %s, %.0f s in all." % (m["cpu"], m["nproc"], m["memory"], m["wine"],
                                             m["kernel"], m["load_start"], m["load_end"], m["date"],
                                             m["seconds"]),
+           "",
+           "Measured under Wine: %s. Sizes are always the shipped 32-bit build's." %
+           m.get("build", "the shipped 32-bit build"),
            ""]
     if result.get("quick"):
         out += ["A quick run (--quick): fewer and shorter runs, a smoke test, not a record.", ""]

@@ -208,6 +208,15 @@ def refusals(tmp):
               "exit %d, %r, files %s" % (run.returncode, run.stderr,
                                          "same" if snapshot(folder) == before else "changed"))
 
+    # A page, but the second file cannot be written: the first is not replaced either.
+    before = snapshot(folder)
+    run = fetch(folder, "--host", NGINX_HOST, "--out", "old.pdb", "--rates", "gone/old.zlv")
+    print("# rates file in a missing folder: exit %d: %s" % (run.returncode, run.stderr.strip()))
+    check("a file that cannot be written: exit 1, one line, neither old file replaced",
+          run.returncode == 1 and run.stderr.startswith("zlvtool fetch: cannot write gone/old.zlv: ")
+          and run.stderr.count("\n") == 1 and snapshot(folder) == before,
+          "exit %d, %r" % (run.returncode, run.stderr))
+
 
 def main():
     missing = [what for what, ok in (

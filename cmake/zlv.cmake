@@ -7,6 +7,9 @@ endif()
 
 add_compile_options(-Wall -Wextra)
 
+# Where the agent's deployment header lands; zlvtool reads it too.
+set(ZLV_AGENT_CONFIG_DIR ${CMAKE_BINARY_DIR}/agent/config)
+
 if(ZLV_WIN)
     if(NOT ZLV_HOST_DIR)
         message(FATAL_ERROR "the Windows build needs ZLV_HOST_DIR: the native build that draws "
@@ -30,9 +33,8 @@ if(ZLV_WIN)
     set(CMAKE_RC_COMPILE_OBJECT "\"${ZLV_PYTHON}\" \"${CMAKE_SOURCE_DIR}/cmake/rc_deps.py\" \
 <DEP_FILE> <OBJECT> <CMAKE_RC_COMPILER> -O coff <DEFINES> <INCLUDES> <FLAGS> <SOURCE> <OBJECT>")
 
-    # Where the agent's drawn pictures and its deployment header land.
+    # Where the agent's drawn pictures land.
     set(ZLV_AGENT_ART_DIR ${CMAKE_BINARY_DIR}/agent/art)
-    set(ZLV_AGENT_CONFIG_DIR ${CMAKE_BINARY_DIR}/agent/config)
 
     # The picture generators are native programs, brought up to date in one go (two builds at
     # once in the native folder would trip over each other).

@@ -8,6 +8,7 @@
 
 #include "agent/update/byte_string.h"
 #include "agent/update/socket_connection.h"
+#include "agent/update/update_request.h"
 
 class Downloader {
   public:
@@ -46,7 +47,12 @@ class Downloader {
     bool WaitWritable(int timeoutSeconds);
     bool WaitReadable(int timeoutSeconds);
 
-    enum { kReadSize = 4096, kConnectWaitMs = 10000, kSendTimeout = 1, kReceiveTimeout = 2 };
+    enum {
+        kReadSize = 4096,
+        kConnectWaitMs = kUpdateConnectSeconds * 1000,
+        kSendTimeout = kUpdateSendSeconds,
+        kReceiveTimeout = kUpdateStallSeconds,
+    };
     enum { kFirstReadRetries = 3000, kStopCheckMs = 10, kSendCheckMs = 1 };
     enum { kCheckWaitMs = 10 }; // what each of NotStopped, IsConnected and IsBusy waits
 

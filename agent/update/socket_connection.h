@@ -4,6 +4,8 @@
 #pragma once
 #include <winsock2.h>
 
+#include "agent/update/update_request.h"
+
 void CountWinsockUser();
 void UncountWinsockUser();
 
@@ -18,7 +20,7 @@ extern SocketReads g_socketReads;
 enum SocketWait { kSocketReady, kSocketTimedOut, kSocketFailed };
 // How a read ended when it read nothing.
 enum { kReceiveClosed = 0, kReceiveFailed = -1, kReceiveTimedOut = -2 };
-enum { kHttpPort = 80 };
+enum { kHttpPort = kUpdatePort };
 
 // A dotted address as it is, a name through the resolver; false when it names no IPv4 host.
 bool ResolveHost(const char* host, unsigned long* address);

@@ -13,6 +13,7 @@ Modes (a Content-Length in every header block unless said otherwise):
   empty         a 200 with an empty body, then close
   reset_headers 40 bytes of the headers, then a reset
   reset_body    the headers and half the page, then a reset
+  cut           the headers and half the page, then close
   slowloris     the good response at one byte a second
   stall         the headers and one line of the page, then silence
   short_stall   half the response, 1.2 s of silence, the rest, then close
@@ -80,6 +81,7 @@ def responses(page):
         "no_space": b"HTTP/1.0_200_OK\r\nServer:fault-matrix\r\n\r\n" + page,
         "reset_headers": good,
         "reset_body": good,
+        "cut": good,
         "stall": good,
         "flood": headers(flood) + b"\r\n" + flood,
         "silent": b"",
@@ -132,6 +134,8 @@ class Handler(socketserver.BaseRequestHandler):
             conn.sendall(whole[:replies["_half"]])
             reset(conn)
             return
+        elif mode == "cut":
+            conn.sendall(whole[:replies["_half"]])
         elif mode == "slowloris":
             for i in range(len(whole)):
                 conn.sendall(whole[i:i + 1])

@@ -20,7 +20,9 @@ const Command kCommands[] = {
 
 int Usage() {
     fprintf(stderr, "usage:\n");
-    for (const Command& c : kCommands) fprintf(stderr, "  zlvtool %s\n", c.usage);
+    for (const Command& c : kCommands)
+        fprintf(stderr, "  zlvtool %s\n", c.usage);
+    PrintFetchNotes(stderr);
     return 2;
 }
 

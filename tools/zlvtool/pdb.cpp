@@ -2,6 +2,7 @@
 // "ZLV Currencies" record are shown line by line.
 // zlvtool pdb --from-rates RATES_FILE OUT.pdb: the "ZLV Currencies" database a HotSync would
 // leave on the handheld, for people who sync with pilot-link instead of the HotSync Manager.
+#include <errno.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -14,6 +15,8 @@
 #include "agent/update/rates_format.h"
 #include "palmdb/pdb_format.h"
 #include "tools/zlvtool/commands.h"
+#include "tools/zlvtool/rates_pdb.h"
+#include "tools/zlvtool/whole_file.h"
 
 namespace {
 
@@ -109,53 +112,26 @@ bool ReadWhole(const char* path, std::vector<uint8_t>* bytes) {
     return ok;
 }
 
-// The record is the rates body byte for byte, as the conduit copies it: everything after the
-// 12-byte header. The file is written beside the target and renamed, so it is whole or absent.
+// The file is whole or absent: written beside its name and renamed.
 int FromRates(const char* ratesPath, const char* outPath) {
     std::vector<uint8_t> rates;
     if (!ReadWhole(ratesPath, &rates)) {
         fprintf(stderr, "zlvtool pdb: cannot read %s\n", ratesPath);
         return 1;
     }
-    if (!RatesMagicOk(rates.data(), rates.size())) {
-        fprintf(stderr, "zlvtool pdb: %s: not a rates file (no \"kelpo\" header)\n", ratesPath);
+    std::vector<uint8_t> out;
+    std::string problem;
+    if (!MakeRatesPdb(rates.data(), rates.size(), &out, &problem)) {
+        fprintf(stderr, "zlvtool pdb: %s: %s\n", ratesPath, problem.c_str());
         return 1;
     }
-    // A header cut short still counts, as in the conduit: the missing bytes read as zero.
-    rates.resize(std::max<size_t>(rates.size(), kRatesHeaderSize), 0);
-    size_t body = rates.size() - kRatesHeaderSize;
-    if (body > kRatesBodyLimit) {
-        fprintf(stderr, "zlvtool pdb: %s: %zu bytes of rates do not fit one handheld record\n",
-                ratesPath, body);
+    WholeFile file = {outPath, out.data(), out.size()};
+    if (WriteWholeFiles(&file, 1)) {
+        fprintf(stderr, "zlvtool pdb: cannot write %s: %s\n", outPath, strerror(errno));
         return 1;
     }
-    int32_t written = int32_t(uint32_t(rates[8]) | uint32_t(rates[9]) << 8 |
-                              uint32_t(rates[10]) << 16 | uint32_t(rates[11]) << 24);
-
-    pdb::Database db;
-    db.name = "ZLV Currencies";
-    memcpy(db.type, "CURR", 4);
-    memcpy(db.creator, "ZLVD", 4);
-    db.attributes = 0x0008; // backup bit: a HotSync keeps a copy on the desktop
-    db.created = db.modified = pdb::PalmTime(written > 0 ? written : 0);
-    db.uniqueIdSeed = 1;
-    pdb::Record record;
-    record.attributes = 0x40; // modified, as the conduit writes it
-    record.uniqueId = 1;
-    record.data.assign(rates.begin() + kRatesHeaderSize, rates.end());
-    db.records.push_back(record);
-    std::vector<uint8_t> out = pdb::Serialize(db);
-
-    std::string temp = std::string(outPath) + ".part";
-    FILE* f = fopen(temp.c_str(), "wb");
-    bool ok = f && fwrite(out.data(), 1, out.size(), f) == out.size();
-    if (f && fclose(f) != 0) ok = false;
-    if (!ok || rename(temp.c_str(), outPath) != 0) {
-        remove(temp.c_str());
-        fprintf(stderr, "zlvtool pdb: cannot write %s\n", outPath);
-        return 1;
-    }
-    printf("%s: \"ZLV Currencies\", one record of %zu bytes\n", outPath, body);
+    printf("%s: \"ZLV Currencies\", one record of %zu bytes\n", outPath,
+           rates.size() > kRatesHeaderSize ? rates.size() - kRatesHeaderSize : 0);
     return 0;
 }
 

@@ -8,6 +8,7 @@
 
 #include "agent/update/rates_format.h"
 #include "tools/zlvtool/commands.h"
+#include "tools/zlvtool/whole_file.h"
 
 namespace {
 
@@ -133,12 +134,9 @@ int RatesCommand(int argc, char** argv) {
         fprintf(stderr, "zlvtool rates: %s: no page: %s\n", in, RatesResultText(result));
         return 1;
     }
-    FILE* f = fopen(out, "wb");
-    bool ok = f && fwrite(image.bytes, 1, image.size, f) == image.size;
-    if (f && fclose(f) != 0) ok = false;
-    if (!ok) {
-        fprintf(stderr, "zlvtool rates: cannot write %s\n", out);
-        if (f) remove(out);
+    WholeFile file = {out, image.bytes, image.size};
+    if (WriteWholeFiles(&file, 1)) {
+        fprintf(stderr, "zlvtool rates: cannot write %s: %s\n", out, strerror(errno));
         FreeRatesImage(&image);
         return 1;
     }

@@ -1,0 +1,19 @@
+// The rates request, as the agent's string table holds it and zlvtool fetch sends it. The
+// resource compiler reads this file too: it sees only the macros.
+#pragma once
+
+#define ZLV_UPDATE_PATH_TEXT "updatedrates.php"
+// Formatted with the path, then the update server's host.
+#define ZLV_UPDATE_REQUEST_TEXT                                                                    \
+    "GET /%s HTTP/1.0\r\nHost: %s\r\nAccept: text/html \r\nCache-Control: no-cache \r\n\r\n"
+
+#ifndef RC_INVOKED
+// The agent's patience with the update server: for the connection, for each wait while the
+// request goes out, and for each read of the reply.
+enum {
+    kUpdatePort = 80,
+    kUpdateConnectSeconds = 10,
+    kUpdateSendSeconds = 1,
+    kUpdateStallSeconds = 2,
+};
+#endif

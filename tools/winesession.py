@@ -31,6 +31,15 @@ ARCHES = {
 }
 
 
+# Where a user's Palm Desktop names its folder; the agent finds the Conduit Manager there.
+PALM_DESKTOP_KEY = r"HKCU\Software\U.S. Robotics\Pilot Desktop\Core"
+
+
+def windows_path(path):
+    """A Linux path as Wine's drive Z: shows it."""
+    return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+
 def modes():
     """The builds whose Windows tests run here, the shipped one first (tools/machine.sh)."""
     text = os.environ.get("ZLV_MODES") or subprocess.run(
@@ -115,7 +124,8 @@ class WineSession:
                        stderr=subprocess.DEVNULL, timeout=300)
         for key, value, data in (
                 (r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
-                (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768")):
+                (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768"),
+                (PALM_DESKTOP_KEY, "Path", windows_path(win_folder(self.arch)))):
             subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=env,
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A crashing test program ends at once instead of waiting in the debugger until the

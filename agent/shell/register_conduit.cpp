@@ -5,6 +5,7 @@
 
 #include "agent/owners.h"
 #include "agent/shell/file_probe.h"
+#include "agent/shell/palm_desktop_text.h"
 
 namespace {
 
@@ -32,7 +33,7 @@ template <class Fn> Fn Ordinal(HMODULE module, int ordinal) {
         reinterpret_cast<void*>(GetProcAddress(module, MAKEINTRESOURCEA(ordinal))));
 }
 
-// Bound at run time, so a machine without a HotSync Manager still runs the agent.
+// Bound at run time, so a machine without Palm Desktop still runs the agent.
 bool Bind(HMODULE module, ConduitManager* cm) {
     if (!module) return false;
     cm->queryFolder = Ordinal<QueryFolderFn>(module, 49);
@@ -43,6 +44,38 @@ bool Bind(HMODULE module, ConduitManager* cm) {
     cm->setFileName = Ordinal<SetTextFn>(module, 63);
     return cm->queryFolder && cm->removeEntry && cm->createEntry && cm->setConduitFile &&
            cm->setFolder && cm->setFileName;
+}
+
+// One text value of Palm Desktop's key, environment names expanded; empty when absent.
+void ReadPalmValue(HKEY key, const char* name, char (&text)[MAX_PATH + 1]) {
+    char raw[MAX_PATH + 1] = {};
+    DWORD type = 0, size = MAX_PATH; // raw[MAX_PATH] stays the terminator
+    text[0] = '\0';
+    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size) !=
+        ERROR_SUCCESS)
+        return;
+    if (type == REG_SZ) {
+        memcpy(text, raw, sizeof raw);
+    } else if (type == REG_EXPAND_SZ) {
+        DWORD needed = ExpandEnvironmentStringsA(raw, text, MAX_PATH);
+        if (needed == 0 || needed > MAX_PATH) text[0] = '\0';
+    }
+    text[MAX_PATH] = '\0';
+}
+
+// The Conduit Manager of the user's Palm Desktop, by its full path, with the libraries it needs
+// found in its own folder. Never by bare name: that would search the agent's folder, the
+// working folder and PATH first, where anyone might have put a library of that name.
+HMODULE LoadConduitManager() {
+    ScopedKey key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY, 0, KEY_QUERY_VALUE, key.Receive()) !=
+        ERROR_SUCCESS)
+        return nullptr;
+    char path[MAX_PATH + 1], hotSyncPath[MAX_PATH + 1], library[MAX_PATH];
+    ReadPalmValue(key.Get(), "Path", path);
+    ReadPalmValue(key.Get(), "HotSyncPath", hotSyncPath);
+    if (!ConduitManagerPath(path, hotSyncPath, library, sizeof library)) return nullptr;
+    return LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 // The registered folder still holds conduit.dll.
@@ -60,7 +93,7 @@ bool RegistrationInPlace(const ConduitManager& cm, char* buffer) {
 
 DWORD RegisterConduit(const char* agentFolder) {
     if (!agentFolder) return 1;
-    ScopedLibrary library(LoadLibraryA("condmgr.dll"));
+    ScopedLibrary library(LoadConduitManager());
     ConduitManager cm;
     if (!Bind(library.Get(), &cm)) return 1;
 

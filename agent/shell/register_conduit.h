@@ -3,5 +3,6 @@
 #include <windows.h>
 
 // 0 after a complete registration, 1 when nothing was done (entry in place, no conduit.dll beside
-// the agent, or no Conduit Manager on this machine), else the status of the first failing call.
+// the agent, or no Conduit Manager where the user's Palm Desktop keeps it), else the status of
+// the first failing call.
 DWORD RegisterConduit(const char* agentFolder);

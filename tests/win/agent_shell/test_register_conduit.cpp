@@ -5,6 +5,7 @@
 #include "agent/shell/register_conduit.h"
 #include "palmsim/palmsim.h"
 #include "tests/win/common/file_helpers.h"
+#include "tests/win/common/palm_desktop.h"
 
 namespace {
 
@@ -32,15 +33,11 @@ class Registration : public ::testing::Test {
           failEnv("ZLV_CONDMGR_FAIL", "") {}
 
     void SetUp() override {
-        SetDllDirectoryA(BuildFolder().c_str());
         RegDeleteKeyA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA");
         CreateDirectoryA(agent.c_str(), nullptr);
         CreateDirectoryA(old.c_str(), nullptr);
     }
-    void TearDown() override {
-        SetDllDirectoryA(nullptr);
-        RegDeleteKeyA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA");
-    }
+    void TearDown() override { RegDeleteKeyA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA"); }
 
     static void PutConduit(const std::string& folder) {
         ASSERT_TRUE(WriteBytes(folder + "\\conduit.dll", Bytes{'M', 'Z'}));
@@ -134,7 +131,7 @@ TEST_F(Registration, LongAgentFolderGetsItsWholePath) {
 
 TEST_F(Registration, MachineWithoutConduitManagerIsLeftAlone) {
     TempFolder empty("nocondmgr");
-    SetDllDirectoryA(empty.path.c_str());
+    NamedPalmDesktop none(empty.path.c_str(), nullptr);
     PutConduit(agent);
     ASSERT_EQ(GetModuleHandleA("condmgr.dll"), nullptr);
     EXPECT_EQ(RegisterConduit(agent.c_str()), 1u);

@@ -22,6 +22,7 @@
 #include "agent/shell/main_window.h"
 #include "agent/shell/startup.h"
 #include "tests/win/common/build_kind.h"
+#include "tests/win/common/palm_desktop.h"
 #include "tests/win/common/resource_counts.h"
 #include "tests/win/hardening/harness.h"
 
@@ -319,7 +320,7 @@ int main(int argc, char** argv) {
 
     // The Conduit Manager stand-in keeps per-thread data of its C runtime in every fresh load
     // (the shipped conduit does not); one load for the whole soak keeps that out of the counts.
-    HMODULE standIn = LoadLibraryA("condmgr.dll");
+    HMODULE standIn = LoadLibraryA((PalmFolder() + "\\condmgr.dll").c_str());
     // 1 March 2026, 00:00 UTC: days that start at nine, and every fifth a run from ten to
     // midnight into the next day.
     const time_t first = 1772323200;

@@ -1,0 +1,56 @@
+#include "tests/win/common/palm_desktop.h"
+
+#include <windows.h>
+#include <string.h>
+
+namespace {
+
+bool ReadText(const char* name, std::string* text) {
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY_PATH, 0, KEY_READ, &key) !=
+        ERROR_SUCCESS)
+        return false;
+    char buffer[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH, type = 0;
+    LONG status =
+        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    RegCloseKey(key);
+    if (status != ERROR_SUCCESS) return false;
+    *text = buffer;
+    return true;
+}
+
+void WriteText(const char* name, const char* text) {
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY_PATH, 0, nullptr, 0, KEY_WRITE,
+                        nullptr, &key, nullptr) != ERROR_SUCCESS)
+        return;
+    if (text)
+        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+                       DWORD(strlen(text) + 1));
+    else
+        RegDeleteValueA(key, name);
+    RegCloseKey(key);
+}
+
+} // namespace
+
+std::string PalmFolder() {
+    std::string path;
+    if (!ReadText("Path", &path)) return std::string();
+    while (!path.empty() && path.back() == '\\')
+        path.pop_back();
+    return path;
+}
+
+NamedPalmDesktop::NamedPalmDesktop(const char* path, const char* hotSyncPath) {
+    path_.had = ReadText("Path", &path_.text);
+    hotSyncPath_.had = ReadText("HotSyncPath", &hotSyncPath_.text);
+    WriteText("Path", path);
+    WriteText("HotSyncPath", hotSyncPath);
+}
+
+NamedPalmDesktop::~NamedPalmDesktop() {
+    WriteText("Path", path_.had ? path_.text.c_str() : nullptr);
+    WriteText("HotSyncPath", hotSyncPath_.had ? hotSyncPath_.text.c_str() : nullptr);
+}

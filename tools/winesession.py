@@ -10,7 +10,8 @@ Used by the test runner and the demo. As a command it runs one program inside a 
     python3 tools/winesession.py [--artifacts DIR] [--arch i686|x86_64] -- PROGRAM [ARGS...]
 
 PROGRAM gets WINEPREFIX, DISPLAY, ZLV_ROOT, ZLV_BUILD, ZLV_ARTIFACTS, ZLV_ARCH, ZLV_WIN (the
-build it runs) and ZLV_SHIPPED (the i686 build, whose files the checks that only read them use);
+build it runs), ZLV_SHIPPED (the i686 build, whose files the checks that only read them use) and
+ZLV_PALM (the Palm Desktop folder the user's registry names, with the stand-ins);
 the session is stopped afterwards whatever happens, and the exit code is PROGRAM's. Without
 --arch it takes the first build that modes() gives.
 """
@@ -116,7 +117,7 @@ class WineSession:
                    WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display,
                    ZLV_ARTIFACTS=self.artifacts, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD, TZ="UTC",
                    ZLV_ARCH=self.arch, ZLV_WIN=win_folder(self.arch),
-                   ZLV_SHIPPED=win_folder("i686"))
+                   ZLV_SHIPPED=win_folder("i686"), ZLV_PALM=win_folder(self.arch))
         self.env = env
         os.makedirs(env["WINEPREFIX"])
         subprocess.run(["wineserver", "-p"], env=env, check=True)

@@ -56,8 +56,8 @@ NGINX_PID=""
 C="$WINEPREFIX/drive_c"
 INSTALL="$C/Program Files/Zelvantic"
 INSTALL_W='C:\Program Files\Zelvantic'
-PALM="$C/Palm Desktop"
-PALM_W='C:\Palm Desktop'
+PALM="${ZLV_PALM:-$C/Program Files/Palm}" # the session installed the Palm Desktop stand-ins here
+PALM_W='C:\Program Files\Palm'
 HANDHELD="$TMP/handheld"
 
 wine_quiet() { wine "$@" 2>/dev/null; }
@@ -161,20 +161,15 @@ fi
 [ -f "$ROOT/docs/Readme.html" ] && cp "$ROOT/docs/Readme.html" "$INSTALL/"
 [ -d "$ROOT/docs/Palm" ] && cp -r "$ROOT/docs/Palm" "$INSTALL/"
 
-# The Palm desktop software is not ours; our stand-ins play its part: the Conduit Manager where
-# every program finds it, the HotSync Manager with its Sync Manager in a folder of their own.
-if [ -f "$WIN/condmgr.dll" ]; then
-    cp "$WIN/condmgr.dll" "$C/windows/system32/"
-    ok "condmgr.dll (stand-in for the Palm Conduit Manager)"
+# The Palm Desktop is not ours; our stand-ins play its part, in a folder of their own that the
+# user's registry names, as Palm Desktop names it: there the agent finds the Conduit Manager.
+if [ -f "$PALM/condmgr.dll" ] && [ -f "$PALM/hotsync.exe" ] && [ -f "$PALM/sync20.dll" ]; then
+    ok "the Palm Desktop (our stand-ins of its HotSync, Conduit and Sync Managers) in $PALM_W,"
+    say "  named by the user's registry as Palm Desktop names it:"
+    wine_quiet reg query 'HKCU\Software\U.S. Robotics\Pilot Desktop\Core' | tr -d '\r' |
+        grep REG_ | show
 else
-    missing "condmgr.dll (Palm stand-in) is not built yet: the agent registers no conduit"
-fi
-if [ -f "$WIN/hotsync.exe" ] && [ -f "$WIN/sync20.dll" ]; then
-    mkdir -p "$PALM"
-    cp "$WIN/hotsync.exe" "$WIN/sync20.dll" "$PALM/"
-    ok "hotsync.exe and sync20.dll (stand-ins for the HotSync and Sync Managers) in $PALM_W"
-else
-    missing "hotsync.exe or sync20.dll (Palm stand-ins) are not built yet"
+    missing "no Palm Desktop stand-ins in $PALM_W: the agent registers no conduit"
 fi
 # Balloons are off on a fresh machine; the user turns them on from the menu. We do it here.
 wine_quiet reg add "$KEY" /v tooltip /t REG_SZ /d 1 /f >/dev/null
@@ -182,7 +177,7 @@ ok "setting \"tooltip\" = 1 (\"Show tray balloon tip\" in the agent's menu)"
 
 # ---------------------------------------------------------------------------------------------
 step "Starting the agent: it records where it lives, finds the server and downloads the page"
-(cd "$INSTALL" && exec wine agent.exe 2>/dev/null) &
+(cd "$TMP" && exec wine "$INSTALL_W\\agent.exe" 2>/dev/null) & # from elsewhere, as at log-on
 AGENT_PID=$!
 hwnd=""
 for _ in $(seq 40); do
@@ -242,18 +237,18 @@ fi
 # ---------------------------------------------------------------------------------------------
 step "A HotSync: the HotSync Manager loads conduit.dll, which copies the rates onto the handheld"
 if [ ! -f "$PALM/hotsync.exe" ] || [ ! -f "$INSTALL/conduit.dll" ] ||
-    [ ! -f "$C/windows/system32/condmgr.dll" ]; then
+    [ ! -f "$PALM/condmgr.dll" ]; then
     missing "the conduit or the Palm stand-ins are not built yet: no HotSync to show"
 else
     mkdir -p "$HANDHELD"
     export ZLV_HANDHELD_DIR="$(winepath -w "$HANDHELD" 2>/dev/null)"
     say "The handheld is the folder $HANDHELD. The Zelvantic application there has made its"
     say "(empty) database, as it does when it is installed:"
-    wine "$PALM_W\\hotsync.exe" --install-db 2>&1 | tr -d '\r' | show
+    (cd "$PALM" && wine hotsync.exe --install-db 2>&1) | tr -d '\r' | show
     had_rates=0
     [ -e "$RATES" ] && had_rates=1
-    say "Pressing the HotSync button. The HotSync Manager's log:"
-    wine "$PALM_W\\hotsync.exe" 2>&1 | tr -d '\r' | show
+    say "Pressing the HotSync button of the HotSync Manager in $PALM_W. Its log:"
+    (cd "$PALM" && wine hotsync.exe 2>&1) | tr -d '\r' | show
     code=${PIPESTATUS[0]}
     if [ "$code" = 0 ]; then ok "HotSync finished with 0 (success)"; else missing "HotSync ended with $code"; fi
     if [ $had_rates = 1 ] && [ ! -e "$RATES" ]; then

@@ -11,7 +11,7 @@ Used by the test runner and the demo. As a command it runs one program inside a 
 
 PROGRAM gets WINEPREFIX, DISPLAY, ZLV_ROOT, ZLV_BUILD, ZLV_ARTIFACTS, ZLV_ARCH, ZLV_WIN (the
 build it runs), ZLV_SHIPPED (the i686 build, whose files the checks that only read them use) and
-ZLV_PALM (the Palm Desktop folder the user's registry names, with the stand-ins);
+ZLV_PALM (the Palm Desktop folder the user's registry names, with the stand-ins, as a Linux path);
 the session is stopped afterwards whatever happens, and the exit code is PROGRAM's. Without
 --arch it takes the first build that modes() gives.
 """
@@ -32,8 +32,12 @@ ARCHES = {
 }
 
 
-# Where a user's Palm Desktop names its folder; the agent finds the Conduit Manager there.
+# Where a user's Palm Desktop names its folder ("Path") and its HotSync Manager
+# ("HotSyncPath"); the agent finds the Conduit Manager there. The session installs the stand-ins
+# in that folder, apart from any product folder.
 PALM_DESKTOP_KEY = r"HKCU\Software\U.S. Robotics\Pilot Desktop\Core"
+PALM_FOLDER_W = r"C:\Program Files\Palm"
+PALM_FILES = ("hotsync.exe", "condmgr.dll", "sync20.dll")
 
 
 def windows_path(path):
@@ -117,16 +121,19 @@ class WineSession:
                    WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=", DISPLAY=self.display,
                    ZLV_ARTIFACTS=self.artifacts, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD, TZ="UTC",
                    ZLV_ARCH=self.arch, ZLV_WIN=win_folder(self.arch),
-                   ZLV_SHIPPED=win_folder("i686"), ZLV_PALM=win_folder(self.arch))
+                   ZLV_SHIPPED=win_folder("i686"))
+        env["ZLV_PALM"] = os.path.join(env["WINEPREFIX"], "drive_c", "Program Files", "Palm")
         self.env = env
         os.makedirs(env["WINEPREFIX"])
         subprocess.run(["wineserver", "-p"], env=env, check=True)
         subprocess.run(["wineboot", "-i"], env=env, check=True, stdout=subprocess.DEVNULL,
                        stderr=subprocess.DEVNULL, timeout=300)
+        self.install_palm_desktop()
         for key, value, data in (
                 (r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768"),
-                (PALM_DESKTOP_KEY, "Path", windows_path(win_folder(self.arch)))):
+                (PALM_DESKTOP_KEY, "Path", PALM_FOLDER_W),
+                (PALM_DESKTOP_KEY, "HotSyncPath", PALM_FOLDER_W + r"\hotsync.exe")):
             subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=env,
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A crashing test program ends at once instead of waiting in the debugger until the
@@ -140,6 +147,19 @@ class WineSession:
             subprocess.run(["wineserver", "-k"], env=env)
             subprocess.run(["wineserver", "-w"], env=env)
             subprocess.run(["wineserver", "-p"], env=env, check=True)
+
+    def install_palm_desktop(self):
+        """The user's Palm Desktop, as on a real PC: the stand-ins in a folder of their own,
+        which the user's registry names (the values are set with the others below)."""
+        built = os.path.join(win_folder(self.arch), "palm")
+        missing = [f for f in PALM_FILES if not os.path.isfile(os.path.join(built, f))]
+        if missing:
+            raise RuntimeError("the Palm stand-ins are not built: %s in %s (./zlv build)"
+                               % (", ".join(missing), built))
+        folder = self.env["ZLV_PALM"]
+        os.makedirs(folder)
+        for f in PALM_FILES:
+            shutil.copy(os.path.join(built, f), folder)
 
     def alive(self):
         """False once the display has died: tests run after that would use no display at all."""

@@ -5,12 +5,12 @@
 set -eu
 ROOT="${ZLV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 BUILD="${ZLV_BUILD:-$ROOT/build}"
-WIN="$BUILD/win"
+WIN="${ZLV_WIN:-$BUILD/win}"
 OUT="$ROOT/docs/screenshots"
 KEY='HKLM\Software\Morvane\Zelvantic'
 C="$WINEPREFIX/drive_c"
 INSTALL="$C/Program Files/Zelvantic"
-PALM="$C/Palm Desktop"
+PALM="$ZLV_PALM" # the session's Palm Desktop, named by the user's registry
 TMP="$(mktemp -d)"
 CONVERT=/usr/bin/convert # /usr/local/bin/convert may be a stand-in
 trap 'wine "$WIN/tools/agent_command.exe" 40002 5 >/dev/null 2>&1; rm -rf "$TMP"' EXIT
@@ -37,10 +37,8 @@ click_last() {
         { read -r x y; xdotool mousemove --sync "${x%.*}" "${y%.*}" click 1; }
 }
 
-mkdir -p "$INSTALL" "$PALM" "$OUT"
+mkdir -p "$INSTALL" "$OUT"
 cp "$WIN/agent.exe" "$WIN/conduit.dll" "$INSTALL/"
-cp "$WIN/condmgr.dll" "$C/windows/system32/"
-cp "$WIN/hotsync.exe" "$WIN/sync20.dll" "$PALM/"
 wine reg add "$KEY" /v tooltip /t REG_SZ /d 1 /f >/dev/null 2>&1
 wine reg add "$KEY" /v lastupdate /t REG_DWORD /d "$(date +%s)" /f >/dev/null 2>&1
 # Today's rates wait for a HotSync: the agent reminds at once.
@@ -49,7 +47,7 @@ printf 'HTTP/1.0 200 OK\r\n\r\n' | cat - "$ROOT/docs/sample-rates.txt" >"$TMP/re
 
 sleep 1
 shot desktop
-(cd "$INSTALL" && exec wine agent.exe >/dev/null 2>&1) &
+(cd "$TMP" && exec wine "$INSTALL/agent.exe" >/dev/null 2>&1) &
 sleep 4
 shot reminder
 # The balloon and the taskbar with the agent's icon under it.

@@ -67,9 +67,10 @@ print "data=", unpack("H*", $pdb->{records}[0]{data}), "\n" if @{$pdb->{records}
 
 
 def main():
-    hotsync = os.path.join(WIN, "hotsync.exe")
+    # The HotSync Manager of the user's Palm Desktop, in its own folder (the session's).
+    hotsync = os.path.join(os.environ["ZLV_PALM"], "hotsync.exe")
     if not os.path.exists(hotsync) or not os.path.exists(os.path.join(WIN, "conduit.dll")):
-        check("conduit and stand-ins built", False, "no hotsync.exe or conduit.dll in " + WIN)
+        check("conduit and stand-ins built", False, "no %s or no conduit.dll in %s" % (hotsync, WIN))
         return 1
     tmp = tempfile.mkdtemp(prefix="zlv-conduit-")
     try:

@@ -92,7 +92,7 @@ def probe(*args, timeout=30):
 
 
 def patched_agent(folder, host):
-    """A copy of agent.exe (and the library it binds) whose update server is host."""
+    """A copy of agent.exe whose update server is host."""
     with open(AGENT, "rb") as f:
         data = f.read()
     old = len(BUILT_HOST).to_bytes(2, "little") + BUILT_HOST.encode("utf-16-le")
@@ -103,9 +103,6 @@ def patched_agent(folder, host):
     path = os.path.join(folder, "agent.exe")
     with open(path, "wb") as f:
         f.write(data.replace(old, new))
-    for name in ("condmgr.dll",):
-        if os.path.exists(os.path.join(WIN, name)):
-            shutil.copy(os.path.join(WIN, name), folder)
     return path
 
 
@@ -244,8 +241,8 @@ def run_case(tmp, record, page, name, host, mode, expect, seconds):
                 if file_seen:
                     figures.append("request to file on disk %d ms"
                                    % ((file_seen - first["t_request"]) * 1000))
-        leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "condmgr.dll",
-                                                                 "mrvrates.zlv", "clock-shift")]
+        leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "mrvrates.zlv",
+                                                                 "clock-shift")]
         if leftovers:
             problems.append("left behind: %s" % ", ".join(leftovers))
         detail = "slowest answer %s ms, memory +%s KiB" % (slowest, grew if grew is not None

@@ -26,7 +26,6 @@ PREFIX = os.environ["WINEPREFIX"]
 DRIVE_C = os.path.join(PREFIX, "drive_c")
 INSTALL = os.path.join(DRIVE_C, "Program Files", "Zelvantic")
 INSTALL_W = r"C:\Program Files\Zelvantic"
-SYSTEM32 = os.path.join(DRIVE_C, "windows", "system32")
 SETTINGS = r"HKLM\Software\Morvane\Zelvantic"
 # What a new key under HKLM\Software gets on Windows: ordinary users may only read it.
 WINDOWS_KEY_RIGHTS = "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"
@@ -201,19 +200,17 @@ def plant_waiting_rates():
 
 def main():
     for path, what in ((SETUP, "the installer"), (PROBE, "the installer's probe"),
-                       (os.path.join(WIN, "condmgr.dll"), "the Conduit Manager stand-in"),
+                       (os.path.join(os.environ["ZLV_PALM"], "condmgr.dll"),
+                        "the Conduit Manager stand-in of the session's Palm Desktop"),
                        (ZLVTOOL, "zlvtool")):
         if not os.path.isfile(path):
             report(False, "%s is built" % what, path + " is missing")
             return
-    # Where the Palm Desktop would have put it: every program finds it there.
-    shutil.copy(os.path.join(WIN, "condmgr.dll"), SYSTEM32)
     try:
         scenario()
     finally:
         for pid in agent_pids():
             subprocess.run(["kill", str(pid)])
-        os.remove(os.path.join(SYSTEM32, "condmgr.dll"))
         shutil.rmtree(INSTALL, ignore_errors=True)
         for key in (SETTINGS, UNINSTALL, CONDUIT_ENTRY):
             wine("reg", "delete", key, "/f")

@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Thirty simulated days of the agent under Wine: agent_soak.exe runs the agent's start-up once a
 day against a fake clock, downloads, uses the menu and HotSyncs through the stand-ins, and checks
-that handles, GDI objects and private memory stay flat. It runs from a folder of its own beside
-conduit.dll and the Palm stand-ins; its PASS/FAIL lines are passed on.
+that handles, GDI objects and private memory stay flat. It runs from a product folder of its own
+that holds only conduit.dll beside it, with the Palm stand-ins where the user's Palm Desktop is
+(the session's); its PASS/FAIL lines are passed on.
 """
 import os
 import shutil
@@ -14,8 +15,7 @@ ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dir
     os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
-FILES = [os.path.join(WIN, "tests", "agent_soak.exe")] + [
-    os.path.join(WIN, name) for name in ("conduit.dll", "condmgr.dll", "sync20.dll", "hotsync.exe")]
+FILES = [os.path.join(WIN, "tests", "agent_soak.exe"), os.path.join(WIN, "conduit.dll")]
 DAYS = int(os.environ.get("ZLV_SOAK_DAYS", "30"))
 LIMIT_S = 280
 

@@ -13,6 +13,7 @@ import time
 from readings import (process_cpu_ns, process_private_kib, process_requests, process_wakeups,
                       thread_cpu_ns, wineserver_pid)
 from servers import BlackHole, Nginx, body_of_size, rates_file, rates_page
+from winesession import PALM_FOLDER_W
 
 AGENT_KEY = r"HKLM\Software\Morvane\Zelvantic"
 BASELINE_KEY = r"HKCU\Software\ZelvanticBench"
@@ -112,15 +113,13 @@ class Bench:
 
     # -- set-up
     def install(self):
+        # As installed, beside the session's Palm Desktop in its own folder.
         self.agent_dir = os.path.join(self.c, "Zelvantic")
-        palm = os.path.join(self.c, "Palm")
         bench = os.path.join(self.c, "Bench")
-        for d in (self.agent_dir, palm, bench, self.handheld):
+        for d in (self.agent_dir, bench, self.handheld):
             os.makedirs(d, exist_ok=True)
-        for name in ("agent.exe", "conduit.dll", "condmgr.dll"):
+        for name in ("agent.exe", "conduit.dll"):
             shutil.copy(os.path.join(self.win, name), self.agent_dir)
-        for name in ("hotsync.exe", "sync20.dll"):
-            shutil.copy(os.path.join(self.win, name), palm)
         shutil.copy(os.path.join(self.win, "bench", "baseline.exe"), bench)
         self.agent_exe = os.path.join(self.agent_dir, "agent.exe")
         self.baseline_exe = os.path.join(bench, "baseline.exe")
@@ -269,7 +268,7 @@ class Bench:
 
     def hotsync(self):
         """One HotSync of type 3 by the stand-in host: its result, its time, its progress log."""
-        p = self.wine([self.winpath("Palm", "hotsync.exe"), "3"], env=self.sync_env(), check=False)
+        p = self.wine([PALM_FOLDER_W + r"\hotsync.exe", "3"], env=self.sync_env(), check=False)
         m = re.search(r"hotsync: result (-?\d+) after ([\d.]+) ms", p.stderr)
         if not m:
             raise RuntimeError("hotsync gave no timing: %s" % p.stderr[-300:])
@@ -277,7 +276,7 @@ class Bench:
 
     def measure_hotsync(self):
         runs = 3 if self.quick else 9
-        self.wine([self.winpath("Palm", "hotsync.exe"), "--install-db"], env=self.sync_env())
+        self.wine([PALM_FOLDER_W + r"\hotsync.exe", "--install-db"], env=self.sync_env())
         body = body_of_size(60000)
         copy, empty = [], []
         for _ in range(runs):

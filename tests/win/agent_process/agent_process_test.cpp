@@ -30,8 +30,11 @@ const DWORD kQuick = 5000; // no case waits longer than this for one step
 class AgentProcessTest : public ::testing::Test {
   protected:
     void SetUp() override {
-        agent = BuiltAgentPath();
-        ASSERT_TRUE(IsFile(agent)) << agent;
+        ASSERT_TRUE(IsFile(BuiltAgentPath())) << BuiltAgentPath();
+        // Installed as the installer does it: agent.exe and conduit.dll in a folder of their own.
+        char temp[MAX_PATH] = {};
+        GetTempPathA(sizeof temp, temp);
+        agent = CopyAgentTo(FolderOf(temp) + "\\zlv product");
         EndStrayAgents();
         // Updated today: the agent makes no download. No balloons either.
         ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(time(nullptr))));
@@ -42,20 +45,21 @@ class AgentProcessTest : public ::testing::Test {
         EndStrayAgents();
         for (auto it = copies.rbegin(); it != copies.rend(); ++it) {
             DeleteFileA((*it + "\\agent.exe").c_str());
-            DeleteFileA((*it + "\\condmgr.dll").c_str());
+            DeleteFileA((*it + "\\conduit.dll").c_str());
             if (it->size() > 3) RemoveDirectoryA(it->c_str());
         }
     }
 
-    // A second installation of the agent (and the Conduit Manager it may import) in folder.
+    // An installation of the agent and its conduit in folder.
     std::string CopyAgentTo(const std::string& folder) {
         CreateDirectoryA(folder.c_str(), nullptr);
         copies.push_back(folder);
-        std::string exe = folder + "\\agent.exe";
-        EXPECT_TRUE(CopyFileA(agent.c_str(), exe.c_str(), FALSE)) << exe;
-        std::string condmgr = FolderOf(agent) + "\\condmgr.dll";
-        if (IsFile(condmgr)) CopyFileA(condmgr.c_str(), (folder + "\\condmgr.dll").c_str(), FALSE);
-        return exe;
+        std::string built = FolderOf(BuiltAgentPath());
+        for (const char* name : {"agent.exe", "conduit.dll"})
+            EXPECT_TRUE(
+                CopyFileA((built + "\\" + name).c_str(), (folder + "\\" + name).c_str(), FALSE))
+                << folder << "\\" << name;
+        return folder + "\\agent.exe";
     }
 
     std::string Target() {
@@ -199,7 +203,7 @@ TEST_F(AgentProcessTest, SecondInstanceEndsAndAddsNoWindow) {
 // the live window's handle as a 4-byte REG_DWORD.
 TEST_F(AgentProcessTest, StoresFolderWithoutFinalSeparatorAndLiveWindowHandle) {
     const struct {
-        const char* folder; // null: the built agent's own
+        const char* folder; // null: the fixture's installation
         const char* target;
     } places[] = {{nullptr, nullptr},
                   {"C:\\Program Files\\Zelvantic Test", "C:\\Program Files\\Zelvantic Test"},

@@ -6,6 +6,7 @@
 
 #include "agent/shell/tray.h"
 #include "tests/win/common/configure_host.h"
+#include "tests/win/common/palm_desktop.h"
 
 namespace {
 
@@ -46,8 +47,7 @@ TEST_F(MenuMarks, MenuShowsWhatTheConduitWroteAndOneClickTurnsItOver) {
 
     // Box 412 "Auto run desktop agent when windows starts." and box 414 "Hide tray balloon tips."
     // are clicked in the conduit's dialog, which is then cancelled: they write at the click.
-    std::string build = BuildFolder();
-    ASSERT_EQ("", RunConfigureHost(build, build, [](HWND dialog) {
+    ASSERT_EQ("", RunConfigureHost(PalmFolder(), BuildFolder(), [](HWND dialog) {
                   for (int box : {412, 414})
                       SendMessageA(GetDlgItem(dialog, box), BM_CLICK, 0, 0);
               }));

@@ -27,9 +27,8 @@ bool AgentProcess::Start(const std::string& exe, const std::string& arguments) {
     buffer.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    std::string folder = FolderOf(exe);
-    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          folder.empty() ? nullptr : folder.c_str(), &startup, &info_) != 0;
+    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &info_) != 0;
 }
 
 bool AgentProcess::WaitExit(DWORD ms, DWORD* code) {

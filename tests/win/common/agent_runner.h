@@ -22,7 +22,8 @@ class AgentProcess {
     AgentProcess& operator=(const AgentProcess&) = delete;
     ~AgentProcess() { End(); }
 
-    // Runs in the program's own folder.
+    // Started from this process's working folder, not the program's own: a user's agent starts
+    // from wherever the log-on or the Start menu leaves it.
     bool Start(const std::string& exe, const std::string& arguments = "");
     // True when it ended within ms; *code gets the exit code.
     bool WaitExit(DWORD ms, DWORD* code);

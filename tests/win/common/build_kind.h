@@ -2,8 +2,7 @@
 // figures side by side, the 32-bit one first.
 #pragma once
 
-template <typename T>
-constexpr T ByBuild(T i686, T x86_64) {
+template <typename T> constexpr T ByBuild(T i686, T x86_64) {
 #ifdef _WIN64
     (void)i686;
     return x86_64;

@@ -43,6 +43,13 @@ std::string PalmFolder() {
     return path;
 }
 
+HMODULE LoadConduitAsHost(const std::string& path) {
+    SetDllDirectoryA(PalmFolder().c_str());
+    HMODULE module = LoadLibraryA(path.c_str());
+    SetDllDirectoryA(nullptr);
+    return module;
+}
+
 NamedPalmDesktop::NamedPalmDesktop(const char* path, const char* hotSyncPath) {
     path_.had = ReadText("Path", &path_.text);
     hotSyncPath_.had = ReadText("HotSyncPath", &hotSyncPath_.text);

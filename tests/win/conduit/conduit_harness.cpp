@@ -75,7 +75,8 @@ HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
     // The Sync Manager stand-in's pause (ZLV_SYNC_PAUSE) meets these two events.
     HANDLE paused = whilePaused ? CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_paused") : nullptr;
     HANDLE resume = whilePaused ? CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_resume") : nullptr;
-    std::string exe = BuildFolder() + "\\hotsync.exe";
+    std::string palm = PalmFolder();
+    std::string exe = palm + "\\hotsync.exe";
     std::string command = "\"" + exe + "\" " + arguments;
     STARTUPINFOA si = {};
     si.cb = sizeof(si);
@@ -87,7 +88,7 @@ HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
     std::vector<char> line(command.begin(), command.end());
     line.push_back(0);
     BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
-                                  folder, &si, &pi);
+                                  folder ? folder : palm.c_str(), &si, &pi);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tests/win/common/file_helpers.h"
+#include "tests/win/common/palm_desktop.h"
 #include "tests/win/common/registry_helpers.h"
 
 Bytes RatesBody(size_t length); // a count field and tab-free rate lines, cut to the length
@@ -20,8 +21,9 @@ struct HotSyncRun {
     DWORD exitCode;
     std::vector<std::string> lines; // the progress texts, in order
 };
-// Runs build/win/hotsync.exe with the arguments (in the folder, when given) and pumps this
-// thread's messages meanwhile, so a window of this thread can take the conduit's sent message.
+// Runs hotsync.exe of the Palm Desktop with the arguments, started in the folder when given (else
+// in the Palm Desktop folder), and pumps this thread's messages meanwhile, so a window of this
+// thread can take the conduit's sent message.
 // whilePaused runs while the Sync Manager holds the call named by ZLV_SYNC_PAUSE.
 HotSyncRun RunHotSync(const std::string& arguments = "", const char* folder = nullptr,
                       const std::function<void()>& whilePaused = nullptr);

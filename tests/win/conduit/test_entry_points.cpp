@@ -12,11 +12,7 @@ template <class Fn> Fn Bind(HMODULE module, const char* name) {
 
 class Exports : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() {
-        // The Sync Manager stand-in is found beside the conduit.
-        module = LoadLibraryExA((BuildFolder() + "\\conduit.dll").c_str(), nullptr,
-                                LOAD_WITH_ALTERED_SEARCH_PATH);
-    }
+    static void SetUpTestSuite() { module = LoadConduitAsHost(BuildFolder() + "\\conduit.dll"); }
     static void TearDownTestSuite() {
         if (module) FreeLibrary(module);
         module = nullptr;

@@ -32,7 +32,7 @@ class SyncManagerRules : public ::testing::Test {
     SyncManagerRules()
         : root("rules"), log(root.Path("sync.log")), handheldEnv("ZLV_HANDHELD_DIR", root.path),
           logEnv("ZLV_SYNC_LOG", log), failEnv("ZLV_SYNC_FAIL", ""), pauseEnv("ZLV_SYNC_PAUSE", ""),
-          dll(LoadLibraryA((BuildFolder() + "\\sync20.dll").c_str())) {}
+          dll(LoadLibraryA((PalmFolder() + "\\sync20.dll").c_str())) {}
     ~SyncManagerRules() override {
         if (dll) FreeLibrary(dll);
     }
@@ -137,7 +137,7 @@ TEST(ConduitManagerRules, NothingIsSetForACreatorWithoutAnEntry) {
     TempFolder root("cmrules");
     std::string log = root.Path("condmgr.log");
     ScopedEnv logEnv("ZLV_CONDMGR_LOG", log), failEnv("ZLV_CONDMGR_FAIL", "");
-    HMODULE dll = LoadLibraryA((BuildFolder() + "\\condmgr.dll").c_str());
+    HMODULE dll = LoadLibraryA((PalmFolder() + "\\condmgr.dll").c_str());
     ASSERT_NE(dll, nullptr);
     CreateEntryFn createEntry = Ordinal<CreateEntryFn>(dll, 67);
     CreatorTextFn setters[] = {Ordinal<CreatorTextFn>(dll, 46), Ordinal<CreatorTextFn>(dll, 48),

@@ -4,6 +4,7 @@
 #include "conduit/conduit_api.h"
 #include "conduit/resources/dialog_ids.h"
 #include "tests/win/common/file_helpers.h"
+#include "tests/win/common/palm_desktop.h"
 #include "tests/win/dialog/dialog_harness.h"
 
 namespace {
@@ -16,8 +17,7 @@ struct Conduit {
     CfgConduitFn cfg = nullptr;
     Conduit() {
         folder = BuildFolder() + "\\";
-        dll = LoadLibraryExA((folder + "conduit.dll").c_str(), nullptr,
-                             LOAD_WITH_ALTERED_SEARCH_PATH);
+        dll = LoadConduitAsHost(folder + "conduit.dll");
         if (!dll) return;
         configure = Bind<ConfigureConduitFn>("ConfigureConduit");
         cfg = Bind<CfgConduitFn>("CfgConduit");

@@ -9,10 +9,12 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "tests/win/common/configure_host.h"
 #include "tests/win/common/file_helpers.h"
+#include "tests/win/common/palm_desktop.h"
 #include "tests/win/common/registry_helpers.h"
 
 namespace {
@@ -109,13 +111,16 @@ class SettingsHelp : public ::testing::Test {
   protected:
     void SetUp() override {
         build = BuildFolder();
-        for (const char* f :
-             {"hotsync.exe", "sync20.dll", "conduit.dll", "tests\\shell_recorder.exe"})
-            ASSERT_TRUE(FileExists(build + "\\" + f)) << f << " is not built";
-        for (auto [name, to] : {std::pair<const char*, const TempFolder*>{"hotsync.exe", &host},
-                                {"sync20.dll", &host},
-                                {"conduit.dll", &agent}})
-            ASSERT_TRUE(CopyFileA((build + "\\" + name).c_str(), to->Path(name).c_str(), FALSE));
+        std::string palm = PalmFolder();
+        for (const std::string& f :
+             {palm + "\\hotsync.exe", palm + "\\sync20.dll", build + "\\conduit.dll",
+              build + "\\tests\\shell_recorder.exe"})
+            ASSERT_TRUE(FileExists(f)) << f << " is not there";
+        for (auto [from, name, to] :
+             {std::tuple<std::string, const char*, const TempFolder*>{palm, "hotsync.exe", &host},
+              {palm, "sync20.dll", &host},
+              {build, "conduit.dll", &agent}})
+            ASSERT_TRUE(CopyFileA((from + "\\" + name).c_str(), to->Path(name).c_str(), FALSE));
         ASSERT_TRUE(WriteSetting("target", REG_SZ, agent.path.c_str(),
                                  static_cast<DWORD>(agent.path.size())));
         hadPdf = ReadDefault(HKEY_CLASSES_ROOT, ".pdf", &oldPdf);

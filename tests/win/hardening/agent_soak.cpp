@@ -4,8 +4,11 @@
 // and the Exit command ends it. Some runs cross midnight. Between runs this process counts its
 // handles, GDI objects and private memory, which the agent's runs must leave flat.
 //
-//   agent_soak [DAYS]   run from a folder that also holds conduit.dll, condmgr.dll, sync20.dll
-//                       and hotsync.exe; prints one PASS/FAIL line per check and the figures.
+// It runs in the layout of a user's PC: this program and conduit.dll alone in the product folder,
+// the Palm Desktop (HotSync Manager, Conduit Manager, Sync Manager) in its own folder, found
+// through the user's registry as the agent finds it; the HotSync is started from there.
+//
+//   agent_soak [DAYS]   prints one PASS/FAIL line per check and the figures.
 #include <winsock2.h>
 #include <windows.h>
 
@@ -67,9 +70,9 @@ bool RatesFileThere() {
     return FileExists(RatesPath());
 }
 
-// A program of this folder run to its end; the HotSync's message reaches the agent's thread.
-DWORD RunHere(const std::string& program, const std::string& arguments) {
-    return RunProgram(g_folder + "\\" + program, arguments).exitCode;
+// The Palm Desktop's HotSync Manager run to its end; its message reaches the agent's thread.
+DWORD HotSync(const std::string& arguments) {
+    return RunProgram(PalmFolder() + "\\hotsync.exe", arguments).exitCode;
 }
 
 // The handheld the stand-in writes to, as test_soak.py points it.
@@ -171,6 +174,8 @@ const WPARAM kUpdateTimer = 100;
 const char kUpdateReady[] = "Zelvantic update is now ready \nfor synchronization.   You can now "
                             "hot sync \nyour device to complete the updates.";
 const DWORD kInformation = 1;
+const char kHotSyncDone[] =
+    "Successfully updated the currency \ndatabase during hot sync operation.";
 const DWORD kLongRecordSize = ByBuild(488, 504); // the tray record with balloon fields
 
 struct TickSeen {
@@ -204,6 +209,13 @@ TickSeen Tick(HWND window) {
         UnhookWindowsHookEx(hook);
     }
     return g_tickSeen;
+}
+
+// The notice the tray record holds now.
+std::string NoticeShown() {
+    const NOTIFYICONDATAA* record = g_agent.trayRecord;
+    if (!record || record->cbSize < kLongRecordSize) return "";
+    return std::string(record->szInfo, strnlen(record->szInfo, sizeof record->szInfo));
 }
 
 struct RunResult {
@@ -263,7 +275,7 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
         r.Fail("the hourly reminder showed \"" + tick.notice + "\" of kind " +
                std::to_string(tick.kind));
 
-    DWORD code = RunHere("hotsync.exe", "");
+    DWORD code = HotSync("");
     std::vector<Bytes> records;
     if (code != 0) {
         r.Fail("HotSync ended with " + std::to_string(code));
@@ -275,6 +287,10 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
             r.Fail("the handheld holds another page than the day's");
     }
     if (RatesFileThere()) r.Fail("the rates file stayed after the HotSync");
+    // The conduit's word has reached the agent, which told the user (balloons are on).
+    std::string told = NoticeShown();
+    if (code == 0 && told != kHotSyncDone)
+        r.Fail("after the HotSync the agent showed \"" + told + "\"");
 
     PostMessageA(window, WM_COMMAND, IDM_TOOLTIP, 0);
     if (!WaitUntil(3000, [] { return ReadFlag("tooltip") == "0"; }))
@@ -313,7 +329,7 @@ int main(int argc, char** argv) {
         Report(false, "setup", "port 80 is taken");
         return 1;
     }
-    if (RunHere("hotsync.exe", "--install-db") != 0) {
+    if (HotSync("--install-db") != 0) {
         Report(false, "setup", "no handheld database");
         return 1;
     }
@@ -340,7 +356,9 @@ int main(int argc, char** argv) {
         counts.push_back(Measure());
     }
     DWORD seconds = (GetTickCount() - started + 500) / 1000;
-    Report(badRuns == 0, "every run downloaded once, showed its menu and handed its page over",
+    Report(badRuns == 0,
+           "every run downloaded once, showed its menu, handed its page over through the Palm "
+           "Desktop's HotSync and was told of its success",
            std::to_string(days) + " runs in " + std::to_string(seconds) + " s");
     Report(delivered == expected, "every page reached the handheld, in order",
            std::to_string(delivered.size()) + " of " + std::to_string(expected.size()));

@@ -83,7 +83,7 @@ Installation::Installation(const char* tag) {
     CreateDirectoryA(handheld_.c_str(), nullptr);
     handheldEnv_ = new ScopedEnv("ZLV_HANDHELD_DIR", handheld_);
     ready_ = true;
-    for (const char* name : {"agent.exe", "conduit.dll", "condmgr.dll"})
+    for (const char* name : {"agent.exe", "conduit.dll"}) // what the installer installs
         ready_ &= CopyFileA((BuildFolder() + "\\" + name).c_str(), (folder_ + "\\" + name).c_str(),
                             FALSE) != 0;
     RegisterConduitHere();
@@ -109,7 +109,7 @@ void Installation::RegisterConduitHere() {
 }
 
 ProgramRun Installation::HotSync(const std::string& arguments) {
-    return RunProgram(BuildFolder() + "\\hotsync.exe", arguments);
+    return RunProgram(PalmFolder() + "\\hotsync.exe", arguments);
 }
 
 bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records) {

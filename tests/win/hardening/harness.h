@@ -1,5 +1,5 @@
 // What the hardening cases share: an installation of the agent and the conduit in a throw-away
-// folder, a handheld made of database files, and programs of build/win run to their end.
+// folder, a handheld made of database files, and programs run to their end.
 #pragma once
 #include <windows.h>
 
@@ -9,6 +9,7 @@
 #include "tests/win/common/agent_runner.h"
 #include "tests/win/common/file_helpers.h"
 #include "tests/win/common/loopback_http.h"
+#include "tests/win/common/palm_desktop.h"
 #include "tests/win/common/registry_helpers.h"
 
 struct ProgramRun {
@@ -24,8 +25,9 @@ bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records);
 // and a zero byte, then the page by the line rule.
 Bytes RatesBodyOf(const std::string& page);
 
-// agent.exe, conduit.dll and the Conduit Manager stand-in copied into a fresh folder; the
-// handheld beside it with an empty rates database; the stand-ins' switches pointed at both.
+// agent.exe and conduit.dll copied into a fresh folder, as the installer puts them; the handheld
+// beside it with an empty rates database; the stand-ins' switches pointed at both. The HotSync
+// runs the Palm Desktop's hotsync.exe.
 class Installation {
   public:
     explicit Installation(const char* tag);

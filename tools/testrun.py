@@ -10,7 +10,9 @@ The Windows tests run once for each build the machine can run (tools/machine.sh)
 i686 build and the x86_64 test build, or the x86_64 one alone where no 32-bit code runs;
 ZLV_ARCH=i686 or x86_64 chooses one. Each build has its own throw-away prefix, Xvfb display and
 persistent wineserver; all of it runs inside a private network namespace when the machine allows
-one (so port 80 is ours). Scripts that start no Windows program run once.
+one (so port 80 is ours), and then two builds run at once, each in a process and a namespace of
+its own (tools/winetests.py). Scripts that start no Windows program run once. The parts share
+tools/testlog.py.
 """
 import argparse
 import concurrent.futures
@@ -19,125 +21,21 @@ import os
 import re
 import shutil
 import signal
-import subprocess
 import sys
 import tempfile
 import threading
 import time
-import xml.etree.ElementTree as ET
 
 sys.dont_write_bytecode = True  # keep tools/ free of __pycache__
-from winesession import (WineSession, describe, enter_private_network, loopback_up, modes,
-                         win_folder)
-
-ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
-BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
-LOGS = os.path.join(BUILD, "test-logs")
-ARTIFACTS = os.path.join(BUILD, "artifacts")
-
-
-class Tally:
-    def __init__(self):
-        self.passed = self.failed = self.skipped = 0
-        self.failures = []
-
-    def merge(self, other):
-        self.passed += other.passed
-        self.failed += other.failed
-        self.skipped += other.skipped
-        self.failures += other.failures
-
-    def add(self, name, outcome, detail=""):
-        if outcome == "pass":
-            self.passed += 1
-        elif outcome == "skip":
-            self.skipped += 1
-        else:
-            self.failed += 1
-            self.failures.append((name, detail))
-
-
-def log_path(name):
-    os.makedirs(LOGS, exist_ok=True)
-    return os.path.join(LOGS, re.sub(r"[^A-Za-z0-9_.-]", "_", name) + ".log")
-
-
-def tail(path, lines=40):
-    try:
-        with open(path, errors="replace") as f:
-            return "".join(f.readlines()[-lines:])
-    except OSError:
-        return ""
-
-
-LAST_SECONDS = [0.0]
-
-
-def run_logged(name, argv, env=None, cwd=None, timeout=900):
-    """Runs argv with output to the test's log; returns (exit code or None on time-out, log path)."""
-    started = time.time()
-    try:
-        return _run_logged(name, argv, env, cwd, timeout)
-    finally:
-        LAST_SECONDS[0] = time.time() - started
-
-
-def _run_logged(name, argv, env, cwd, timeout):
-    path = log_path(name)
-    with open(path, "w") as out:
-        try:
-            p = subprocess.run(argv, stdout=out, stderr=subprocess.STDOUT, env=env, cwd=cwd,
-                               timeout=timeout, stdin=subprocess.DEVNULL)
-            return p.returncode, path
-        except subprocess.TimeoutExpired:
-            out.write("\n*** timed out after %d s\n" % timeout)
-            return None, path
-
-
-def tally_gtest_xml(tally, program, xml_path, code, log):
-    try:
-        tree = ET.parse(xml_path)
-    except (OSError, ET.ParseError):
-        tally.add(program, "fail", "no test report (exit code %s)\n%s" % (code, tail(log)))
-        return
-    for case in tree.iter("testcase"):
-        name = "%s: %s.%s" % (program, case.get("classname"), case.get("name"))
-        failure = case.find("failure")
-        if failure is not None:
-            tally.add(name, "fail", failure.get("message", ""))
-        elif case.find("skipped") is not None or case.get("result") == "skipped":
-            tally.add(name, "skip")
-        else:
-            tally.add(name, "pass")
-    if code not in (0, 1):  # gtest exits 1 on a failed test; anything else is a crash or a hang
-        tally.add(program, "fail", "exit code %s\n%s" % (code, tail(log)))
-
-
-def matches(name, flt):
-    return not flt or flt in name
+from testlog import (ARTIFACTS, BUILD, LOGS, ROOT, Tally, _run_logged, matches, print_result,
+                     run_logged, tail, tally_gtest_xml)
+from winesession import WineSession, describe, enter_private_network, loopback_up, modes
+from winetests import ModeChild, run_mode, run_scripts, run_session, test_scripts, wine_programs
 
 
 def native_programs(flt):
     return [p for p in sorted(glob.glob(os.path.join(BUILD, "host", "tests", "*_tests")))
             if matches(os.path.basename(p), flt)]
-
-
-def wine_programs(arch, flt):
-    pattern = os.path.join(win_folder(arch), "tests", "*_tests.exe")
-    return [p for p in sorted(glob.glob(pattern)) if matches(os.path.basename(p), flt)]
-
-
-# Scripts that start no Windows program: they run once, outside the Wine sessions. The shipped
-# binaries they read are the i686 build's on every machine.
-WITHOUT_WINE = ("test_art.sh", "test_bench_tool.py", "test_binaries.sh", "test_fetch.py",
-                "test_installer_manual.py")
-
-
-def test_scripts(flt, wine):
-    found = sorted(glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.py")) +
-                   glob.glob(os.path.join(ROOT, "tests", "scripts", "test_*.sh")))
-    return [s for s in found if matches(os.path.basename(s), flt) and
-            (os.path.basename(s) not in WITHOUT_WINE) == wine]
 
 
 def fuzz_programs(flt):
@@ -155,101 +53,7 @@ def run_native(tally, flt):
         code, log = run_logged(name, [prog, "--gtest_output=xml:" + xml_path], env=env,
                                cwd=os.path.dirname(prog))
         tally_gtest_xml(tally, name, xml_path, code, log)
-        print("  %-40s %-6s %5.1f s" % (name, "ok" if code == 0 else "FAILED", LAST_SECONDS[0]),
-              flush=True)
-
-
-# The deployment values the shipped agent must carry (its strings 1 and 8), stated here rather
-# than taken from the build's own settings; set them in the environment for another deployment.
-EXPECTED_DEPLOYMENT = {"ZLV_EXPECT_UPDATE_HOST": "127.0.0.1",
-                       "ZLV_EXPECT_WEBSITE": "http://www.zelvantic.example/"}
-
-
-def run_wine(tally, session, flt):
-    env = dict(session.env)
-    for name, value in EXPECTED_DEPLOYMENT.items():
-        env[name] = os.environ.get(name, value)
-    for prog in wine_programs(session.arch, flt):
-        name = "%s/%s" % (session.arch, os.path.basename(prog))
-        xml_path = os.path.join(LOGS, name + ".xml")
-        if os.path.exists(xml_path):
-            os.remove(xml_path)
-        code, log = run_logged(name, ["wine", prog, "--gtest_output=xml:Z:" +
-                                      xml_path.replace("/", "\\")],
-                               env=env, cwd=os.path.dirname(prog))
-        tally_gtest_xml(tally, name, xml_path, code, log)
-        check_leftovers(tally, session, name)
-        print("  %-40s %-6s %5.1f s" % (name, "ok" if code == 0 else "FAILED", LAST_SECONDS[0]),
-              flush=True)
-
-
-LINE = re.compile(r"^(PASS|FAIL|SKIP)[: ]\s*(.*)$")
-
-# Programs a test starts and must end: one left running holds the agent's mutex or the HotSync,
-# and every later test would fail for it.
-OWN_PROGRAMS = ("agent.exe", "hotsync.exe", "baseline.exe")
-
-
-def leftover_programs(session):
-    """Ends the session's own programs still running; returns their names."""
-    prefix = ("WINEPREFIX=%s" % session.env["WINEPREFIX"]).encode()
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                if prefix not in f.read().split(b"\0"):
-                    continue
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                argv = f.read().split(b"\0")
-        except OSError:
-            continue
-        names = [os.path.basename(a.replace(b"\\", b"/")).decode(errors="replace").lower()
-                 for a in argv if a]
-        hit = next((n for n in names if n in OWN_PROGRAMS), None)
-        if hit and "winedbg" not in names:
-            found.append(hit)
-            try:
-                os.kill(int(entry), signal.SIGKILL)
-            except OSError:
-                pass
-    return found
-
-
-def check_leftovers(tally, session, name):
-    left = leftover_programs(session)
-    if left:
-        tally.add(name, "fail", "left running: %s" % ", ".join(sorted(left)))
-
-
-def run_scripts(tally, session, flt):
-    """The scripts of one Wine session, or with session None those that need none."""
-    env = session.env if session else dict(os.environ, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD,
-                                           ZLV_ARTIFACTS=ARTIFACTS, TZ="UTC",
-                                           ZLV_SHIPPED=win_folder("i686"))
-    for script in test_scripts(flt, session is not None):
-        name = os.path.basename(script)
-        if session:
-            name = "%s/%s" % (session.arch, name)
-        runner = ["python3"] if script.endswith(".py") else ["bash"]
-        code, log = run_logged(name, runner + [script], env=env, cwd=ROOT)
-        seen = 0
-        with open(log, errors="replace") as f:
-            for line in f:
-                m = LINE.match(line.rstrip("\n"))
-                if m:
-                    seen += 1
-                    kind = {"PASS": "pass", "FAIL": "fail", "SKIP": "skip"}[m.group(1)]
-                    tally.add("%s: %s" % (name, m.group(2)), kind, m.group(2))
-        if code != 0 and not any(n.startswith(name) for n, _ in tally.failures):
-            tally.add(name, "fail", "exit code %s\n%s" % (code, tail(log)))
-        elif seen == 0 and code == 0:
-            tally.add(name, "fail", "reported no result")
-        if session:
-            check_leftovers(tally, session, name)
-        print("  %-40s %-6s %5.1f s" % (name, "ok" if code == 0 else "FAILED", LAST_SECONDS[0]),
-              flush=True)
+        print_result(name, code)
 
 
 def fuzz_one(prog, seconds, out_dir):
@@ -284,25 +88,16 @@ def run_fuzz(tally, seconds, flt, workers=None):
         print("  %-40s %s (%s runs)" % (name, "ok" if code == 0 else "FAILED", runs), flush=True)
 
 
-def run_session(tally, session, flt):
-    """One build's Windows tests in its own booted session."""
-    print("tests under Wine: %s" % describe(session.arch), flush=True)
-    if session.error:
-        tally.add("%s wine session" % session.arch, "fail", session.error)
-        return
-    run_wine(tally, session, flt)
-    run_scripts(tally, session, flt)
-    if not session.alive():
-        tally.add("%s wine session" % session.arch, "fail",
-                  "the X display %s died during the run" % session.display)
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("filter", nargs="?", default="")
     ap.add_argument("--fuzz-seconds", type=int, default=int(os.environ.get("ZLV_FUZZ_SECONDS", 10)))
     ap.add_argument("--only-fuzz", action="store_true")
+    ap.add_argument("--mode", help=argparse.SUPPRESS)  # a child of ModeChild
+    ap.add_argument("--report", help=argparse.SUPPRESS)
     args = ap.parse_args()
+    if args.mode:
+        return run_mode(args.mode, args.filter, args.report)
 
     arches = [] if args.only_fuzz else modes()
     if not args.only_fuzz and not arches:
@@ -333,8 +128,12 @@ def main():
     if args.only_fuzz:
         run_fuzz(tally, args.fuzz_seconds, args.filter)
     else:
-        # Every prefix boots while the native tests run; each build has its own.
-        sessions = [WineSession(ARTIFACTS, restart_desktop=True, arch=a) for a in arches]
+        # Two builds run at once, each in a namespace of its own, where namespaces can be made;
+        # else one after the other. Every prefix boots while the native tests run.
+        together = len(arches) > 1 and os.environ.get("ZLV_NETNS") and shutil.which("unshare")
+        children = [ModeChild(a, args.filter) for a in arches] if together else []
+        sessions = [] if together else [WineSession(ARTIFACTS, restart_desktop=True, arch=a)
+                                        for a in arches]
         boots = [threading.Thread(target=s.start) for s in sessions]
         for boot in boots:
             boot.start()
@@ -348,11 +147,16 @@ def main():
             run_native(tally, args.filter)
             run_scripts(tally, None, args.filter)
             fuzz.start()
+            for child in children:
+                child.finish(tally)
             for session, boot in zip(sessions, boots):
                 boot.join()
                 run_session(tally, session, args.filter)
                 session.stop()
         finally:
+            for child in children:
+                if child.process.poll() is None:
+                    child.process.kill()
             for session, boot in zip(sessions, boots):
                 boot.join()
                 session.stop()

@@ -150,7 +150,7 @@ long ConduitSync::ReadRatesHeader(RatesFile& file, DWORD* bodyLength) {
     BYTE header[kHeaderSize] = {};
     DWORD headerRead = 0;
     if (!ReadFile(file.handle, header, kHeaderSize, &headerRead, nullptr)) headerRead = 0;
-    // Shorter than header and count is damaged too: there is no rates body to speak of.
+    // Shorter than header and count is damaged too: copied, it would leave the handheld no rates.
     bool tooShort = sizeKnown && sizeHigh == 0 && size < kHeaderSize + kCountSize;
     if (headerRead == 0 || !IsRatesMagic(header) || tooShort) {
         Report("invalid local DBheader");

@@ -10,9 +10,9 @@
 enum CopyStatus {
     kCopyOk = 0,
     kCopyNotFound = 4371,    // no handheld database of that type and creator
-    kCopyReadFailed = 4377,  // the rates file could not be read whole (or at all)
+    kCopyLocalFailed = 4377, // the rates file could not be opened, read whole or deleted
     kCopyWriteFailed = 4384, // creating the database or writing the record failed
-    kCopyBadHeader = 4394,
+    kCopyBadHeader = 4394,   // the magic is wrong, or the file is too short for header and count
 };
 
 // Status codes of GetConduitInfo and CfgConduit.

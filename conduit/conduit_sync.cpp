@@ -6,13 +6,15 @@
 namespace {
 
 const char kDatabaseName[] = "ZLV Currencies";
-enum { kHeaderSize = 12 };
+enum { kHeaderSize = 12, kCountSize = 4 };
 
 // Ends the copy with result 0: there is nothing to copy, the handheld is up to date.
 const long kNothingToCopy = -1;
 // The sync-result message's first parameter.
 const WPARAM kSyncResultUpdated = 2;
 const WPARAM kSyncResultFailed = 3;
+// A hung agent window gets this long to take the result; the HotSync never waits longer for it.
+const UINT kSyncResultTimeoutMs = 5000;
 
 // The handheld reads four-character codes with the first character in the top byte.
 DWORD FourCharCode(const char* text) {
@@ -73,36 +75,51 @@ void ConduitSync::Run() {
     if (syncProperties.syncType == kSyncNothing) return;
     HWND agent = ReadAgentWindow();
     CopyRates();
-    if (agent)
-        SendMessageA(agent, g_syncResultMessage,
-                     resultCode == kCopyOk ? kSyncResultUpdated : kSyncResultFailed, 0);
+    if (!agent) return;
+    DWORD_PTR ignored = 0;
+    SendMessageTimeoutA(agent, g_syncResultMessage,
+                        resultCode == kCopyOk ? kSyncResultUpdated : kSyncResultFailed, 0,
+                        SMTO_ABORTIFHUNG | SMTO_BLOCK, kSyncResultTimeoutMs, &ignored);
 }
 
 void ConduitSync::CopyRates() {
     Report("verifying local database");
-    char path[kRatesPathSize];
+    RatesLocation location;
     long status = kCopyOk;
-    switch (BuildRatesPath(path)) {
+    switch (BuildRatesPath(&location)) {
     case kRatesPathTooLong:
         Report("rates file path too long");
-        status = kCopyReadFailed;
+        status = kCopyLocalFailed;
         break;
     case kRatesPathNoFolder:
         status = kNothingToCopy;
         break;
-    case kRatesPathReady: {
-        // Held from the first read to the delete, so the file deleted is the file copied.
-        RatesFile file(path);
-        status = file.IsOpen() ? CopyToHandheld(file) : kNothingToCopy;
-        if (status == kCopyOk) file.DeleteAndClose();
+    case kRatesPathReady:
+        status = CopyAndDelete(location.path);
         break;
-    }
     }
     if (status == kNothingToCopy) {
         Report("currencies are up-to-date");
         status = kCopyOk;
     }
     resultCode = status;
+}
+
+long ConduitSync::CopyAndDelete(const char* path) {
+    // Held from the first read to the delete, so the file deleted is the file copied.
+    RatesFile file(path);
+    if (file.state == kRatesAbsent) return kNothingToCopy;
+    if (file.state == kRatesOpenFailed) {
+        Report("cannot open local database");
+        return kCopyLocalFailed;
+    }
+    long status = CopyToHandheld(file);
+    if (status == kCopyOk && !file.DeleteAndClose()) {
+        // The record is on the handheld; the file left behind is copied again next time.
+        Report("cannot delete local database");
+        status = kCopyLocalFailed;
+    }
+    return status;
 }
 
 long ConduitSync::CopyToHandheld(RatesFile& file) {
@@ -133,13 +150,15 @@ long ConduitSync::ReadRatesHeader(RatesFile& file, DWORD* bodyLength) {
     BYTE header[kHeaderSize] = {};
     DWORD headerRead = 0;
     if (!ReadFile(file.handle, header, kHeaderSize, &headerRead, nullptr)) headerRead = 0;
-    if (headerRead == 0 || !IsRatesMagic(header)) {
+    // Shorter than header and count is damaged too: copied, it would leave the handheld no rates.
+    bool tooShort = sizeKnown && sizeHigh == 0 && size < kHeaderSize + kCountSize;
+    if (headerRead == 0 || !IsRatesMagic(header) || tooShort) {
         Report("invalid local DBheader");
         return kCopyBadHeader;
     }
     if (!sizeKnown) {
         Report("bytes read not enough");
-        return kCopyReadFailed;
+        return kCopyLocalFailed;
     }
     *bodyLength = size > headerRead ? size - headerRead : 0;
     // One record cannot hold more: refuse before the handheld is touched.
@@ -156,7 +175,7 @@ long ConduitSync::ReadRatesBody(RatesFile& file, BYTE* body, DWORD bodyLength) {
         bodyRead == bodyLength)
         return kCopyOk;
     Report("bytes read not enough");
-    return kCopyReadFailed;
+    return kCopyLocalFailed;
 }
 
 long ConduitSync::FindDatabase(SyncDbInfo* info) {

@@ -4,21 +4,6 @@
 
 namespace {
 
-const char kRatesFileName[] = "mrvrates.zlv";
-
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
-}
-
-// A drive and a separator, or a UNC name. Anything else would resolve against the HotSync
-// Manager's own current drive or folder, which is not where the agent writes.
-bool IsAbsoluteFolder(const char* folder) {
-    char letter = static_cast<char>(folder[0] | 0x20);
-    bool drive = letter >= 'a' && letter <= 'z' && folder[1] == ':' && IsSeparator(folder[2]);
-    bool unc = folder[0] == '\\' && folder[1] == '\\' && folder[2] != 0 && !IsSeparator(folder[2]);
-    return drive || unc;
-}
-
 // NtSetInformationFile, on every Windows NT; the 9x family has no way to delete through a handle.
 struct IoStatus {
     LONG_PTR status;
@@ -34,32 +19,38 @@ SetInformationFileFn SetInformationFile() {
         reinterpret_cast<void*>(GetProcAddress(ntdll, "NtSetInformationFile")));
 }
 
-HANDLE OpenShared(const char* path, DWORD access) {
-    return CreateFileA(path, access, FILE_SHARE_READ, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL,
-                       nullptr);
+// A network drive would hand the user's credentials to its host; a missing or unknown drive
+// holds nothing the agent wrote.
+bool IsLocalDrive(const char* root) {
+    switch (GetDriveTypeA(root)) {
+    case DRIVE_REMOTE:
+    case DRIVE_NO_ROOT_DIR:
+    case DRIVE_UNKNOWN:
+        return false;
+    }
+    return true;
 }
 
 } // namespace
 
-RatesPath BuildRatesPath(char (&path)[kRatesPathSize]) {
-    FolderRead read = ReadAgentFolder(path, kRatesPathSize);
+RatesPath BuildRatesPath(RatesLocation* location) {
+    char folder[kRatesPathSize];
+    ZeroMemory(location, sizeof *location);
+    FolderRead read = ReadAgentFolder(folder, sizeof folder);
     if (read == kFolderTooLong) return kRatesPathTooLong;
-    if (read != kFolderRead || !IsAbsoluteFolder(path)) return kRatesPathNoFolder;
-    size_t length = lstrlenA(path);
-    bool separator = path[length - 1] != '\\';
-    if (length + separator + sizeof(kRatesFileName) > kRatesPathSize) return kRatesPathTooLong;
-    if (separator) path[length++] = '\\';
-    CopyMemory(path + length, kRatesFileName, sizeof(kRatesFileName));
-    return kRatesPathReady;
+    if (read != kFolderRead) return kRatesPathNoFolder;
+    RatesPath composed = ComposeRatesPath(folder, location);
+    if (composed == kRatesPathReady && !IsLocalDrive(location->root)) return kRatesPathNoFolder;
+    return composed;
 }
 
-RatesFile::RatesFile(const char* filePath) : deletable(true), path(filePath) {
-    handle = OpenShared(path, GENERIC_READ | DELETE);
-    if (handle == INVALID_HANDLE_VALUE) {
-        // Readable without the right to delete: the copy can still run; the file then stays.
-        deletable = false;
-        handle = OpenShared(path, GENERIC_READ);
-    }
+RatesFile::RatesFile(const char* filePath) : state(kRatesOpened), path(filePath) {
+    handle = CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                         FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) return;
+    DWORD error = GetLastError();
+    state = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kRatesAbsent
+                                                                           : kRatesOpenFailed;
 }
 
 RatesFile::~RatesFile() {
@@ -71,16 +62,19 @@ void RatesFile::Close() {
     handle = INVALID_HANDLE_VALUE;
 }
 
-void RatesFile::DeleteAndClose() {
-    if (!IsOpen()) return;
+bool RatesFile::DeleteAndClose() {
+    if (!IsOpen()) return false;
     SetInformationFileFn setInformation = SetInformationFile();
-    if (setInformation && deletable) {
+    bool deleted = false;
+    if (setInformation) {
         IoStatus status;
         BOOLEAN deleteFile = TRUE;
-        setInformation(handle, &status, &deleteFile, sizeof(deleteFile),
-                       kFileDispositionInformation);
+        // Negative NTSTATUS values are errors (a read-only file, for one).
+        deleted = setInformation(handle, &status, &deleteFile, sizeof(deleteFile),
+                                 kFileDispositionInformation) >= 0;
     }
     Close();
     // Without NT's delete-through-handle the name is all there is.
-    if (!setInformation) DeleteFileA(path);
+    if (!setInformation) deleted = DeleteFileA(path) != FALSE;
+    return deleted;
 }

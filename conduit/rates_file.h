@@ -3,28 +3,31 @@
 #pragma once
 #include <windows.h>
 
-enum { kRatesPathSize = 128 };
+#include "conduit/rates_path.h"
 
-enum RatesPath {
-    kRatesPathReady,
-    kRatesPathNoFolder, // "target" missing, empty or not an absolute path: nothing to look at
-    kRatesPathTooLong,
+// "target" made into the rates file's path; a folder on a network drive, or on a drive that is
+// not there, counts as no folder.
+RatesPath BuildRatesPath(RatesLocation* location);
+
+enum RatesOpen {
+    kRatesOpened,
+    kRatesAbsent,     // no such file or folder: the handheld is up to date
+    kRatesOpenFailed, // there, but not ours to read and delete (held by another, refused, ...)
 };
-// "target", a separator unless it already ends with one, then "mrvrates.zlv".
-RatesPath BuildRatesPath(char (&path)[kRatesPathSize]);
 
 struct RatesFile {
     HANDLE handle;
-    bool deletable; // opened with the right to delete it through this handle
+    RatesOpen state;
     const char* path;
 
-    // Shared for reading only: while the agent writes the file this open fails, and while we hold
-    // it no download can land in its place.
+    // With the right to delete, shared for reading only: while another holds it without sharing
+    // delete, or writes it, this open fails; and while we hold it no download can land in its
+    // place.
     explicit RatesFile(const char* path);
     ~RatesFile();
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
-    // Removes the file this handle read and closes the handle.
-    void DeleteAndClose();
+    // Removes the file this handle read and closes the handle; false when the file stays.
+    bool DeleteAndClose();
     void Close();
 
     RatesFile(const RatesFile&) = delete;

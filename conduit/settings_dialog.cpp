@@ -19,8 +19,6 @@ const char kHelpFile[] = "hotsync.hlp";
 const DWORD kFirstWithoutWinHelp = 6;
 const char kManualFile[] = "Zelvantic for Palm Product Manual.pdf";
 const char kManualPage[] = "hotsync"; // the manual's named destination
-const DWORD kAgentFolderSize = 128;   // as the copy reads "target"
-static_assert(kAgentFolderSize + sizeof kManualFile <= MAX_PATH, "the manual's path fits");
 const COLORREF kPictureBackground = RGB(0xC0, 0xC0, 0xC0);
 const int kNameString = 1; // "Zelvantic", the window caption
 
@@ -133,7 +131,7 @@ void ReleaseIcons(HWND dialog) {
     g_icon = g_smallIcon = nullptr;
 }
 
-// The help file's name beside a module, or false when the module's path is cut or has no folder.
+// A file's name beside a module, or false when the module's path is cut or has no folder.
 bool BesideModule(HMODULE module, const char* name, char* path, size_t size) {
     const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return false; // a cut path names no folder we can trust
@@ -173,15 +171,11 @@ bool Opened(HINSTANCE result) {
     return reinterpret_cast<INT_PTR>(result) > 32;
 }
 
-// The manual beside the agent; Acrobat is told to show the HotSync page, other readers open it
-// at its start.
+// The manual installed beside the conduit, never one from a folder the settings name: any user
+// may change those. Acrobat is told to show the HotSync page, other readers open it at its start.
 void OpenManual(HWND dialog) {
-    char path[MAX_PATH];
-    if (ReadAgentFolder(path, kAgentFolderSize) != kFolderRead || !path[0]) return;
-    size_t length = strlen(path);
-    if (path[length - 1] != '\\') path[length++] = '\\';
-    strcpy(path + length, kManualFile); // fits: 127 characters, a backslash and the name
-    if (!IsFile(path)) return;
+    char path[MAX_PATH]; // a path the shell can take
+    if (!BesideModule(Module(), kManualFile, path, sizeof path) || !IsFile(path)) return;
     char reader[MAX_PATH] = "";
     if (Opened(FindExecutableA(path, nullptr, reader)) && IsAcrobat(reader)) {
         char arguments[MAX_PATH + 40];

@@ -66,11 +66,17 @@ DWORD WINAPI ReadPipe(void* arg) {
 
 HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
                       const std::function<void()>& whilePaused) {
-    HotSyncRun run = {0xFFFFFFFF, {}};
+    HotSyncRun run = {0xFFFFFFFF, {}, -1.0};
     SECURITY_ATTRIBUTES sa = {sizeof(sa), nullptr, TRUE};
-    HANDLE readEnd, writeEnd;
+    HANDLE readEnd, writeEnd, errorRead, errorWrite;
     if (!CreatePipe(&readEnd, &writeEnd, &sa, 0)) return run;
+    if (!CreatePipe(&errorRead, &errorWrite, &sa, 0)) {
+        CloseHandle(readEnd);
+        CloseHandle(writeEnd);
+        return run;
+    }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errorRead, HANDLE_FLAG_INHERIT, 0);
 
     // The Sync Manager stand-in's pause (ZLV_SYNC_PAUSE) meets these two events.
     HANDLE paused = whilePaused ? CreateEventA(nullptr, FALSE, FALSE, "zlv_sync_paused") : nullptr;
@@ -82,7 +88,7 @@ HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
     si.cb = sizeof(si);
     si.dwFlags = STARTF_USESTDHANDLES;
     si.hStdOutput = writeEnd;
-    si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    si.hStdError = errorWrite;
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi;
     std::vector<char> line(command.begin(), command.end());
@@ -90,12 +96,15 @@ HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
     BOOL started = CreateProcessA(exe.c_str(), line.data(), nullptr, nullptr, TRUE, 0, nullptr,
                                   folder ? folder : palm.c_str(), &si, &pi);
     CloseHandle(writeEnd);
+    CloseHandle(errorWrite);
     if (!started) {
         CloseHandle(readEnd);
+        CloseHandle(errorRead);
         return run;
     }
-    PipeReader reader = {readEnd, {}};
+    PipeReader reader = {readEnd, {}}, errors = {errorRead, {}};
     HANDLE thread = CreateThread(nullptr, 0, ReadPipe, &reader, 0, nullptr);
+    HANDLE errorThread = CreateThread(nullptr, 0, ReadPipe, &errors, 0, nullptr);
 
     // The conduit sends its message synchronously: keep this thread's windows answering.
     DWORD deadline = GetTickCount() + 30000;
@@ -121,9 +130,12 @@ HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
     GetExitCodeProcess(pi.hProcess, &run.exitCode);
     for (HANDLE h : {paused, resume})
         if (h) CloseHandle(h);
-    WaitForSingleObject(thread, 5000);
-    CloseHandle(thread);
+    for (HANDLE t : {thread, errorThread}) {
+        WaitForSingleObject(t, 5000);
+        CloseHandle(t);
+    }
     CloseHandle(readEnd);
+    CloseHandle(errorRead);
     CloseHandle(pi.hThread);
     CloseHandle(pi.hProcess);
 
@@ -137,5 +149,14 @@ HotSyncRun RunHotSync(const std::string& arguments, const char* folder,
         }
     }
     if (!current.empty()) run.lines.push_back(current);
+
+    fputs(errors.text.c_str(), stderr);
+    const char kTimed[] = "hotsync: result ";
+    size_t at = errors.text.find(kTimed);
+    long result;
+    double ms;
+    if (at != std::string::npos &&
+        sscanf(errors.text.c_str() + at + sizeof kTimed - 1, "%ld after %lf ms", &result, &ms) == 2)
+        run.conduitMs = ms;
     return run;
 }

@@ -20,10 +20,14 @@ void SetAgentWindow(HWND window);
 struct HotSyncRun {
     DWORD exitCode;
     std::vector<std::string> lines; // the progress texts, in order
+    // What the host measured of OpenConduit ("hotsync: result R after T ms"); -1 when it said
+    // nothing (it never called the conduit, or never got an answer).
+    double conduitMs;
 };
 // Runs hotsync.exe of the Palm Desktop with the arguments, started in the folder when given (else
 // in the Palm Desktop folder), and pumps this thread's messages meanwhile, so a window of this
 // thread can take the conduit's sent message.
-// whilePaused runs while the Sync Manager holds the call named by ZLV_SYNC_PAUSE.
+// whilePaused runs while the Sync Manager holds the call named by ZLV_SYNC_PAUSE. The host's
+// remarks on standard error are passed on to this program's.
 HotSyncRun RunHotSync(const std::string& arguments = "", const char* folder = nullptr,
                       const std::function<void()>& whilePaused = nullptr);

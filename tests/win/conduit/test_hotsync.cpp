@@ -1,135 +1,9 @@
-// Whole HotSyncs: the stand-in host loads conduit.dll from an installation folder and the
-// stand-in Sync Manager keeps the handheld as a folder of database files.
-#include <gtest/gtest.h>
-
-#include "palmdb/pdb_format.h"
-#include "palmsim/palmsim.h"
+// Whole HotSyncs: what reaches the handheld, what the agent hears, and what the Sync Manager is
+// asked.
 #include "tests/win/common/build_kind.h"
-#include "tests/win/conduit/conduit_harness.h"
+#include "tests/win/conduit/hotsync_fixture.h"
 
 namespace {
-
-typedef std::vector<std::string> Lines;
-
-const Lines kFullCopy = {"Opening connection",         "verifying local database",
-                         "searching palm database",    "opening database",
-                         "clearing handheld database", "updating currencies",
-                         "closing database",           "Closing connection"};
-const Lines kUpToDate = {"Opening connection", "verifying local database",
-                         "currencies are up-to-date", "Closing connection"};
-
-// Lines of the Sync Manager's call log that start with the word.
-Lines Calls(const Lines& log, const std::string& word) {
-    Lines found;
-    for (const std::string& l : log)
-        if (l.compare(0, word.size() + 1, word + " ") == 0 || l == word) found.push_back(l);
-    return found;
-}
-
-// The blocks that those calls handed over, as logged: hexadecimal bytes after "bytes=".
-Lines BlocksOf(const Lines& log, const std::string& word) {
-    Lines blocks;
-    for (const std::string& l : Calls(log, word)) {
-        size_t at = l.find(" bytes=");
-        blocks.push_back(at == std::string::npos ? "(none)" : l.substr(at + 7));
-    }
-    return blocks;
-}
-
-std::string Packed(const char* spaced) {
-    std::string hex;
-    for (const char* c = spaced; *c; ++c)
-        if (*c != ' ') hex += *c;
-    return hex;
-}
-
-struct SyncWatcher {
-    static std::vector<WPARAM> received;
-    static LRESULT CALLBACK Proc(HWND w, UINT m, WPARAM wp, LPARAM lp) {
-        static UINT syncMessage = RegisterWindowMessageA("zlv_kelpo_palm_synch");
-        if (m == syncMessage) {
-            received.push_back(wp);
-            return 0;
-        }
-        return DefWindowProcA(w, m, wp, lp);
-    }
-    static HWND Create() {
-        WNDCLASSA wc = {};
-        wc.lpfnWndProc = Proc;
-        wc.hInstance = GetModuleHandleA(nullptr);
-        wc.lpszClassName = "ZlvSyncWatcher";
-        RegisterClassA(&wc);
-        received.clear();
-        return CreateWindowA("ZlvSyncWatcher", "", 0, 0, 0, 0, 0, nullptr, nullptr, wc.hInstance,
-                             nullptr);
-    }
-};
-std::vector<WPARAM> SyncWatcher::received;
-
-class HotSync : public ::testing::Test {
-  protected:
-    HotSync()
-        : root("hotsync"), install(root.Path("install")), handheld(root.Path("handheld")),
-          log(root.Path("sync.log")), handheldEnv("ZLV_HANDHELD_DIR", handheld),
-          logEnv("ZLV_SYNC_LOG", log), failEnv("ZLV_SYNC_FAIL", ""), savedTarget("target"),
-          savedWindow("hwnd") {}
-
-    void SetUp() override {
-        CreateDirectoryA(install.c_str(), nullptr);
-        CreateDirectoryA(handheld.c_str(), nullptr);
-        ASSERT_TRUE(CopyFileA((BuildFolder() + "\\conduit.dll").c_str(),
-                              (install + "\\conduit.dll").c_str(), FALSE));
-        HKEY key;
-        ASSERT_EQ(RegCreateKeyExA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA", 0, nullptr, 0,
-                                  KEY_ALL_ACCESS, nullptr, &key, nullptr),
-                  ERROR_SUCCESS);
-        RegSetValueExA(key, "Folder", 0, REG_SZ, reinterpret_cast<const BYTE*>(install.c_str()),
-                       DWORD(install.size() + 1));
-        RegSetValueExA(key, "File", 0, REG_SZ, reinterpret_cast<const BYTE*>("conduit.dll"), 12);
-        RegCloseKey(key);
-        SetTarget(install);
-        DeleteSetting("hwnd");
-    }
-
-    std::string RatesPath() const { return install + "\\mrvrates.zlv"; }
-
-    void InstallDatabase(const std::string& args = "") {
-        ASSERT_EQ(RunHotSync("--install-db " + args).exitCode, 0u);
-    }
-
-    // The one database file on the handheld, read whole.
-    pdb::Database Handheld() {
-        pdb::Database db;
-        WIN32_FIND_DATAA fd;
-        HANDLE h = FindFirstFileA((handheld + "\\*.pdb").c_str(), &fd);
-        EXPECT_NE(h, INVALID_HANDLE_VALUE) << "no database on the handheld";
-        if (h == INVALID_HANDLE_VALUE) return db;
-        FindClose(h);
-        Bytes bytes;
-        std::string error;
-        EXPECT_TRUE(ReadBytes(handheld + "\\" + fd.cFileName, &bytes));
-        EXPECT_TRUE(pdb::Parse(bytes.data(), bytes.size(), &db, &error)) << error;
-        return db;
-    }
-
-    // The one record's data; a failure, and nothing, unless there is exactly one record.
-    Bytes OnlyRecord() {
-        pdb::Database db = Handheld();
-        EXPECT_EQ(db.records.size(), 1u) << "records on the handheld";
-        return db.records.size() == 1 ? db.records[0].data : Bytes();
-    }
-
-    Bytes HandheldFile() {
-        Bytes bytes;
-        ReadBytes(handheld + "\\ZLV Currencies.pdb", &bytes);
-        return bytes;
-    }
-
-    TempFolder root;
-    std::string install, handheld, log;
-    ScopedEnv handheldEnv, logEnv, failEnv;
-    SavedSetting savedTarget, savedWindow;
-};
 
 TEST_F(HotSync, FreshRatesReachTheHandheldOnceAndTheFileGoes) {
     InstallDatabase();
@@ -204,11 +78,11 @@ TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
     EXPECT_EQ(OnlyRecord(), Bytes(capital.begin() + 12, capital.end()));
 
     const Bytes bad[] = {
-        {'k', 'e', 'l', 'p', 'o', 's', 0, 0, 1, 2, 3, 4, 'x'},             // sixth byte not zero
-        {'k', 'e', 'l', 'p', 'o', 'k', 'e', 'l', 'p', 'o', 'k', 'e', 'l'}, // no zero at all
+        {'k', 'e', 'l', 'p', 'o', 's', 0, 0, 1, 2, 3, 4, '0', '0', '0', '0'}, // sixth not zero
+        {'k', 'e', 'l', 'p', 'o', 'k', 'e', 'l', 'p', 'o', 'k', 'e', '0', '0', '0', '0'}, // no zero
         {'k', 'e', 'l', 'p'},
         {}, // empty file: nothing to read
-        {'m', 'a', 'g', 'i', 'c', 0, 0, 0, 0, 0, 0, 0},
+        {'m', 'a', 'g', 'i', 'c', 0, 0, 0, 0, 0, 0, 0, '0', '0', '0', '0'},
     };
     for (const Bytes& file : bad) {
         ASSERT_TRUE(WriteBytes(RatesPath(), file));
@@ -221,16 +95,6 @@ TEST_F(HotSync, HeaderMagicIgnoresCaseButNeedsItsZero) {
         EXPECT_EQ(kept, file);
     }
     EXPECT_EQ(Handheld().records.size(), 1u); // the earlier copy is untouched
-}
-
-TEST_F(HotSync, HeaderOnlyFileWritesAnEmptyRecord) {
-    InstallDatabase();
-    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(Bytes())));
-    HotSyncRun run = RunHotSync();
-    EXPECT_EQ(run.exitCode, 0u);
-    EXPECT_EQ(run.lines, kFullCopy);
-    EXPECT_EQ(OnlyRecord(), Bytes());
-    EXPECT_FALSE(FileExists(RatesPath()));
 }
 
 TEST_F(HotSync, MissingDatabaseIsNeverCreatedAndTheFileStays) {
@@ -333,26 +197,6 @@ TEST_F(HotSync, FailedWriteKeepsTheFileButClosesTheDatabase) {
     EXPECT_TRUE(Handheld().records.empty()); // the records cleared before the write stay cleared
 }
 
-TEST_F(HotSync, FileBeingWrittenByTheAgentWaitsForTheNextHotSync) {
-    InstallDatabase();
-    Bytes body = RatesBody(120);
-    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(body)));
-    // The agent's sharing mode while it writes: others may only write.
-    HANDLE writer = CreateFileA(RatesPath().c_str(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    ASSERT_NE(writer, INVALID_HANDLE_VALUE);
-    HotSyncRun held = RunHotSync();
-    CloseHandle(writer);
-    EXPECT_EQ(held.exitCode, 0u);
-    EXPECT_EQ(held.lines, kUpToDate);
-    EXPECT_TRUE(FileExists(RatesPath()));
-    EXPECT_TRUE(Handheld().records.empty());
-
-    HotSyncRun later = RunHotSync();
-    EXPECT_EQ(later.lines, kFullCopy);
-    EXPECT_EQ(OnlyRecord(), body);
-}
-
 TEST_F(HotSync, AgentWindowHearsTheOutcome) {
     InstallDatabase();
     HWND window = SyncWatcher::Create();
@@ -375,6 +219,56 @@ TEST_F(HotSync, AgentWindowHearsTheOutcome) {
     EXPECT_EQ(stale.lines, kFullCopy);
     EXPECT_EQ(SyncWatcher::received.size(), 3u);
     EXPECT_EQ(OnlyRecord(), body);
+}
+
+// An agent that hangs: its window's thread takes no messages until the test lets it recover.
+class HungWindow {
+  public:
+    HungWindow()
+        : created(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          release(CreateEventA(nullptr, TRUE, FALSE, nullptr)),
+          thread(CreateThread(nullptr, 0, Run, this, 0, nullptr)) {
+        if (thread) WaitForSingleObject(created, 10000);
+    }
+    ~HungWindow() {
+        SetEvent(release);
+        if (thread) WaitForSingleObject(thread, 10000);
+        for (HANDLE h : {created, release, thread})
+            if (h) CloseHandle(h);
+    }
+    HWND window = nullptr;
+
+  private:
+    static DWORD WINAPI Run(void* arg) {
+        HungWindow* self = static_cast<HungWindow*>(arg);
+        self->window = SyncWatcher::Create();
+        SetEvent(self->created);
+        WaitForSingleObject(self->release, INFINITE);
+        DestroyWindow(self->window);
+        return 0;
+    }
+    HANDLE created, release, thread;
+};
+
+TEST_F(HotSync, HungAgentWindowCannotHoldTheHotSync) {
+    InstallDatabase();
+    Bytes body = RatesBody(70);
+    ASSERT_TRUE(WriteBytes(RatesPath(), RatesFileFor(body)));
+    HungWindow hung;
+    ASSERT_NE(hung.window, nullptr);
+    SetAgentWindow(hung.window);
+
+    // The window recovers only after the HotSync has ended: a HotSync that waited for it would
+    // be ended by the harness, without a result.
+    HotSyncRun run = RunHotSync();
+    EXPECT_EQ(run.exitCode, 0u);
+    EXPECT_EQ(run.lines, kFullCopy);
+    EXPECT_EQ(OnlyRecord(), body);
+    EXPECT_FALSE(FileExists(RatesPath()));
+    // The host's own measure of OpenConduit: the 5 s allowed to the window, and the copy, which
+    // takes a small part of a second here.
+    ASSERT_GE(run.conduitMs, 0.0) << "the host said nothing of OpenConduit";
+    EXPECT_LT(run.conduitMs, 5000.0 + 1000.0);
 }
 
 TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
@@ -474,53 +368,6 @@ TEST_F(HotSync, DownloadLandingDuringTheHotSyncIsNeverDeleted) {
         EXPECT_EQ(RunHotSync().exitCode, 0u);
         EXPECT_EQ(OnlyRecord(), landing);
     }
-}
-
-TEST_F(HotSync, TargetThatIsNoAbsoluteFolderLeavesEveryFileAlone) {
-    InstallDatabase();
-    const Bytes file = RatesFileFor(RatesBody(60));
-    ASSERT_TRUE(WriteBytes(RatesPath(), file));
-    // A missing or empty folder would lead to the root of the HotSync Manager's current drive.
-    ASSERT_EQ(root.path[1], ':');
-    const std::string drive = root.path.substr(0, 2);
-    struct Planted {
-        std::string path;
-        ~Planted() { DeleteFileA(path.c_str()); }
-    } atRoot{drive + "\\mrvrates.zlv"};
-    ASSERT_FALSE(FileExists(atRoot.path));
-    ASSERT_TRUE(WriteBytes(atRoot.path, file));
-
-    // Each one names the installation's rates file, read against the current folder or drive.
-    const struct {
-        const char* what;
-        DWORD type;
-        std::string folder;
-    } kTargets[] = {
-        {"missing", REG_NONE, ""},
-        {"empty", REG_SZ, ""},
-        {"relative", REG_SZ, "install"},
-        {"relative to the drive", REG_SZ, drive + "install"},
-        {"rooted without a drive", REG_SZ, install.substr(2)},
-        {"not a text", REG_BINARY, install},
-    };
-    for (const auto& t : kTargets) {
-        SCOPED_TRACE(t.what);
-        if (t.type == REG_NONE)
-            DeleteSetting("target");
-        else
-            WriteSetting("target", t.type, t.folder.data(), DWORD(t.folder.size()));
-        DeleteFileA(log.c_str());
-        HotSyncRun run = RunHotSync("", root.path.c_str());
-        EXPECT_EQ(run.exitCode, 0u);
-        EXPECT_EQ(run.lines, kUpToDate);
-        EXPECT_EQ(ReadLines(log), (Lines{"register -> 1", "unregister 1"}));
-        for (const std::string& path : {RatesPath(), atRoot.path}) {
-            Bytes left;
-            EXPECT_TRUE(ReadBytes(path, &left)) << path;
-            EXPECT_EQ(left, file) << path;
-        }
-    }
-    EXPECT_TRUE(Handheld().records.empty());
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // Help in the settings dialog, with the stand-in HotSync Manager as the host: which help file
 // WinHelp is asked for, or which program the shell is asked to start for the manual. A viewer
 // window of this test takes the WinHelp requests (this thread answers them while the host runs),
-// a recorder program the shell's starts.
+// a recorder program the shell's starts. "target" names a folder of another's choosing, with a
+// manual of its own: only the one installed beside conduit.dll may open.
 #include <windows.h>
 #include <tlhelp32.h>
 
@@ -121,8 +122,10 @@ class SettingsHelp : public ::testing::Test {
               {palm, "sync20.dll", &host},
               {build, "conduit.dll", &agent}})
             ASSERT_TRUE(CopyFileA((from + "\\" + name).c_str(), to->Path(name).c_str(), FALSE));
-        ASSERT_TRUE(WriteSetting("target", REG_SZ, agent.path.c_str(),
-                                 static_cast<DWORD>(agent.path.size())));
+        ASSERT_TRUE(WriteSetting("target", REG_SZ, planted.path.c_str(),
+                                 static_cast<DWORD>(planted.path.size())));
+        for (const char* f : {kManual, "hotsync.hlp"})
+            ASSERT_TRUE(WriteBytes(planted.Path(f), Bytes{'z', 'l', 'v'}));
         hadPdf = ReadDefault(HKEY_CLASSES_ROOT, ".pdf", &oldPdf);
     }
     void TearDown() override {
@@ -203,6 +206,7 @@ class SettingsHelp : public ::testing::Test {
 
     std::string build;
     TempFolder host{"help-host"}, agent{"help-agent"}, readers{"help-readers"};
+    TempFolder planted{"help-planted"}; // what "target" names
     std::string log = readers.Path("shell.log");
     SavedSetting target{"target"};
     bool hadPdf = false;
@@ -234,7 +238,9 @@ TEST_F(SettingsHelp, TheHelpFileBeforeVistaElseTheManual) {
         // Any other reader gets the file as the shell opens documents.
         {"other reader", false, false, false, true, "reader.exe", TRUE, kNoHelpFile,
          kReaderWithTheManual},
+        // Only the manual where "target" points: nothing opens.
         {"no manual", false, true, true, false, "reader.exe", TRUE, kNoHelpFile, kNothing},
+        {"neither file", true, false, false, false, "reader.exe", TRUE, kNoHelpFile, kNothing},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);

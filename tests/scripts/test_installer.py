@@ -372,6 +372,7 @@ def check_start_at_log_on():
     if not entry:
         return
     end_agent()
+    # With this user's own rights: where the agent keeps a user's choice is its own affair.
     ended = probe("run", "10000", *entry)[1]
     report(ended == "exit 0" and not agent_pids(), "with \"startup\" off the log-on start ends at once",
            "%r, agents %s" % (ended, agent_pids()))
@@ -397,8 +398,8 @@ def check_install_over_15():
            "1.5's rights planted: an ordinary user opens the settings key with full access",
            "planting gave %s, read back %r, an ordinary user's open %r" % (code, planted, opened))
     note("settings key as 1.5 left it: O:%s%s" % planted)
-    for name, data, kind in (("hwnd", "0x10084", "REG_DWORD"),
-                             ("lastupdate", "0x40fbcd80", "REG_DWORD"), ("target", INSTALL_W, "REG_SZ"),
+    for name, data, kind in (("hwnd", "0x10084", "REG_DWORD"), ("target", INSTALL_W, "REG_SZ"),
+                             ("lastupdate", "0x40fbcd80", "REG_DWORD"),
                              ("startup", "1", "REG_SZ"), ("tooltip", "1", "REG_SZ")):
         reg_set(SETTINGS, name, data, kind)
     for name in ("mrvrates.zlv", "mrvrates.zlv.new", USERS_FILE):
@@ -408,6 +409,7 @@ def check_install_over_15():
     note("program folder given 1.5's rights (%s); Wine reads back %s" %
          ("accepted" if code == 0 else "refused", probe("file-sddl", INSTALL_W)[1]))
 
+    # Read back while no agent can start, however late the installer's start of it comes.
     with HeldMutex() as held:
         code = run_setup("/NOSTARTUP", "/NOBALLOONS")
         report(held.held and code == 0, "an install over 1.5 succeeds",

@@ -437,6 +437,8 @@ def check_taken_back():
                   if os.path.exists(os.path.join(INSTALL, f)))
     report(left == [USERS_FILE], "1.5's rates file and its temporary file are gone, the user's own "
            "file kept", "left: %s" % left)
+    note("program folder after the install over 1.5, as Wine reads it back: %s" %
+         probe("file-sddl", INSTALL_W)[1])
 
 
 def check_manifest():

@@ -1,14 +1,12 @@
 #!/usr/bin/env python3
 """The installer under Wine: silent install, reinstall over a running agent, the start at log-on
 and the balloons as choices that only set machine-wide defaults, the rights it leaves (none given
-to ordinary users, and those an earlier version gave taken back), the uninstall entry, the read-me
-as installed, and silent uninstalls that find the user's own Palm Desktop and leave nothing of ours
-behind."""
+to ordinary users), an install over 1.5 (its grants taken back, its shared values and rates file
+gone), the uninstall entry and the read-me as installed."""
 import html.parser
 import math
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -17,24 +15,13 @@ import urllib.parse
 import xml.etree.ElementTree as ET
 
 sys.dont_write_bytecode = True
-BUILD = os.environ.get("ZLV_BUILD") or os.path.join(os.environ["ZLV_ROOT"], "build")
-WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
-SETUP = os.path.join(WIN, "Zelvantic-Setup-1.5.exe")
-PROBE = os.path.join(WIN, "tests", "install_probe.exe")
-AGENT_COMMAND = os.path.join(WIN, "tools", "agent_command.exe")
-PALM_STAND_INS = os.environ.get("ZLV_PALM") or WIN
-PREFIX = os.environ["WINEPREFIX"]
-DRIVE_C = os.path.join(PREFIX, "drive_c")
-INSTALL = os.path.join(DRIVE_C, "Program Files", "Zelvantic")
-INSTALL_W = r"C:\Program Files\Zelvantic"
-# The user's Palm Desktop, in a folder of its own, as its installer lays it out.
-PALM_DESKTOP = os.path.join(DRIVE_C, "Program Files", "Palm Desktop")
-PALM_DESKTOP_W = r"C:\Program Files\Palm Desktop"
-PALM_DESKTOP_KEY = r"HKCU\Software\U.S. Robotics\Pilot Desktop\Core"
-STAND_INS = ("hotsync.exe", "condmgr.dll", "sync20.dll")
-SETTINGS = r"HKLM\Software\Morvane\Zelvantic"
-USER_SETTINGS = r"HKCU\Software\Morvane\Zelvantic"
-AGENT_CLASS = "kelpoWindowClassv10->ovin ka spy!!!"
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from installer_world import (  # noqa: E402
+    AGENT_CLASS, AGENT_COMMAND, CONDUIT_ENTRY, INSTALL, INSTALL_W, OFF, ON, PROBE, RUN, RUN_VALUE,
+    SETTINGS, SETUP, UNINSTALL, USERS_FILE, WIN, agent_pids, end_agent, note, on_test_pc,
+    pieces_built, probe, reg_set, reg_values, report, run_quiet, run_setup, setting,
+    start_menu_folders, wait_for)
+
 AGENT_MUTEX = "(:::)Zelvantic Desktop Agent by kelpo"
 # What a new key under HKLM\Software gets on Windows, all of it inherited: ordinary users may only
 # read it. Wine gives its new keys no access list at all, so the test gives it this one first.
@@ -48,125 +35,10 @@ KEY_RIGHTS_15 = ("O:%s" % A_USER + "D:AI(A;;KA;;;BU)(A;;KR;;;NS)" +
 KEY_RIGHTS_TAKEN_BACK = "D:AI(A;;KR;;;NS)" + WINDOWS_KEY_RIGHTS[len("D:AI"):]
 # And of the program folder: Users may add files, each file its creator's.
 FOLDER_RIGHTS_15 = "D:(A;;0x2;;;BU)(A;OIIO;FA;;;CO)"
-ON, OFF = "1 31000000", "1 30000000"  # REG_SZ, "1" or "0" and three zero bytes
-RUN = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
-RUN_VALUE = "Zelvantic Desktop Agent"
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zelvantic"
-CONDUIT_ENTRY = r"HKCU\Software\ZelvanticPalmSim\ConduitManager\ZLVA"  # the stand-in's store
-CONDMGR_LOG_W = r"C:\condmgr.log"
-CONDMGR_LOG = os.path.join(DRIVE_C, "condmgr.log")
 INSTALLED = ["agent.exe", "conduit.dll", "Readme.html", "Zelvantic for Palm Product Manual.pdf",
              os.path.join("Palm", "Readme.txt"), "uninstall.exe"]
 SHORTCUTS = ["Zelvantic Desktop Agent.lnk", "Read Me.lnk", "Product Manual.lnk",
              "Uninstall Zelvantic.lnk"]
-USERS_FILE = os.path.join("Palm", "mine.prc")
-
-failures = 0
-
-
-def report(ok, name, why=""):
-    global failures
-    if ok:
-        print("PASS %s" % name, flush=True)
-    else:
-        failures += 1
-        print("FAIL %s: %s" % (name, why), flush=True)
-
-
-def note(text):
-    print("     %s" % text, flush=True)
-
-
-def wine(*args, timeout=60):
-    """A Wine tool's run, its output through a file: the first Wine program of a session starts
-    Wine's own services, which would hold a pipe open."""
-    with tempfile.TemporaryFile() as out:
-        p = subprocess.run(["wine"] + list(args), stdout=out, stderr=subprocess.DEVNULL,
-                           timeout=timeout)
-        out.seek(0)
-        p.stdout = out.read().decode(errors="replace")
-    return p
-
-
-def reg_values(key):
-    """{name: data} of a key as "reg query" shows it, or None when the key does not exist."""
-    p = wine("reg", "query", key)
-    if p.returncode != 0:
-        return None
-    values = {}
-    for line in p.stdout.replace("\r", "").splitlines():
-        if not line.startswith("    "):
-            continue
-        parts = line.strip().split("    ")
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            values[parts[0]] = parts[2] if len(parts) > 2 else ""
-    return values
-
-
-def reg_set(key, name, data, kind="REG_SZ"):
-    wine("reg", "add", key, "/v", name, "/t", kind, "/d", data, "/f")
-
-
-def start_menu_folders():
-    """Every "Zelvantic" folder in any Start menu of the prefix."""
-    found = []
-    for d, dirs, _ in os.walk(DRIVE_C):
-        if os.path.basename(d) == "Programs" and "Start Menu" in d:
-            found += [os.path.join(d, x) for x in dirs if x == "Zelvantic"]
-    return found
-
-
-def agent_pids():
-    """Agents of this Wine prefix started from the installed folder."""
-    pids = []
-    p = subprocess.run(["pgrep", "-f", r"Zelvantic\\agent\.exe"], capture_output=True, text=True)
-    for pid in p.stdout.split():
-        try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                env = f.read().split(b"\0")
-        except OSError:
-            continue
-        if ("WINEPREFIX=" + PREFIX).encode() in env:
-            pids.append(int(pid))
-    return pids
-
-
-def wait_for(predicate, seconds):
-    end = time.time() + seconds
-    while True:
-        value = predicate()
-        if value or time.time() >= end:
-            return value
-        time.sleep(0.2)
-
-
-def run_quiet(*args, env=None):
-    """Exit code of a Windows program that starts the agent: no pipes for the agent to inherit."""
-    try:
-        return subprocess.run(["wine"] + list(args), stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=120, env=env).returncode
-    except subprocess.TimeoutExpired:
-        return "timed out"
-
-
-def run_setup(*options):
-    return run_quiet(SETUP, "/S", *options)
-
-
-def end_agent():
-    run_quiet(AGENT_COMMAND, "40002", "5")
-    wait_for(lambda: not agent_pids(), 10)
-
-
-def windows_to_linux(path):
-    """A C: path of the prefix as Linux sees it."""
-    assert path[:3].upper() == "C:\\", path
-    return os.path.join(DRIVE_C, *path[3:].split("\\"))
-
-
-def local_app_data():
-    """The user's own local application-data folder as Windows names it."""
-    return wine("cmd", "/c", "echo", "%LOCALAPPDATA%").stdout.strip()
 
 
 class Links(html.parser.HTMLParser):
@@ -196,23 +68,6 @@ def check_readme():
             broken.append(href)
     report(local and not broken, "the read-me's links resolve inside the installed folder",
            "broken: %s" % ", ".join(broken) if broken else "no local links")
-
-
-def probe(*args, timeout=30):
-    """(exit code, output) of the Windows-side helper. Its output goes through a file: the first
-    Wine program of a session starts Wine's own services, which would hold a pipe open."""
-    with tempfile.TemporaryFile() as out:
-        try:
-            code = subprocess.run(["wine", PROBE] + list(args), stdout=out,
-                                  stderr=subprocess.DEVNULL, timeout=timeout).returncode
-        except subprocess.TimeoutExpired:
-            code = "timed out"
-        out.seek(0)
-        return code, out.read().decode(errors="replace").replace("\r", "").rstrip("\n")
-
-
-def setting(name):
-    return probe("value", SETTINGS, name)[1]
 
 
 def key_rights():
@@ -252,42 +107,6 @@ class HeldMutex:
         except subprocess.TimeoutExpired:
             self.process.kill()
         self.out.close()
-
-
-def name_palm_desktop(path=None, hotsync=None):
-    """The Palm Desktop the user's registry names: "Path" and "HotSyncPath" as given, or absent."""
-    for name, data in (("Path", path), ("HotSyncPath", hotsync)):
-        if data is None:
-            wine("reg", "delete", PALM_DESKTOP_KEY, "/v", name, "/f")
-        else:
-            reg_set(PALM_DESKTOP_KEY, name, data)
-
-
-def main():
-    for path, what in ((SETUP, "the installer"), (PROBE, "the installer's probe"),
-                       (AGENT_COMMAND, "agent_command")) + tuple(
-            (os.path.join(PALM_STAND_INS, f), "the Palm stand-in " + f) for f in STAND_INS):
-        if not os.path.isfile(path):
-            report(False, "%s is built" % what, path + " is missing")
-            return
-    session_naming = reg_values(PALM_DESKTOP_KEY) or {}
-    os.makedirs(PALM_DESKTOP, exist_ok=True)
-    for f in STAND_INS:
-        shutil.copy(os.path.join(PALM_STAND_INS, f), PALM_DESKTOP)
-    name_palm_desktop(path=PALM_DESKTOP_W)
-    try:
-        scenario()
-    finally:
-        for pid in agent_pids():
-            subprocess.run(["kill", str(pid)])
-        name_palm_desktop(session_naming.get("Path"), session_naming.get("HotSyncPath"))
-        for folder in (INSTALL, PALM_DESKTOP, windows_to_linux(local_app_data() + "\\Zelvantic")):
-            shutil.rmtree(folder, ignore_errors=True)
-        if os.path.exists(CONDMGR_LOG):
-            os.remove(CONDMGR_LOG)
-        for key in (SETTINGS, USER_SETTINGS, UNINSTALL, CONDUIT_ENTRY):
-            wine("reg", "delete", key, "/f")
-        wine("reg", "delete", RUN, "/v", RUN_VALUE, "/f")
 
 
 def scenario():
@@ -353,7 +172,6 @@ def scenario():
     report(code == 0 and setting("tooltip") == OFF, "/NOBALLOONS turns \"tooltip\" off",
            "exit code %s, tooltip %r" % (code, setting("tooltip")))
     check_install_over_15()
-    check_uninstalls()
 
 
 def run_entry():
@@ -487,108 +305,9 @@ def check_uninstall_entry():
            "names its copyright", "names %r, copyright %r" % (names, copyright))
 
 
-def uninstall():
-    """Exit code of a silent uninstall, and whether it ran to its end, with the Conduit Manager
-    stand-in noting each call it gets."""
-    if os.path.exists(CONDMGR_LOG):
-        os.remove(CONDMGR_LOG)
-    env = dict(os.environ, ZLV_CONDMGR_LOG=CONDMGR_LOG_W)
-    code = run_quiet(os.path.join(INSTALL_W, "uninstall.exe"), "/S", env=env)
-    # The uninstaller runs from a copy of itself, so its end shows only in its effects.
-    done = wait_for(lambda: not os.path.exists(os.path.join(INSTALL, "uninstall.exe")) and
-                    not agent_pids(), 20)
-    return code, done
-
-
-def condmgr_calls():
-    if not os.path.exists(CONDMGR_LOG):
-        return []
-    with open(CONDMGR_LOG, errors="replace") as f:
-        return [line.split()[0] for line in f if line.strip()]
-
-
-def install_registered(*options):
-    """A fresh silent install whose agent has registered the conduit."""
-    code = run_setup(*options)
-    registered = wait_for(lambda: (reg_values(CONDUIT_ENTRY) or {}).get("Folder") == INSTALL_W, 10)
-    return code == 0 and registered
-
-
-def check_uninstalls():
-    user_folder_w = local_app_data() + "\\Zelvantic"
-    user_folder = windows_to_linux(user_folder_w)
-    subprocess.Popen(["wine", os.path.join(INSTALL_W, "agent.exe")], stdout=subprocess.DEVNULL,
-                     stderr=subprocess.DEVNULL)
-    probe("window", AGENT_CLASS, "10000")
-
-    # Palm Desktop named by "Path" without a final separator; the user's values and rates there.
-    reg_set(USER_SETTINGS, "startup", "1")
-    reg_set(USER_SETTINGS, "target", user_folder_w)
-    os.makedirs(user_folder, exist_ok=True)
-    for name in ("mrvrates.zlv", "mrvrates.zlv.new"):
-        with open(os.path.join(user_folder, name), "wb") as f:
-            f.write(b"kelpo\0\0\0\0\0\0\x000000\0")
-    code, done = uninstall()
-    report(code == 0 and done, "the silent uninstaller ends the agent",
-           "exit code %s, agents %s" % (code, agent_pids()))
-    report(reg_values(CONDUIT_ENTRY) is None and condmgr_calls()[:1] == ["49"],
-           "the conduit entry is removed through the Conduit Manager that \"Path\" names",
-           "entry %r, Conduit Manager calls %s" % (reg_values(CONDUIT_ENTRY), condmgr_calls()))
-    left = {k: v for k, v in (("settings key", reg_values(SETTINGS)),
-                              ("Run entry", (reg_values(RUN) or {}).get(RUN_VALUE)),
-                              ("uninstall entry", reg_values(UNINSTALL)),
-                              ("vendor key", reg_values(r"HKLM\Software\Morvane")),
-                              ("user's key", reg_values(USER_SETTINGS)),
-                              ("user's vendor key", reg_values(r"HKCU\Software\Morvane")))
-            if v is not None}
-    report(not left and not start_menu_folders(),
-           "the settings key, the user's own key, the Run entry, the uninstall entry and the Start "
-           "menu are removed", "left: %r, Start menu %s" % (left, start_menu_folders()))
-    remaining = sorted(os.path.relpath(os.path.join(d, f), INSTALL)
-                       for d, _, files in os.walk(INSTALL) for f in files)
-    report(remaining == [USERS_FILE] and not os.path.exists(user_folder),
-           "every installed file and the user's rates folder are removed, the user's own file "
-           "kept", "left: %s, rates folder there: %s" % (remaining, os.path.exists(user_folder)))
-    shutil.rmtree(INSTALL, ignore_errors=True)
-
-    # "Path" with a final separator; a file of the user's own beside the rates keeps the folder.
-    name_palm_desktop(path=PALM_DESKTOP_W + "\\")
-    installed = install_registered()
-    os.makedirs(user_folder, exist_ok=True)
-    for name in ("mrvrates.zlv", "notes.txt"):
-        with open(os.path.join(user_folder, name), "wb") as f:
-            f.write(b"kelpo\0\0\0\0\0\0\x000000\0")
-    code, done = uninstall()
-    kept = sorted(os.listdir(user_folder)) if os.path.isdir(user_folder) else None
-    report(installed and code == 0 and done and reg_values(CONDUIT_ENTRY) is None and
-           kept == ["notes.txt"],
-           "with \"Path\" ending in a separator the conduit entry is removed; the user's rates go, "
-           "their own file stays", "installed %s, exit code %s, entry %r, rates folder holds %s" %
-           (installed, code, reg_values(CONDUIT_ENTRY), kept))
-    shutil.rmtree(user_folder, ignore_errors=True)
-
-    # Only "HotSyncPath", quoted, as Palm Desktop may leave it.
-    name_palm_desktop(hotsync='"%s\\hotsync.exe"' % PALM_DESKTOP_W)
-    installed = install_registered()
-    code, done = uninstall()
-    report(installed and code == 0 and done and reg_values(CONDUIT_ENTRY) is None and
-           condmgr_calls()[:1] == ["49"],
-           "with only \"HotSyncPath\" named the conduit entry is removed",
-           "installed %s, exit code %s, entry %r, Conduit Manager calls %s" %
-           (installed, code, reg_values(CONDUIT_ENTRY), condmgr_calls()))
-
-    # No Palm Desktop named, and a Conduit Manager planted beside the uninstaller: never loaded.
-    name_palm_desktop(path=PALM_DESKTOP_W)
-    installed = install_registered()
-    name_palm_desktop()
-    shutil.copy(os.path.join(PALM_DESKTOP, "condmgr.dll"), INSTALL)
-    code, done = uninstall()
-    report(installed and code == 0 and done and condmgr_calls() == [] and
-           reg_values(CONDUIT_ENTRY) is not None and
-           not os.path.exists(os.path.join(INSTALL, "agent.exe")),
-           "with no Palm Desktop named, a condmgr.dll beside the uninstaller is never loaded and "
-           "the uninstall completes", "installed %s, exit code %s, Conduit Manager calls %s, "
-           "entry %r" % (installed, code, condmgr_calls(), reg_values(CONDUIT_ENTRY)))
+def main():
+    if pieces_built():
+        on_test_pc(scenario)
 
 
 if __name__ == "__main__":

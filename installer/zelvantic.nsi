@@ -39,33 +39,18 @@ RequestExecutionLevel admin
 !define CREATOR "ZLVA"
 !define HKEY_LOCAL_MACHINE 0x80000002
 !define KEY_SET_VALUE 0x0002
-!define KEY_ALL_ACCESS 0xF003F
 !define REG_SZ 1
-!define SE_FILE_OBJECT 1
-!define SE_REGISTRY_KEY 4
-!define DACL_SECURITY_INFORMATION 4
-!define FILE_ADD_FILE 0x0002
-!define FILE_ALL_ACCESS 0x1F01FF
-!define OBJECT_INHERIT_ONLY 9 ; OBJECT_INHERIT_ACE | INHERIT_ONLY_ACE
-!define READ_WRITE_DAC 0x60000 ; READ_CONTROL | WRITE_DAC
-!define SHARE_ALL 7
-!define OPEN_EXISTING 3
-!define FILE_FLAG_BACKUP_SEMANTICS 0x02000000 ; a folder opens only so
-!define USERS_SID "S-1-5-32-545"
-!define CREATOR_OWNER_SID "S-1-3-0"
 !define PROCESS_QUERY_INFORMATION 0x0400
 !define TOKEN_DUPLICATE_QUERY 0x000B ; TOKEN_ASSIGN_PRIMARY | TOKEN_DUPLICATE | TOKEN_QUERY
 !define MAXIMUM_ALLOWED 0x02000000
 !define SecurityImpersonation 2
 !define TokenPrimary 1
-; Records the System plug-in builds byte by byte: it aligns nothing, so the pointer-sized members
-; of a 64-bit installer get the padding the compiler would give them.
+; STARTUPINFOW as the System plug-in lays it out: it aligns nothing, so a 64-bit installer's
+; record is the size the compiler would give it, padding included.
 !if ${NSIS_PTR_SIZE} > 4
 !define STARTUPINFO_SIZE 104
-!define PAD_TO_POINTER "i 0,"
 !else
 !define STARTUPINFO_SIZE 68
-!define PAD_TO_POINTER ""
 !endif
 !define MANUAL "Zelvantic for Palm Product Manual.pdf"
 
@@ -135,8 +120,13 @@ FunctionEnd
 !insertmacro EndAgent ""
 !insertmacro EndAgent "un."
 
-; Writes a flag as the agent and the conduit do: the digit and three zero bytes, through the
-; ANSI call, so that both read back exactly those four bytes.  $0 = value name, $1 = 0 or 1.
+!addincludedir "${__FILEDIR__}"
+!include "take_back.nsh"
+!include "palm_desktop.nsh"
+
+; Writes a machine-wide default, read by every user who has no value of their own, in the form
+; the agent and the conduit give a user's own: the digit and three zero bytes, through the ANSI
+; call, so that both read back exactly those four bytes.  $0 = value name, $1 = 0 or 1.
 Function WriteSettingFlag
     Push $2
     Push $3
@@ -156,84 +146,6 @@ Function WriteSettingFlag
     Pop $4
     Pop $3
     Pop $2
-FunctionEnd
-
-; Adds one allowing entry for a well-known group to an open object's access list, keeping the
-; rest; through the handle, so it is the object this installer wrote (the 32-bit registry view on
-; 64-bit Windows) and nothing is passed down to what the object already holds.
-; $0 = handle, $1 = object type, $2 = group SID, $3 = rights, $4 = inheritance.  $5 = 0 on success.
-Function GrantAccess
-    Push $6
-    Push $7
-    Push $8
-    Push $9
-    StrCpy $5 -1
-    System::Call 'advapi32::ConvertStringSidToSidW(w r2, *p .r6) i .r9'
-    ${If} $9 <> 0
-        ; EXPLICIT_ACCESS: rights, GRANT_ACCESS, inheritance, then a trustee given by its SID
-        System::Call '*(i r3, i 1, i r4, ${PAD_TO_POINTER} p 0, i 0, i 0, i 5, ${PAD_TO_POINTER} \
-            p r6) p .r7'
-        System::Call 'advapi32::GetSecurityInfo(p r0, i r1, i ${DACL_SECURITY_INFORMATION}, \
-            p 0, p 0, *p .r8, p 0, *p .r9) i .r5'
-        ${If} $5 = 0
-            Push $9
-            System::Call 'advapi32::SetEntriesInAclW(i 1, p r7, p r8, *p .r8) i .r5'
-            ${If} $5 = 0
-                System::Call 'advapi32::SetSecurityInfo(p r0, i r1, \
-                    i ${DACL_SECURITY_INFORMATION}, p 0, p 0, p r8, p 0) i .r5'
-                System::Call 'kernel32::LocalFree(p r8)'
-            ${EndIf}
-            Pop $9
-            System::Call 'kernel32::LocalFree(p r9)'
-        ${EndIf}
-        System::Free $7
-        System::Call 'kernel32::LocalFree(p r6)'
-    ${EndIf}
-    Pop $9
-    Pop $8
-    Pop $7
-    Pop $6
-FunctionEnd
-
-; An ordinary user's agent writes the settings key and the rates file beside itself, and so does
-; the conduit inside the HotSync Manager: both must see the real key and the real folder, not a
-; per-user copy.  Users may change the settings key, and add files to the folder but not change or
-; remove the ones installed; a file they add belongs to its creator.
-Function GrantUsers
-    StrCpy $5 -1
-    System::Call 'advapi32::RegOpenKeyExW(p ${HKEY_LOCAL_MACHINE}, w "${SETTINGS_KEY}", i 0, \
-        i ${READ_WRITE_DAC}, *p .r0) i .r1'
-    ${If} $1 = 0
-        StrCpy $1 ${SE_REGISTRY_KEY}
-        StrCpy $2 ${USERS_SID}
-        StrCpy $3 ${KEY_ALL_ACCESS}
-        StrCpy $4 0
-        Call GrantAccess
-        System::Call 'advapi32::RegCloseKey(p r0)'
-    ${EndIf}
-    ${If} $5 <> 0
-        DetailPrint "Could not let every user change the settings (error $5)"
-    ${EndIf}
-    StrCpy $5 -1
-    System::Call 'kernel32::CreateFileW(w "$INSTDIR", i ${READ_WRITE_DAC}, i ${SHARE_ALL}, p 0, \
-        i ${OPEN_EXISTING}, i ${FILE_FLAG_BACKUP_SEMANTICS}, p 0) p .r0'
-    ${If} $0 P<> -1
-        StrCpy $1 ${SE_FILE_OBJECT}
-        StrCpy $2 ${USERS_SID}
-        StrCpy $3 ${FILE_ADD_FILE}
-        StrCpy $4 0
-        Call GrantAccess
-        ${If} $5 = 0
-            StrCpy $2 ${CREATOR_OWNER_SID}
-            StrCpy $3 ${FILE_ALL_ACCESS}
-            StrCpy $4 ${OBJECT_INHERIT_ONLY}
-            Call GrantAccess
-        ${EndIf}
-        System::Call 'kernel32::CloseHandle(p r0)'
-    ${EndIf}
-    ${If} $5 <> 0
-        DetailPrint "Could not let every user store the daily rates (error $5)"
-    ${EndIf}
 FunctionEnd
 
 ; The installer runs elevated; an agent started from it would be too, and a HotSync Manager that
@@ -304,8 +216,8 @@ Section "Zelvantic Desktop Agent and conduit" SecMain
     CreateShortcut "$SMPROGRAMS\${PRODUCT}\Product Manual.lnk" "$INSTDIR\${MANUAL}"
     CreateShortcut "$SMPROGRAMS\${PRODUCT}\Uninstall Zelvantic.lnk" "$INSTDIR\uninstall.exe"
 
-    ; Always there: the agent started with -silent stays only while "startup" is on, so the
-    ; menu item and the conduit's check box alone decide.
+    ; Always there: the agent started with -silent stays only while "startup" is on for that
+    ; user (their own choice from the menu or the conduit's check box, else this default).
     WriteRegStr HKLM "${RUN_KEY}" "${RUN_VALUE}" '"$INSTDIR\agent.exe" -silent'
 
     WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT_NAME} ${VERSION}"
@@ -326,7 +238,8 @@ Section "Zelvantic Desktop Agent and conduit" SecMain
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $0
 SectionEnd
 
-; The two choices only set what the agent reads; the sections themselves install nothing.
+; The two choices only set the defaults for users who have made no choice of their own; the
+; sections themselves install nothing.
 Section "Start the Desktop Agent when Windows starts" SecStartup
 SectionEnd
 
@@ -347,7 +260,8 @@ Section "-Settings and start"
         StrCpy $1 1
     ${EndIf}
     Call WriteSettingFlag
-    Call GrantUsers
+    Call TakeBackEarlierGrants
+    Call ForgetSharedState
     ; Without -silent, so it runs whatever "startup" says, and registers the conduit.
     Call StartAgentAsUser
 SectionEnd
@@ -370,9 +284,9 @@ FunctionEnd
 ; Removes the conduit's entry from the Conduit Manager unless it names another folder that
 ; still holds a conduit.dll (another installation of ours, which keeps working).
 Function un.RemoveConduitEntry
-    System::Call 'kernel32::LoadLibraryW(w "condmgr.dll") p .r0'
+    Call un.LoadConduitManager
     ${If} $0 P= 0
-        DetailPrint "No Conduit Manager on this computer: nothing to unregister"
+        DetailPrint "No Palm Desktop with a Conduit Manager for this user: nothing to unregister"
         Return
     ${EndIf}
     System::Call 'kernel32::GetProcAddress(p r0, p 49) p .r1'
@@ -409,6 +323,14 @@ Section "Uninstall"
     DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
     DeleteRegKey HKLM "${SETTINGS_KEY}"
     DeleteRegKey /ifempty HKLM "${VENDOR_KEY}"
+    ; The uninstalling user's own values and rates. Other users' own are out of this one's reach
+    ; and stay.
+    DeleteRegKey HKCU "${SETTINGS_KEY}"
+    DeleteRegKey /ifempty HKCU "${VENDOR_KEY}"
+    SetShellVarContext current
+    Delete "$LOCALAPPDATA\${PRODUCT}\mrvrates.zlv"
+    Delete "$LOCALAPPDATA\${PRODUCT}\mrvrates.zlv.new*"
+    RMDir "$LOCALAPPDATA\${PRODUCT}"
     DeleteRegKey HKLM "${UNINSTALL_KEY}"
     SetShellVarContext all
     Delete "$SMPROGRAMS\${PRODUCT}\Zelvantic Desktop Agent.lnk"
@@ -421,8 +343,10 @@ Section "Uninstall"
     Delete "$INSTDIR\conduit.dll"
     Delete "$INSTDIR\Readme.html"
     Delete "$INSTDIR\${MANUAL}"
-    ; A download that never reached the handheld: it is of no use without the agent.
+    ; A download that never reached the handheld, where Windows has no per-user folders: it is of
+    ; no use without the agent.
     Delete "$INSTDIR\mrvrates.zlv"
+    Delete "$INSTDIR\mrvrates.zlv.new*"
     ; Only what we installed: files the user put beside it stay, and so does their folder.
     Delete "$INSTDIR\Palm\Readme.txt"
     RMDir "$INSTDIR\Palm"

@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
 """The installer under Wine: silent install, reinstall over a running agent, the start at log-on
-and the balloons as choices that only set the agent's settings, the rights it gives ordinary
-users, the uninstall entry, the read-me as installed, and a silent uninstall that leaves nothing of
-ours behind."""
+and the balloons as choices that only set machine-wide defaults, the rights it leaves (none given
+to ordinary users), an install over 1.5 (its grants taken back, its shared values and rates file
+gone), the uninstall entry and the read-me as installed."""
 import html.parser
 import math
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -16,107 +15,30 @@ import urllib.parse
 import xml.etree.ElementTree as ET
 
 sys.dont_write_bytecode = True
-BUILD = os.environ.get("ZLV_BUILD") or os.path.join(os.environ["ZLV_ROOT"], "build")
-WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
-SETUP = os.path.join(WIN, "Zelvantic-Setup-1.5.exe")
-PROBE = os.path.join(WIN, "tests", "install_probe.exe")
-ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
-SAMPLE = os.path.join(os.environ["ZLV_ROOT"], "docs", "sample-rates.txt")
-PREFIX = os.environ["WINEPREFIX"]
-DRIVE_C = os.path.join(PREFIX, "drive_c")
-INSTALL = os.path.join(DRIVE_C, "Program Files", "Zelvantic")
-INSTALL_W = r"C:\Program Files\Zelvantic"
-SETTINGS = r"HKLM\Software\Morvane\Zelvantic"
-# What a new key under HKLM\Software gets on Windows: ordinary users may only read it.
-WINDOWS_KEY_RIGHTS = "D:P(A;CI;KA;;;SY)(A;CI;KA;;;BA)(A;CI;KR;;;BU)"
-ON, OFF = "1 31000000", "1 30000000"  # REG_SZ, "1" or "0" and three zero bytes
-REMINDER = ("Zelvantic update is now ready \nfor synchronization.   You can now hot sync \n"
-            "your device to complete the updates.")
-RUN = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Run"
-RUN_VALUE = "Zelvantic Desktop Agent"
-UNINSTALL = r"HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Zelvantic"
-CONDUIT_ENTRY = r"HKCU\Software\ZelvanticPalmSim\ConduitManager\ZLVA"  # the stand-in's store
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from installer_world import (  # noqa: E402
+    AGENT_CLASS, AGENT_COMMAND, CONDUIT_ENTRY, INSTALL, INSTALL_W, OFF, ON, PROBE, RUN, RUN_VALUE,
+    SETTINGS, SETUP, UNINSTALL, USERS_FILE, WIN, agent_pids, end_agent, note, on_test_pc,
+    pieces_built, probe, reg_set, reg_values, report, run_quiet, run_setup, setting,
+    start_menu_folders, wait_for)
+
+AGENT_MUTEX = "(:::)Zelvantic Desktop Agent by kelpo"
+# What a new key under HKLM\Software gets on Windows, all of it inherited: ordinary users may only
+# read it. Wine gives its new keys no access list at all, so the test gives it this one first.
+WINDOWS_KEY_RIGHTS = "D:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)(A;CIID;KR;;;BU)(A;CIIOID;KA;;;CO)"
+ADMINISTRATORS = "BA"
+# What version 1.5 made of it: Users with full control of the key itself (and one user who took
+# the key for their own); beside it an entry an administrator added, which is not the installer's.
+A_USER = "S-1-5-21-0-0-0-1000"
+KEY_RIGHTS_15 = ("O:%s" % A_USER + "D:AI(A;;KA;;;BU)(A;;KR;;;NS)" +
+                 WINDOWS_KEY_RIGHTS[len("D:AI"):])
+KEY_RIGHTS_TAKEN_BACK = "D:AI(A;;KR;;;NS)" + WINDOWS_KEY_RIGHTS[len("D:AI"):]
+# And of the program folder: Users may add files, each file its creator's.
+FOLDER_RIGHTS_15 = "D:(A;;0x2;;;BU)(A;OIIO;FA;;;CO)"
 INSTALLED = ["agent.exe", "conduit.dll", "Readme.html", "Zelvantic for Palm Product Manual.pdf",
              os.path.join("Palm", "Readme.txt"), "uninstall.exe"]
 SHORTCUTS = ["Zelvantic Desktop Agent.lnk", "Read Me.lnk", "Product Manual.lnk",
              "Uninstall Zelvantic.lnk"]
-
-failures = 0
-
-
-def report(ok, name, why=""):
-    global failures
-    if ok:
-        print("PASS %s" % name, flush=True)
-    else:
-        failures += 1
-        print("FAIL %s: %s" % (name, why), flush=True)
-
-
-def wine(*args, timeout=60):
-    return subprocess.run(["wine"] + list(args), capture_output=True, text=True, timeout=timeout,
-                          errors="replace")
-
-
-def reg_values(key):
-    """{name: data} of a key as "reg query" shows it, or None when the key does not exist."""
-    p = wine("reg", "query", key)
-    if p.returncode != 0:
-        return None
-    values = {}
-    for line in p.stdout.replace("\r", "").splitlines():
-        if not line.startswith("    "):
-            continue
-        parts = line.strip().split("    ")
-        if len(parts) >= 2 and parts[1].startswith("REG_"):
-            values[parts[0]] = parts[2] if len(parts) > 2 else ""
-    return values
-
-
-def start_menu_folders():
-    """Every "Zelvantic" folder in any Start menu of the prefix."""
-    found = []
-    for d, dirs, _ in os.walk(DRIVE_C):
-        if os.path.basename(d) == "Programs" and "Start Menu" in d:
-            found += [os.path.join(d, x) for x in dirs if x == "Zelvantic"]
-    return found
-
-
-def agent_pids():
-    """Agents of this Wine prefix started from the installed folder."""
-    pids = []
-    p = subprocess.run(["pgrep", "-f", r"Zelvantic\\agent\.exe"], capture_output=True, text=True)
-    for pid in p.stdout.split():
-        try:
-            with open("/proc/%s/environ" % pid, "rb") as f:
-                env = f.read().split(b"\0")
-        except OSError:
-            continue
-        if ("WINEPREFIX=" + PREFIX).encode() in env:
-            pids.append(int(pid))
-    return pids
-
-
-def wait_for(predicate, seconds):
-    end = time.time() + seconds
-    while True:
-        value = predicate()
-        if value or time.time() >= end:
-            return value
-        time.sleep(0.2)
-
-
-def run_quiet(*args):
-    """Exit code of a Windows program that starts the agent: no pipes for the agent to inherit."""
-    try:
-        return subprocess.run(["wine"] + list(args), stdout=subprocess.DEVNULL,
-                              stderr=subprocess.DEVNULL, timeout=120).returncode
-    except subprocess.TimeoutExpired:
-        return "timed out"
-
-
-def run_setup(*options):
-    return run_quiet(SETUP, "/S", *options)
 
 
 class Links(html.parser.HTMLParser):
@@ -148,21 +70,11 @@ def check_readme():
            "broken: %s" % ", ".join(broken) if broken else "no local links")
 
 
-def probe(*args, timeout=30):
-    """(exit code, output) of the Windows-side helper. Its output goes through a file: the first
-    Wine program of a session starts Wine's own services, which would hold a pipe open."""
-    with tempfile.TemporaryFile() as out:
-        try:
-            code = subprocess.run(["wine", PROBE] + list(args), stdout=out,
-                                  stderr=subprocess.DEVNULL, timeout=timeout).returncode
-        except subprocess.TimeoutExpired:
-            code = "timed out"
-        out.seek(0)
-        return code, out.read().decode(errors="replace").replace("\r", "").rstrip("\n")
-
-
-def setting(name):
-    return probe("value", SETTINGS, name)[1]
+def key_rights():
+    """(owner, access list) of the settings key as SDDL."""
+    code, sddl = probe("key-sddl", SETTINGS)
+    m = re.match(r"^O:([^:]*?)(D:.*)$", sddl) if code == 0 else None
+    return (m.group(1), m.group(2)) if m else (None, sddl)
 
 
 def aces(sddl):
@@ -171,60 +83,41 @@ def aces(sddl):
             for m in re.findall(r"\(([^)]*)\)", sddl.split("D:", 1)[-1])]
 
 
-def users_may_change_key():
-    code, sddl = probe("key-sddl", SETTINGS)
-    full = ("ka", "0xf003f")  # KEY_ALL_ACCESS, as both programs open the key
-    return code == 0 and any(t == "A" and "IO" not in f and r.lower() in full and
-                             who in ("BU", "S-1-5-32-545") for t, f, r, who in aces(sddl)), sddl
+def limited_opens_key():
+    """What opening the key with full access, as both programs of 1.5 did, gives an ordinary
+    user: "0" when it opens, "5" when refused."""
+    return probe("limited", "5000", PROBE, "open", SETTINGS)[1].split("\n")[0]
 
 
-def run_entry():
-    """The start at log-on as Windows makes it: the Run entry's program and arguments."""
-    line = (reg_values(RUN) or {}).get(RUN_VALUE) or ""
-    m = re.match(r'^"([^"]+)"\s*(.*)$', line)
-    return [m.group(1)] + m.group(2).split() if m else None
+class HeldMutex:
+    """Another instance of the agent, as far as the agent's own start can tell: an agent started
+    meanwhile ends at once and writes nothing, so what changes is the installer's doing alone."""
 
+    def __enter__(self):
+        self.out = tempfile.TemporaryFile()
+        self.process = subprocess.Popen(["wine", PROBE, "hold-mutex", AGENT_MUTEX, "120000"],
+                                        stdout=self.out, stderr=subprocess.DEVNULL)
+        self.held = wait_for(lambda: self.out.seek(0) == 0 and b"held" in self.out.read(), 15)
+        return self
 
-def plant_waiting_rates():
-    """Today's rates already downloaded, waiting in the folder the installer is about to fill."""
-    os.makedirs(INSTALL, exist_ok=True)
-    reply = os.path.join(PREFIX, "reply.txt")
-    with open(reply, "wb") as f:
-        f.write(b"HTTP/1.0 200 OK\r\n\r\n" + open(SAMPLE, "rb").read())
-    subprocess.run([ZLVTOOL, "rates", reply, os.path.join(INSTALL, "mrvrates.zlv")], check=True,
-                   capture_output=True)
-    os.remove(reply)
-    wine("reg", "add", SETTINGS, "/v", "lastupdate", "/t", "REG_DWORD", "/d",
-         str(int(time.time())), "/f")
-
-
-def main():
-    for path, what in ((SETUP, "the installer"), (PROBE, "the installer's probe"),
-                       (os.path.join(os.environ["ZLV_PALM"], "condmgr.dll"),
-                        "the Conduit Manager stand-in of the session's Palm Desktop"),
-                       (ZLVTOOL, "zlvtool")):
-        if not os.path.isfile(path):
-            report(False, "%s is built" % what, path + " is missing")
-            return
-    try:
-        scenario()
-    finally:
-        for pid in agent_pids():
-            subprocess.run(["kill", str(pid)])
-        shutil.rmtree(INSTALL, ignore_errors=True)
-        for key in (SETTINGS, UNINSTALL, CONDUIT_ENTRY):
-            wine("reg", "delete", key, "/f")
-        wine("reg", "delete", RUN, "/v", RUN_VALUE, "/f")
+    def __exit__(self, *exc):
+        self.process.terminate()
+        try:
+            self.process.wait(10)
+        except subprocess.TimeoutExpired:
+            self.process.kill()
+        self.out.close()
 
 
 def scenario():
     # As on Windows, and not as Wine makes new keys: an ordinary user may only read the key.
-    code, _ = probe("set-key-sddl", SETTINGS, WINDOWS_KEY_RIGHTS)
-    limited = probe("limited", "5000", PROBE, "open", SETTINGS)[1]
-    report(code == 0 and limited == "5\nexit 0",
-           "before the install an ordinary user cannot open the settings key",
-           "planting the rights gave %s, opening %r" % (code, limited))
-    plant_waiting_rates()
+    code, _ = probe("set-key-sddl", SETTINGS, "O:%s%s" % (ADMINISTRATORS, WINDOWS_KEY_RIGHTS))
+    before = key_rights()
+    report(code == 0 and before == (ADMINISTRATORS, WINDOWS_KEY_RIGHTS) and
+           limited_opens_key() == "5",
+           "before the install an ordinary user cannot open the settings key with full access",
+           "planting the rights gave %s, read back %r" % (code, before))
+    note("settings key before the install: O:%s%s" % before)
 
     code = run_setup()
     report(code == 0, "a silent install succeeds", "exit code %s" % code)
@@ -247,20 +140,19 @@ def scenario():
     report(flags == (ON, ON), "a default install turns \"startup\" and \"tooltip\" on, 4 bytes each",
            "startup, tooltip as read by the agent: %r" % (flags,))
 
-    # The agent, started by the installer, records its folder and registers the conduit.
-    registered = wait_for(lambda: (reg_values(CONDUIT_ENTRY) or {}).get("Folder") == INSTALL_W and
-                          (reg_values(SETTINGS) or {}).get("target") == INSTALL_W, 10)
+    # The agent, started by the installer, finds the Palm Desktop in its own folder.
+    registered = wait_for(lambda: (reg_values(CONDUIT_ENTRY) or {}).get("Folder") == INSTALL_W, 10)
     pids = agent_pids()
     report(registered and len(pids) == 1, "the agent runs and registers the conduit",
-           "conduit entry %r, target %r, %d agents" % (reg_values(CONDUIT_ENTRY),
-                                                      (reg_values(SETTINGS) or {}).get("target"),
-                                                      len(pids)))
-    code, shown = probe("balloon", "10000")
-    report(code == 0 and shown == REMINDER, "the agent's first reminder appears after the install",
-           "balloon %r" % shown)
+           "conduit entry %r, %d agents" % (reg_values(CONDUIT_ENTRY), len(pids)))
 
-    ok, sddl = users_may_change_key()
-    report(ok, "ordinary users may open the settings key with full access", sddl)
+    after = key_rights()
+    reads = probe("limited", "5000", PROBE, "value", SETTINGS, "tooltip")[1]
+    report(after == (ADMINISTRATORS, WINDOWS_KEY_RIGHTS) and limited_opens_key() == "5" and
+           reads == ON + "\nexit 0",
+           "the installer grants nobody anything on the settings key; ordinary users read the "
+           "defaults", "read back %r, an ordinary user's read %r" % (after, reads))
+    note("settings key after a fresh install: O:%s%s" % after)
     check_manifest()
     check_uninstall_entry()
     check_readme()
@@ -279,7 +171,14 @@ def scenario():
     code = run_setup("/NOSTARTUP", "/NOBALLOONS")
     report(code == 0 and setting("tooltip") == OFF, "/NOBALLOONS turns \"tooltip\" off",
            "exit code %s, tooltip %r" % (code, setting("tooltip")))
-    check_uninstall()
+    check_install_over_15()
+
+
+def run_entry():
+    """The start at log-on as Windows makes it: the Run entry's program and arguments."""
+    line = (reg_values(RUN) or {}).get(RUN_VALUE) or ""
+    m = re.match(r'^"([^"]+)"\s*(.*)$', line)
+    return [m.group(1)] + m.group(2).split() if m else None
 
 
 def check_start_at_log_on():
@@ -290,24 +189,74 @@ def check_start_at_log_on():
            "Run entry %r, startup %r" % (entry, setting("startup")))
     if not entry:
         return
-    run_quiet(os.path.join(WIN, "tools", "agent_command.exe"), "40002", "5")
-    wait_for(lambda: not agent_pids(), 10)
-    # As an ordinary user logs on: the rights the installer gave are all the agent has.
-    ended = probe("limited", "10000", *entry)[1]
+    end_agent()
+    # With this user's own rights: where the agent keeps a user's choice is its own affair.
+    ended = probe("run", "10000", *entry)[1]
     report(ended == "exit 0" and not agent_pids(), "with \"startup\" off the log-on start ends at once",
            "%r, agents %s" % (ended, agent_pids()))
 
     subprocess.Popen(["wine", entry[0]], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    wait_for(lambda: (reg_values(SETTINGS) or {}).get("hwnd") and agent_pids(), 10)
+    shown = probe("window", AGENT_CLASS, "10000")[0]
     time.sleep(1)  # the window exists a moment before its menu commands are answered
-    run_quiet(os.path.join(WIN, "tools", "agent_command.exe"), "40011")  # "Auto run on startup"
-    turned = wait_for(lambda: setting("startup") == ON, 10)
-    run_quiet(os.path.join(WIN, "tools", "agent_command.exe"), "40002", "5")
-    wait_for(lambda: not agent_pids(), 10)
-    stays = probe("limited", "3000", *entry)[1]
-    report(turned and stays == "running" and len(agent_pids()) == 1,
+    run_quiet(AGENT_COMMAND, "40011")  # "Auto run on startup"
+    end_agent()  # the Exit command comes after it
+    stays = probe("run", "3000", *entry)[1]
+    report(shown == 0 and stays == "running" and len(agent_pids()) == 1,
            "turning \"Auto run on startup\" on in the menu makes the same start run",
-           "startup %r, the start %r, agents %s" % (setting("startup"), stays, agent_pids()))
+           "window %s, the start %r, agents %s" % (shown, stays, agent_pids()))
+
+
+def check_install_over_15():
+    """Over what version 1.5 left: its grants taken back, its shared values and files gone."""
+    end_agent()
+    code, _ = probe("set-key-sddl", SETTINGS, KEY_RIGHTS_15)
+    planted = key_rights()
+    opened = limited_opens_key()
+    report(code == 0 and planted == (A_USER, KEY_RIGHTS_15[len("O:" + A_USER):]) and opened == "0",
+           "1.5's rights planted: an ordinary user opens the settings key with full access",
+           "planting gave %s, read back %r, an ordinary user's open %r" % (code, planted, opened))
+    note("settings key as 1.5 left it: O:%s%s" % planted)
+    for name, data, kind in (("hwnd", "0x10084", "REG_DWORD"), ("target", INSTALL_W, "REG_SZ"),
+                             ("lastupdate", "0x40fbcd80", "REG_DWORD"),
+                             ("startup", "1", "REG_SZ"), ("tooltip", "1", "REG_SZ")):
+        reg_set(SETTINGS, name, data, kind)
+    for name in ("mrvrates.zlv", "mrvrates.zlv.new", USERS_FILE):
+        with open(os.path.join(INSTALL, name), "wb") as f:
+            f.write(b"kelpo\0\0\0\0\0\0\x000000\0")
+    code, _ = probe("set-file-sddl", INSTALL_W, FOLDER_RIGHTS_15)
+    note("program folder given 1.5's rights (%s); Wine reads back %s" %
+         ("accepted" if code == 0 else "refused", probe("file-sddl", INSTALL_W)[1]))
+
+    # Read back while no agent can start, however late the installer's start of it comes.
+    with HeldMutex() as held:
+        code = run_setup("/NOSTARTUP", "/NOBALLOONS")
+        report(held.held and code == 0, "an install over 1.5 succeeds",
+               "mutex held %s, exit code %s" % (held.held, code))
+        check_taken_back()
+
+
+def check_taken_back():
+    owner, dacl = key_rights()
+    opened = limited_opens_key()
+    # Entries compared, not the list's header: Wine drops its "inherited automatically" mark
+    # whenever the list is written.
+    report(owner == ADMINISTRATORS and aces(dacl) == aces(KEY_RIGHTS_TAKEN_BACK) and opened == "5",
+           "the install takes back 1.5's grant to Users and the key's owner, every other entry "
+           "kept",
+           "read back O:%s%s, an ordinary user's open %r" % (owner, dacl, opened))
+    note("settings key after the install over 1.5: O:%s%s" % (owner, dacl))
+    values = {name: setting(name)
+              for name in ("hwnd", "target", "lastupdate", "startup", "tooltip")}
+    report(values == {"hwnd": "absent", "target": "absent", "lastupdate": "absent",
+                      "startup": OFF, "tooltip": OFF},
+           "1.5's shared \"hwnd\", \"target\" and \"lastupdate\" are gone; the defaults are the "
+           "choices made", "values %r" % values)
+    left = sorted(f for f in ("mrvrates.zlv", "mrvrates.zlv.new", USERS_FILE)
+                  if os.path.exists(os.path.join(INSTALL, f)))
+    report(left == [USERS_FILE], "1.5's rates file and its temporary file are gone, the user's own "
+           "file kept", "left: %s" % left)
+    note("program folder after the install over 1.5, as Wine reads it back: %s" %
+         probe("file-sddl", INSTALL_W)[1])
 
 
 def check_manifest():
@@ -356,33 +305,9 @@ def check_uninstall_entry():
            "names its copyright", "names %r, copyright %r" % (names, copyright))
 
 
-def check_uninstall():
-    # Uninstall: the agent ends, every trace of ours goes; what the user put there stays.
-    mine = os.path.join(INSTALL, "Palm", "mine.prc")
-    with open(mine, "wb") as f:
-        f.write(b"the user's own handheld file")
-    with open(os.path.join(INSTALL, "mrvrates.zlv"), "wb") as f:
-        f.write(b"kelpo\0\0\0\0\0\0\0" + b"0000\0")
-    code = run_quiet(os.path.join(INSTALL_W, "uninstall.exe"), "/S")
-    # The uninstaller runs from a copy of itself, so its end shows only in its effects.
-    gone = wait_for(lambda: not os.path.exists(os.path.join(INSTALL, "uninstall.exe")) and
-                    not agent_pids(), 20)
-    report(code == 0 and gone, "the silent uninstaller ends the agent",
-           "exit code %s, agents %s" % (code, agent_pids()))
-    report(reg_values(CONDUIT_ENTRY) is None, "the conduit entry is removed",
-           "still there: %r" % reg_values(CONDUIT_ENTRY))
-    left = {k: v for k, v in (("settings key", reg_values(SETTINGS)),
-                              ("Run entry", (reg_values(RUN) or {}).get(RUN_VALUE)),
-                              ("uninstall entry", reg_values(UNINSTALL)),
-                              ("vendor key", reg_values(r"HKLM\Software\Morvane")))
-            if v is not None}
-    report(not left and not start_menu_folders(),
-           "the settings key, the Run entry, the uninstall entry and the Start menu are removed",
-           "left: %r, Start menu %s" % (left, start_menu_folders()))
-    remaining = sorted(os.path.relpath(os.path.join(d, f), INSTALL)
-                       for d, _, files in os.walk(INSTALL) for f in files)
-    report(remaining == [os.path.join("Palm", "mine.prc")],
-           "every installed file is removed, the user's own file kept", "left: %s" % remaining)
+def main():
+    if pieces_built():
+        on_test_pc(scenario)
 
 
 if __name__ == "__main__":

@@ -2,13 +2,18 @@
 // resources of the built binaries, balloons on screen, and a start with an ordinary user's rights.
 //   install_probe value KEY NAME         "TYPE HEX" as RegQueryValueExA returns it, or "absent"
 //   install_probe open KEY               the result of opening KEY as the agent does
-//   install_probe set-key-sddl KEY SDDL  creates KEY with that access list
-//   install_probe key-sddl KEY           the key's access list
+//   install_probe set-key-sddl KEY SDDL  creates KEY with that access list (and owner, if named)
+//   install_probe key-sddl KEY           the key's owner and access list
+//   install_probe set-file-sddl PATH SDDL  gives a file or folder that access list
+//   install_probe file-sddl PATH         a file's or folder's owner and access list
+//   install_probe window CLASS MS        waits up to MS for a window of that class
+//   install_probe hold-mutex NAME MS     holds that named mutex for MS; prints "held" once it does
 //   install_probe string MODULE ID       a string of the module's string table
 //   install_probe version MODULE NAME    a text of the module's version block
 //   install_probe manifest MODULE        the module's application manifest
 //   install_probe balloon MS             the text of the first balloon shown within MS
 //   install_probe limited MS PROGRAM [ARGS]  runs PROGRAM without administrator rights; its code
+//   install_probe run MS PROGRAM [ARGS]  the same with the probe's own rights
 // KEY is HKLM\... or HKCU\...; exit code 0 when the answer was printed, 1 otherwise.
 #include <windows.h>
 #include <sddl.h>
@@ -80,13 +85,23 @@ int Value(const char* keySpec, const char* name) {
     return 0;
 }
 
-int PrintDacl(PSECURITY_DESCRIPTOR sd) {
+const SECURITY_INFORMATION kOwnerAndDacl = OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION;
+
+int PrintSecurity(PSECURITY_DESCRIPTOR sd) {
     LocalText text;
-    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(
-            sd, SDDL_REVISION_1, DACL_SECURITY_INFORMATION, &text.handle, nullptr))
+    if (!ConvertSecurityDescriptorToStringSecurityDescriptorA(sd, SDDL_REVISION_1, kOwnerAndDacl,
+                                                              &text.handle, nullptr))
         return 1;
     printf("%s\n", text.handle);
     return 0;
+}
+
+// What a descriptor given as SDDL names: its access list, and its owner when it has one.
+SECURITY_INFORMATION Named(PSECURITY_DESCRIPTOR sd) {
+    PSID owner = nullptr;
+    BOOL defaulted = FALSE;
+    GetSecurityDescriptorOwner(sd, &owner, &defaulted);
+    return DACL_SECURITY_INFORMATION | (owner ? OWNER_SECURITY_INFORMATION : 0);
 }
 
 // The access list a new key under HKLM\Software has on Windows, which Wine does not give it.
@@ -99,21 +114,38 @@ int SetKeySddl(const char* keySpec, const char* sddl) {
     PSECURITY_DESCRIPTOR sd = nullptr;
     if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr))
         return 1;
-    LONG rc = RegSetKeySecurity(key.handle, DACL_SECURITY_INFORMATION, sd);
+    LONG rc = RegSetKeySecurity(key.handle, Named(sd), sd);
     LocalFree(sd);
     return rc == ERROR_SUCCESS ? 0 : 1;
+}
+
+int SetFileSddl(const char* path, const char* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr))
+        return 1;
+    BOOL done = SetFileSecurityA(path, Named(sd), sd);
+    LocalFree(sd);
+    return done ? 0 : 1;
+}
+
+int FileSddl(const char* path) {
+    DWORD size = 0;
+    GetFileSecurityA(path, kOwnerAndDacl, nullptr, 0, &size);
+    if (size == 0) return 1;
+    std::vector<BYTE> sd(size);
+    if (!GetFileSecurityA(path, kOwnerAndDacl, sd.data(), size, &size)) return 1;
+    return PrintSecurity(sd.data());
 }
 
 int KeySddl(const char* keySpec) {
     Key key;
     if (!OpenKey(keySpec, READ_CONTROL, &key)) return 1;
     DWORD size = 0;
-    RegGetKeySecurity(key.handle, DACL_SECURITY_INFORMATION, nullptr, &size);
+    RegGetKeySecurity(key.handle, kOwnerAndDacl, nullptr, &size);
     if (size == 0) return 1;
     std::vector<BYTE> sd(size);
-    if (RegGetKeySecurity(key.handle, DACL_SECURITY_INFORMATION, sd.data(), &size) != ERROR_SUCCESS)
-        return 1;
-    return PrintDacl(sd.data());
+    if (RegGetKeySecurity(key.handle, kOwnerAndDacl, sd.data(), &size) != ERROR_SUCCESS) return 1;
+    return PrintSecurity(sd.data());
 }
 
 int String(const char* path, const char* id) {
@@ -192,20 +224,31 @@ int Balloon(const char* ms) {
     return 1;
 }
 
-// The user's own token less the Administrators group, as a standard user or a filtered
-// administrator token runs.
-int Limited(const char* ms, int argc, char** argv) {
-    Handle own, limited;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own.handle)) return 1;
-    BYTE sidBuffer[SECURITY_MAX_SID_SIZE];
-    DWORD sidSize = sizeof sidBuffer;
-    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sidBuffer, &sidSize)) return 1;
-    SID_AND_ATTRIBUTES disable = {sidBuffer, 0};
-    if (!CreateRestrictedToken(own.handle, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0,
-                               nullptr, &limited.handle)) {
-        fprintf(stderr, "no limited token (%lu)\n", GetLastError());
-        return 1;
-    }
+int Window(const char* className, const char* ms) {
+    DWORD limit = static_cast<DWORD>(atoi(ms)), start = GetTickCount();
+    do {
+        if (FindWindowA(className, nullptr)) {
+            printf("found\n");
+            return 0;
+        }
+        Sleep(50);
+    } while (GetTickCount() - start < limit);
+    return 1;
+}
+
+// Another instance, as far as a program that takes this mutex at its start can tell.
+int HoldMutex(const char* name, const char* ms) {
+    Handle mutex(CreateMutexA(nullptr, TRUE, name));
+    if (!mutex.handle || GetLastError() == ERROR_ALREADY_EXISTS) return 1;
+    printf("held\n");
+    fflush(stdout);
+    Sleep(static_cast<DWORD>(atoi(ms)));
+    return 0;
+}
+
+// Runs the command line and tells how it ended within MS: "exit CODE", or "running" (left so).
+// With a token, as that token's user; else with the probe's own rights.
+int Run(HANDLE token, const char* ms, int argc, char** argv) {
     std::string line;
     for (int i = 0; i < argc; ++i) {
         bool quote = strchr(argv[i], ' ') != nullptr;
@@ -216,8 +259,11 @@ int Limited(const char* ms, int argc, char** argv) {
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     PROCESS_INFORMATION pi = {};
-    if (!CreateProcessAsUserA(limited.handle, nullptr, mutableLine.data(), nullptr, nullptr, FALSE,
-                              0, nullptr, nullptr, &si, &pi)) {
+    BOOL started = token ? CreateProcessAsUserA(token, nullptr, mutableLine.data(), nullptr,
+                                                nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)
+                         : CreateProcessA(nullptr, mutableLine.data(), nullptr, nullptr, FALSE, 0,
+                                          nullptr, nullptr, &si, &pi);
+    if (!started) {
         fprintf(stderr, "cannot start %s (%lu)\n", argv[0], GetLastError());
         return 1;
     }
@@ -232,6 +278,23 @@ int Limited(const char* ms, int argc, char** argv) {
     return 0;
 }
 
+// The user's own token less the Administrators group, as a standard user or a filtered
+// administrator token runs.
+int Limited(const char* ms, int argc, char** argv) {
+    Handle own, limited;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_ALL_ACCESS, &own.handle)) return 1;
+    BYTE sidBuffer[SECURITY_MAX_SID_SIZE];
+    DWORD sidSize = sizeof sidBuffer;
+    if (!CreateWellKnownSid(WinBuiltinAdministratorsSid, nullptr, sidBuffer, &sidSize)) return 1;
+    SID_AND_ATTRIBUTES disable = {sidBuffer, 0};
+    if (!CreateRestrictedToken(own.handle, DISABLE_MAX_PRIVILEGE, 1, &disable, 0, nullptr, 0,
+                               nullptr, &limited.handle)) {
+        fprintf(stderr, "no limited token (%lu)\n", GetLastError());
+        return 1;
+    }
+    return Run(limited.handle, ms, argc, argv);
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -244,7 +307,12 @@ int main(int argc, char** argv) {
     if (command == "version" && argc == 4) return Version(argv[2], argv[3]);
     if (command == "manifest" && argc == 3) return Manifest(argv[2]);
     if (command == "balloon" && argc == 3) return Balloon(argv[2]);
+    if (command == "set-file-sddl" && argc == 4) return SetFileSddl(argv[2], argv[3]);
+    if (command == "file-sddl" && argc == 3) return FileSddl(argv[2]);
+    if (command == "window" && argc == 4) return Window(argv[2], argv[3]);
+    if (command == "hold-mutex" && argc == 4) return HoldMutex(argv[2], argv[3]);
     if (command == "limited" && argc >= 4) return Limited(argv[2], argc - 3, argv + 3);
+    if (command == "run" && argc >= 4) return Run(nullptr, argv[2], argc - 3, argv + 3);
     fprintf(stderr, "usage: see the head of install_probe.cpp\n");
     return 2;
 }

@@ -92,7 +92,7 @@ def probe(*args, timeout=30):
 
 
 def patched_agent(folder, host):
-    """A copy of agent.exe (and the library it binds) whose update server is host."""
+    """A copy of agent.exe whose update server is host."""
     with open(AGENT, "rb") as f:
         data = f.read()
     old = len(BUILT_HOST).to_bytes(2, "little") + BUILT_HOST.encode("utf-16-le")
@@ -103,10 +103,23 @@ def patched_agent(folder, host):
     path = os.path.join(folder, "agent.exe")
     with open(path, "wb") as f:
         f.write(data.replace(old, new))
-    for name in ("condmgr.dll",):
-        if os.path.exists(os.path.join(WIN, name)):
-            shutil.copy(os.path.join(WIN, name), folder)
     return path
+
+
+def user_rates_folder():
+    """The user's own rates folder, where every copy of the agent writes, as a Linux path."""
+    code, folder = probe("ratesfolder")
+    if code != 0:
+        return None
+    p = subprocess.run(["winepath", "-u", folder], stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    return p.stdout.decode().strip() or None
+
+
+def empty_rates_folder(rates_folder):
+    if os.path.isdir(rates_folder):
+        for name in os.listdir(rates_folder):
+            os.remove(os.path.join(rates_folder, name))
 
 
 def rss_kib(pid):
@@ -136,13 +149,14 @@ def agent_pid(exe):
     return None
 
 
-def run_case(tmp, record, page, name, host, mode, expect, seconds):
+def run_case(tmp, record, page, rates_folder, name, host, mode, expect, seconds):
     folder = os.path.join(tmp, "case-%s" % host.replace(".", "-"))
     exe = patched_agent(folder, host)
     if not exe:
         report("FAIL", name, "the agent's update server is not %s" % BUILT_HOST)
         return
-    rates = os.path.join(folder, "mrvrates.zlv")
+    empty_rates_folder(rates_folder)
+    rates = os.path.join(rates_folder, "mrvrates.zlv")
     shift = os.path.join(folder, "clock-shift")
     with open(shift, "w") as f:
         f.write("0")
@@ -244,8 +258,9 @@ def run_case(tmp, record, page, name, host, mode, expect, seconds):
                 if file_seen:
                     figures.append("request to file on disk %d ms"
                                    % ((file_seen - first["t_request"]) * 1000))
-        leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "condmgr.dll",
-                                                                 "mrvrates.zlv", "clock-shift")]
+        leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "clock-shift")]
+        if os.path.isdir(rates_folder):
+            leftovers += [n for n in os.listdir(rates_folder) if n != "mrvrates.zlv"]
         if leftovers:
             problems.append("left behind: %s" % ", ".join(leftovers))
         detail = "slowest answer %s ms, memory +%s KiB" % (slowest, grew if grew is not None
@@ -270,6 +285,10 @@ def main():
         if not os.path.exists(path):
             report("FAIL", "setup", "missing %s: build first" % path)
             return 1
+    rates_folder = user_rates_folder()
+    if not rates_folder:
+        report("FAIL", "setup", "no rates folder for this user")
+        return 1
     tmp = tempfile.mkdtemp(prefix="zlv-faults-")
     with open(PAGE, "rb") as f:
         page = f.read()
@@ -286,12 +305,13 @@ def main():
         for case in CASES:
             if only and only not in case[0]:
                 continue
-            run_case(tmp, record, page, *case)
+            run_case(tmp, record, page, rates_folder, *case)
     finally:
         server.stdin.close()
         server.terminate()
         server.wait(10)
         probe("delreg", "lastupdate")
+        empty_rates_folder(rates_folder)
         if not os.environ.get("ZLV_KEEP"):
             shutil.rmtree(tmp, ignore_errors=True)
     return 0

@@ -19,7 +19,8 @@ std::string BuiltAgentPath() {
     return full;
 }
 
-bool AgentProcess::Start(const std::string& exe, const std::string& arguments) {
+bool AgentProcess::Start(const std::string& exe, const std::string& arguments,
+                         const std::string& workingFolder) {
     End();
     std::string line = "\"" + exe + "\"";
     if (!arguments.empty()) line += " " + arguments;
@@ -27,7 +28,7 @@ bool AgentProcess::Start(const std::string& exe, const std::string& arguments) {
     buffer.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    std::string folder = FolderOf(exe);
+    std::string folder = workingFolder.empty() ? FolderOf(exe) : workingFolder;
     return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
                           folder.empty() ? nullptr : folder.c_str(), &startup, &info_) != 0;
 }

@@ -22,8 +22,9 @@ class AgentProcess {
     AgentProcess& operator=(const AgentProcess&) = delete;
     ~AgentProcess() { End(); }
 
-    // Runs in the program's own folder.
-    bool Start(const std::string& exe, const std::string& arguments = "");
+    // Runs in the program's own folder, or in workingFolder when one is given.
+    bool Start(const std::string& exe, const std::string& arguments = "",
+               const std::string& workingFolder = "");
     // True when it ended within ms; *code gets the exit code.
     bool WaitExit(DWORD ms, DWORD* code);
     // The agent's main window owned by this process, polled for up to ms.

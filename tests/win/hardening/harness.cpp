@@ -83,11 +83,14 @@ Installation::Installation(const char* tag) {
     CreateDirectoryA(handheld_.c_str(), nullptr);
     handheldEnv_ = new ScopedEnv("ZLV_HANDHELD_DIR", handheld_);
     ready_ = true;
-    for (const char* name : {"agent.exe", "conduit.dll", "condmgr.dll"})
+    for (const char* name : {"agent.exe", "conduit.dll"})
         ready_ &= CopyFileA((BuildFolder() + "\\" + name).c_str(), (folder_ + "\\" + name).c_str(),
                             FALSE) != 0;
     RegisterConduitHere();
-    WriteSetting("target", REG_SZ, Bytes(folder_.begin(), folder_.end())); // as the agent stores it
+    rates_ = UserRatesFolder();
+    RemoveTree(rates_);
+    ready_ = ready_ && !rates_.empty() && CreateDirectoryA(rates_.c_str(), nullptr);
+    WriteSetting("target", REG_SZ, Bytes(rates_.begin(), rates_.end())); // as the agent stores it
     ready_ = ready_ && HotSync("--install-db").exitCode == 0;
 }
 
@@ -95,6 +98,7 @@ Installation::~Installation() {
     DeleteSetting("target");
     delete handheldEnv_;
     RemoveTree(root_);
+    if (!rates_.empty()) RemoveTree(rates_);
 }
 
 void Installation::RegisterConduitHere() {

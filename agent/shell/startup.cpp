@@ -46,8 +46,13 @@ bool RecordFolders(HINSTANCE instance) {
         return false;
     }
     CutToFolder(path);
+    // No folder of the user's own, and none made (a file in its place): nothing is stored.
     char* rates = MakeRatesFolder(path);
-    StoreFolderResult stored = rates ? StoreAgentFolder(rates) : kFolderKeyNotOpened;
+    if (!rates) {
+        free(path);
+        return false;
+    }
+    StoreFolderResult stored = StoreAgentFolder(rates);
     if (stored != kFolderStored) {
         if (stored == kFolderWriteFailed) {
             ByteString text;

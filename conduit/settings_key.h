@@ -1,5 +1,6 @@
-// The conduit's own view of the agent's settings key: each access opens the key, touches one
-// value, closes.
+// The conduit's own view of the agent's settings, in the user's own key: each access opens the
+// key, touches one value, closes. The machine's key lends only the installer's defaults for the
+// two flags, read when the user has no value of their own; nothing is written there.
 #pragma once
 #include <windows.h>
 
@@ -12,7 +13,8 @@ enum FolderRead { kFolderMissing, kFolderTooLong, kFolderRead };
 // Reads "target" as text into buffer (size bytes, always terminated).
 FolderRead ReadAgentFolder(char* buffer, DWORD size);
 
-// "startup" and "tooltip": text "1" or "0", read as a decimal number; missing reads as off.
-// The conduit keeps its own copy of the agent's flag rules: the two share no code.
+// "startup" and "tooltip": text "1" or "0", read as a decimal number; the user's own value, else
+// the machine-wide default; missing on both reads as off. The conduit keeps its own copy of the
+// agent's flag rules: the two share no code.
 bool ReadAgentFlag(const char* name);
-void WriteAgentFlag(const char* name, bool on); // failures are ignored
+void WriteAgentFlag(const char* name, bool on); // the user's value; failures are ignored

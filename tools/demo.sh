@@ -8,7 +8,7 @@ BUILD="${ZLV_BUILD:-$ROOT/build}"
 WIN="${ZLV_WIN:-$BUILD/win}" # the Windows build the session plays
 HOST="$BUILD/host"
 ART="$BUILD/artifacts"
-KEY='HKLM\Software\Morvane\Zelvantic'
+KEY='HKCU\Software\Morvane\Zelvantic' # the user's own settings
 
 if [ -t 1 ]; then B=$'\e[1m' G=$'\e[32m' Y=$'\e[33m' N=$'\e[0m'; else B='' G='' Y='' N=''; fi
 STEP=0
@@ -192,7 +192,9 @@ if [ -z "$hwnd" ]; then
 fi
 ok "running; its settings in $KEY:"
 wine_quiet reg query "$KEY" | tr -d '\r' | grep REG_ | show
-RATES="$INSTALL/mrvrates.zlv"
+# "target": the user's own rates folder, which the agent made.
+RATES_W="$(regval target)"
+RATES="$(winepath -u "$RATES_W" 2>/dev/null)/mrvrates.zlv"
 if [ $SERVER = 1 ]; then
     for _ in $(seq 150); do
         [ -s "$RATES" ] && break
@@ -203,7 +205,7 @@ if [ -s "$RATES" ]; then
     ok "downloaded: the server logged the agent's request"
     sed 's/^/nginx: /' "$TMP/nginx/access.log" | show
     sleep 0.5 # the file is written in one go; let the agent close it
-    ok "wrote the rates file $INSTALL_W\\mrvrates.zlv ($(stat -c %s "$RATES") bytes)"
+    ok "wrote the rates file $RATES_W\\mrvrates.zlv ($(stat -c %s "$RATES") bytes)"
     say "\"lastupdate\" now holds the time of this download: $(regval lastupdate)"
 else
     missing "no rates file appeared within 30 seconds"

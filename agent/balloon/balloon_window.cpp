@@ -5,6 +5,7 @@
 #include <string.h>
 
 #include "agent/balloon/balloon_list.h"
+#include "agent/balloon/keyed_blit.h"
 #include "agent/owners.h"
 
 namespace {
@@ -361,8 +362,7 @@ void BalloonWindow::DrawCloseBox(HDC dc, unsigned look) {
         if (!mem.Held()) return;
         ScopedSelect select(mem.Get(), bitmap);
         COLORREF key = GetPixel(mem.Get(), 0, 0);
-        TransparentBlt(dc, box.left, box.top, info.bmWidth, info.bmHeight, mem.Get(), 0, 0,
-                       info.bmWidth, info.bmHeight, key);
+        KeyedBlit(dc, box.left, box.top, info.bmWidth, info.bmHeight, mem.Get(), key);
         return;
     }
     RECT r = ToRect(box);

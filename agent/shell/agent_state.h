@@ -21,7 +21,8 @@ struct AgentState {
     time_t lastRecycleTime;     // process start, then each 15-minute recycle
     HINSTANCE instance;
     HANDLE instanceMutex;
-    char* agentFolder; // heap text, no final separator
+    char* agentFolder; // heap text, no final separator: the program's folder, its documents
+    char* ratesFolder; // heap text, no final separator: the user's own, "target", the rates file
     HICON classIcon;
     HMODULE shellModule;       // shell32.dll, may be null
     NotifyIconFn notify;       // bound Shell_NotifyIcon, may be null

@@ -41,6 +41,10 @@ const char* AgentFolder() {
     return g_agent.agentFolder ? g_agent.agentFolder : "";
 }
 
+const char* RatesFolder() {
+    return g_agent.ratesFolder ? g_agent.ratesFolder : "";
+}
+
 // The worker leaves a response only when the reply reader gave a page.
 bool HasCompletedDownload() {
     Downloader* d = g_agent.downloader;
@@ -103,7 +107,7 @@ void SaveCompletedDownload(time_t now) {
         if (since >= 0 && since < kRatesRetrySeconds) return; // a clock set back does not stop it
     }
     Downloader* d = g_agent.downloader;
-    if (!WriteRatesFile(d->Response(), AgentFolder(), now)) {
+    if (!WriteRatesFile(d->Response(), RatesFolder(), now)) {
         g_agent.lastRatesWriteTime = now;
         return;
     }
@@ -121,7 +125,7 @@ void SlowTicking() {
 
 void CheckForReminder(time_t now) {
     ByteString path;
-    path.Format("%s\\%s", AgentFolder(), kRatesFileName);
+    path.Format("%s\\%s", RatesFolder(), kRatesFileName);
     if (FileOpensForReading(path.CStr() ? path.CStr() : "") && ReadSettingFlag("tooltip")) {
         ByteString text;
         text.FormatResource(g_agent.instance, IDS_UPDATE_READY);

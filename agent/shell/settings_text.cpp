@@ -8,6 +8,13 @@ bool ParseFlagText(const char* text) {
     return text && atol(text) != 0;
 }
 
+bool ResolveFlag(long userStatus, const char* userText, long machineStatus,
+                 const char* machineText) {
+    if (userStatus == kSettingRead) return ParseFlagText(userText);
+    if (userStatus != kSettingAbsent) return false; // the user's own, unreadable: off
+    return machineStatus == kSettingRead && ParseFlagText(machineText);
+}
+
 void LocalDateText(time_t t, char* out) {
     if (t == 0) {
         strcpy(out, " ");

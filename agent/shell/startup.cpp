@@ -8,6 +8,7 @@
 #include "agent/resources/resource.h"
 #include "agent/shell/agent_state.h"
 #include "agent/shell/main_window.h"
+#include "agent/shell/rates_folder.h"
 #include "agent/shell/register_conduit.h"
 #include "agent/shell/settings.h"
 #include "agent/shell/startup_text.h"
@@ -35,8 +36,9 @@ struct NoteStartTime {
     NoteStartTime() { g_agent.lastRecycleTime = AgentNow(); }
 } s_noteStartTime;
 
-// False when start-up has to end with exit code 1.
-bool RecordAgentFolder(HINSTANCE instance) {
+// The agent folder, and the user's rates folder stored as "target". False when start-up has to
+// end with exit code 1.
+bool RecordFolders(HINSTANCE instance) {
     char* path = static_cast<char*>(calloc(kModulePathSize, 1));
     if (!path) return false;
     if (GetModuleFileNameA(instance, path, kModulePathSize - 1) == 0) {
@@ -44,17 +46,25 @@ bool RecordAgentFolder(HINSTANCE instance) {
         return false;
     }
     CutToFolder(path);
-    StoreFolderResult stored = StoreAgentFolder(path);
+    // No folder of the user's own, and none made (a file in its place): nothing is stored.
+    char* rates = MakeRatesFolder(path);
+    if (!rates) {
+        free(path);
+        return false;
+    }
+    StoreFolderResult stored = StoreAgentFolder(rates);
     if (stored != kFolderStored) {
         if (stored == kFolderWriteFailed) {
             ByteString text;
             text.FormatResource(instance, IDS_REGISTRY_FAILED);
             MessageBoxA(nullptr, text.CStr() ? text.CStr() : "", kMessageCaption, MB_OK);
         }
+        free(rates);
         free(path);
         return false;
     }
     g_agent.agentFolder = path;
+    g_agent.ratesFolder = rates;
     return true;
 }
 
@@ -128,6 +138,8 @@ void CleanUpAgent() {
     g_agent.menu = g_agent.popupMenu = nullptr;
     free(g_agent.agentFolder);
     g_agent.agentFolder = nullptr;
+    free(g_agent.ratesFolder);
+    g_agent.ratesFolder = nullptr;
     for (HBITMAP& bitmap : g_agent.balloonBitmaps)
         FreeGdiObject(bitmap);
     if (g_agent.shellModule) FreeLibrary(g_agent.shellModule);
@@ -147,7 +159,7 @@ int AgentMain(HINSTANCE instance, const char* commandLine) {
     g_agent.instance = instance;
     g_agent.instanceMutex = CreateMutexA(nullptr, TRUE, kMutexName);
     if (GetLastError() == ERROR_ALREADY_EXISTS) return 0;
-    if (!RecordAgentFolder(instance)) return 1;
+    if (!RecordFolders(instance)) return 1;
     g_agent.classIcon = LoadIconA(instance, MAKEINTRESOURCEA(IDI_AGENT));
     RegisterConduit(g_agent.agentFolder);
     LoadShell();

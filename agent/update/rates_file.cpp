@@ -10,11 +10,32 @@ const char kRatesFileName[] = "mrvrates.zlv";
 namespace {
 
 const char kNewSuffix[] = ".new"; // the file being written, beside the one it replaces
+// Names tried for it: ".new", then ".new1" to ".new9" while a name is taken.
+const int kTempNameCount = 10;
+const size_t kTempNumberRoom = 1;
 
 bool WriteAndFlush(HANDLE file, const RatesImage& image) {
     DWORD written = 0;
     return WriteFile(file, image.bytes, static_cast<DWORD>(image.size), &written, nullptr) &&
            written == image.size && FlushFileBuffers(file);
+}
+
+// A temp file of our own, made new: whatever already has a name (a file left behind, a link to
+// some other file) is passed over, never opened.
+HANDLE CreateTempFile(const ByteString& path, ByteString* temp) {
+    for (int i = 0; i < kTempNameCount; ++i) {
+        if (i == 0)
+            temp->Format("%s%s", path.CStr(), kNewSuffix);
+        else
+            temp->Format("%s%s%d", path.CStr(), kNewSuffix, i);
+        if (!temp->CStr()) break;
+        HANDLE file = CreateFileA(temp->CStr(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
+                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) return file;
+        DWORD error = GetLastError();
+        if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    return INVALID_HANDLE_VALUE;
 }
 
 } // namespace
@@ -25,10 +46,8 @@ bool WriteRatesFile(const ByteString& page, const char* folder, time_t now) {
     path.Format("%s\\%s", folder, kRatesFileName);
     // Formatting cuts long texts; a cut path would name some other file.
     if (path.Length() != strlen(folder) + 1 + strlen(kRatesFileName) ||
-        path.Length() + strlen(kNewSuffix) >= MAX_PATH)
+        path.Length() + strlen(kNewSuffix) + kTempNumberRoom >= MAX_PATH)
         return false;
-    ByteString temp;
-    temp.Format("%s%s", path.CStr(), kNewSuffix);
 
     RatesImage image;
     if (BuildRatesImage(page.CStr(), page.Length(), static_cast<int32_t>(now), &image) != kRatesOk)
@@ -37,8 +56,8 @@ bool WriteRatesFile(const ByteString& page, const char* folder, time_t now) {
     // Written beside the file, then moved over it: the conduit sees the old file or the new one,
     // never a part, and never the tail of a longer old one.
     bool ok = false;
-    ScopedHandle file(CreateFileA(temp.CStr(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                  CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ByteString temp;
+    ScopedHandle file(CreateTempFile(path, &temp));
     if (file.Held()) {
         ok = WriteAndFlush(file.Get(), image);
         file.Reset();

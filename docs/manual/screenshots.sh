@@ -7,7 +7,7 @@ ROOT="${ZLV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"
 BUILD="${ZLV_BUILD:-$ROOT/build}"
 WIN="${ZLV_WIN:-$BUILD/win}"
 OUT="$ROOT/docs/screenshots"
-KEY='HKLM\Software\Morvane\Zelvantic'
+KEY='HKCU\Software\Morvane\Zelvantic' # the user's own settings
 C="$WINEPREFIX/drive_c"
 INSTALL="$C/Program Files/Zelvantic"
 PALM="$ZLV_PALM" # the session's Palm Desktop, named by the user's registry
@@ -41,9 +41,11 @@ mkdir -p "$INSTALL" "$OUT"
 cp "$WIN/agent.exe" "$WIN/conduit.dll" "$INSTALL/"
 wine reg add "$KEY" /v tooltip /t REG_SZ /d 1 /f >/dev/null 2>&1
 wine reg add "$KEY" /v lastupdate /t REG_DWORD /d "$(date +%s)" /f >/dev/null 2>&1
-# Today's rates wait for a HotSync: the agent reminds at once.
+# Today's rates wait for a HotSync in the user's own rates folder: the agent reminds at once.
+RATES="$(winepath -u "$(wine cmd /c echo '%LOCALAPPDATA%' 2>/dev/null | tr -d '\r')")/Zelvantic"
+mkdir -p "$RATES"
 printf 'HTTP/1.0 200 OK\r\n\r\n' | cat - "$ROOT/docs/sample-rates.txt" >"$TMP/reply"
-"$BUILD/host/zlvtool" rates "$TMP/reply" "$INSTALL/mrvrates.zlv" >/dev/null
+"$BUILD/host/zlvtool" rates "$TMP/reply" "$RATES/mrvrates.zlv" >/dev/null
 
 sleep 1
 shot desktop

@@ -82,9 +82,9 @@ def main():
         entry = r"HKCU\Software\ZelvanticPalmSim\ConduitManager\ZLVA"
         reg("add", entry, "/v", "Folder", "/d", winpath(install), "/f")
         reg("add", entry, "/v", "File", "/d", "conduit.dll", "/f")
-        reg("add", r"HKLM\Software\Morvane\Zelvantic", "/v", "target", "/d", winpath(install),
+        reg("add", r"HKCU\Software\Morvane\Zelvantic", "/v", "target", "/d", winpath(install),
             "/f")
-        subprocess.run(["wine", "reg", "delete", r"HKLM\Software\Morvane\Zelvantic", "/v", "hwnd",
+        subprocess.run(["wine", "reg", "delete", r"HKCU\Software\Morvane\Zelvantic", "/v", "hwnd",
                         "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         env = dict(os.environ, ZLV_HANDHELD_DIR=winpath(handheld))
         env.pop("ZLV_SYNC_FAIL", None)

@@ -106,6 +106,22 @@ def patched_agent(folder, host):
     return path
 
 
+def user_rates_folder():
+    """The user's own rates folder, where every copy of the agent writes, as a Linux path."""
+    code, folder = probe("ratesfolder")
+    if code != 0:
+        return None
+    p = subprocess.run(["winepath", "-u", folder], stdout=subprocess.PIPE,
+                       stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+    return p.stdout.decode().strip() or None
+
+
+def empty_rates_folder(rates_folder):
+    if os.path.isdir(rates_folder):
+        for name in os.listdir(rates_folder):
+            os.remove(os.path.join(rates_folder, name))
+
+
 def rss_kib(pid):
     try:
         with open("/proc/%d/status" % pid) as f:
@@ -133,13 +149,14 @@ def agent_pid(exe):
     return None
 
 
-def run_case(tmp, record, page, name, host, mode, expect, seconds):
+def run_case(tmp, record, page, rates_folder, name, host, mode, expect, seconds):
     folder = os.path.join(tmp, "case-%s" % host.replace(".", "-"))
     exe = patched_agent(folder, host)
     if not exe:
         report("FAIL", name, "the agent's update server is not %s" % BUILT_HOST)
         return
-    rates = os.path.join(folder, "mrvrates.zlv")
+    empty_rates_folder(rates_folder)
+    rates = os.path.join(rates_folder, "mrvrates.zlv")
     shift = os.path.join(folder, "clock-shift")
     with open(shift, "w") as f:
         f.write("0")
@@ -241,8 +258,9 @@ def run_case(tmp, record, page, name, host, mode, expect, seconds):
                 if file_seen:
                     figures.append("request to file on disk %d ms"
                                    % ((file_seen - first["t_request"]) * 1000))
-        leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "mrvrates.zlv",
-                                                                 "clock-shift")]
+        leftovers = [n for n in os.listdir(folder) if n not in ("agent.exe", "clock-shift")]
+        if os.path.isdir(rates_folder):
+            leftovers += [n for n in os.listdir(rates_folder) if n != "mrvrates.zlv"]
         if leftovers:
             problems.append("left behind: %s" % ", ".join(leftovers))
         detail = "slowest answer %s ms, memory +%s KiB" % (slowest, grew if grew is not None
@@ -267,6 +285,10 @@ def main():
         if not os.path.exists(path):
             report("FAIL", "setup", "missing %s: build first" % path)
             return 1
+    rates_folder = user_rates_folder()
+    if not rates_folder:
+        report("FAIL", "setup", "no rates folder for this user")
+        return 1
     tmp = tempfile.mkdtemp(prefix="zlv-faults-")
     with open(PAGE, "rb") as f:
         page = f.read()
@@ -283,12 +305,13 @@ def main():
         for case in CASES:
             if only and only not in case[0]:
                 continue
-            run_case(tmp, record, page, *case)
+            run_case(tmp, record, page, rates_folder, *case)
     finally:
         server.stdin.close()
         server.terminate()
         server.wait(10)
         probe("delreg", "lastupdate")
+        empty_rates_folder(rates_folder)
         if not os.environ.get("ZLV_KEEP"):
             shutil.rmtree(tmp, ignore_errors=True)
     return 0

@@ -69,7 +69,8 @@ def main():
         "Zelvantic-Setup-1.5.exe /S /NOSTARTUP", "Zelvantic-Setup-1.5.exe /S /NOBALLOONS",
         "Show reminders and HotSync results as balloon tips", "Show tray balloon tip",
         "Auto run on startup",
-        "search error: SYNCERR_NOT_FOUND", "HKEY_LOCAL_MACHINE\\Software\\Morvane\\Zelvantic"]
+        "search error: SYNCERR_NOT_FOUND", "HKEY_CURRENT_USER\\Software\\Morvane\\Zelvantic",
+        "HKEY_LOCAL_MACHINE\\Software\\Morvane\\Zelvantic"]
     missing = [w for w in wanted if " ".join(w.split()) not in text]
     report(not missing, "every heading and the key texts are in the manual", "missing %s" % missing)
 

@@ -15,7 +15,7 @@ from readings import (process_cpu_ns, process_private_kib, process_requests, pro
 from servers import BlackHole, Nginx, body_of_size, rates_file, rates_page
 from winesession import PALM_FOLDER_W
 
-AGENT_KEY = r"HKLM\Software\Morvane\Zelvantic"
+AGENT_KEY = r"HKCU\Software\Morvane\Zelvantic"  # the user's own settings
 BASELINE_KEY = r"HKCU\Software\ZelvanticBench"
 BASELINE_THREAD_KEY = r"HKCU\Software\ZelvanticBench\Thread"
 WAITER_KEY = r"HKCU\Software\ZelvanticBench\Wait"
@@ -112,6 +112,19 @@ class Bench:
             raise RuntimeError("%s did not come up" % name)
 
     # -- set-up
+    def user_rates_folder(self):
+        """The user's own rates folder (the local application data's Zelvantic), a Linux path."""
+        local = self.wine(["cmd", "/c", "echo", "%LOCALAPPDATA%"], timeout=60).stdout.strip()
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(["winepath", "-u", local], env=self.env, stdout=out,
+                           stderr=subprocess.DEVNULL, stdin=subprocess.DEVNULL, timeout=60)
+            out.seek(0)
+            folder = out.read().decode("utf-8", "replace").strip()
+        if not local or not folder:
+            raise RuntimeError("no local application data folder for this user")
+        self.rates_folder_w = local + "\\Zelvantic"
+        return os.path.join(folder, "Zelvantic")
+
     def install(self):
         # As installed, beside the session's Palm Desktop in its own folder.
         self.agent_dir = os.path.join(self.c, "Zelvantic")
@@ -123,7 +136,7 @@ class Bench:
         shutil.copy(os.path.join(self.win, "bench", "baseline.exe"), bench)
         self.agent_exe = os.path.join(self.agent_dir, "agent.exe")
         self.baseline_exe = os.path.join(bench, "baseline.exe")
-        self.rates_path = os.path.join(self.agent_dir, "mrvrates.zlv")
+        self.rates_path = os.path.join(self.user_rates_folder(), "mrvrates.zlv")
         self.reg("add", AGENT_KEY, "/v", "tooltip", "/t", "REG_SZ", "/d", "0")
         self.set_lastupdate_now()
         self.page4 = rates_page(4 * 1024)
@@ -279,6 +292,9 @@ class Bench:
         self.wine([PALM_FOLDER_W + r"\hotsync.exe", "--install-db"], env=self.sync_env())
         body = body_of_size(60000)
         copy, empty = [], []
+        # Where the agent's start leaves "target"; the bench may come here before any start.
+        os.makedirs(os.path.dirname(self.rates_path), exist_ok=True)
+        self.reg("add", AGENT_KEY, "/v", "target", "/d", self.rates_folder_w)
         for _ in range(runs):
             with open(self.rates_path, "wb") as f:
                 f.write(rates_file(body, time.time()))

@@ -132,6 +132,7 @@ bool AgentHost::Open(const std::string& agentFolder, ClockFn clock) {
     g_agent.menu = LoadMenuA(g_agent.instance, MAKEINTRESOURCEA(134));
     g_agent.popupMenu = g_agent.menu ? GetSubMenu(g_agent.menu, 0) : nullptr;
     g_agent.agentFolder = _strdup(folder.c_str());
+    g_agent.ratesFolder = _strdup(folder.c_str());
 
     static bool registered = false;
     if (!registered) {

@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/win/common/agent_runner.h"
+#include "tests/win/common/file_helpers.h"
 #include "tests/win/common/registry_helpers.h"
 
 namespace {
@@ -36,6 +37,8 @@ class AgentProcessTest : public ::testing::Test {
         GetTempPathA(sizeof temp, temp);
         agent = CopyAgentTo(FolderOf(temp) + "\\zlv product");
         EndStrayAgents();
+        rates = UserRatesFolder();
+        ASSERT_FALSE(rates.empty());
         // Updated today: the agent makes no download. No balloons either.
         ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(time(nullptr))));
         ASSERT_TRUE(SetFlagText("tooltip", "0"));
@@ -81,7 +84,7 @@ class AgentProcessTest : public ::testing::Test {
         EXPECT_TRUE(next.End());
     }
 
-    std::string agent;
+    std::string agent, rates; // rates: the user's rates folder, which "target" names
     std::vector<std::string> copies;
 };
 
@@ -106,11 +109,11 @@ bool MutexExists() {
     return true;
 }
 
-// Locks the settings key against writing for as long as it lives, then puts its DACL back.
+// Locks the user's settings key against writing for as long as it lives, then puts its DACL back.
 class LockedSettingsKey {
   public:
     LockedSettingsKey() {
-        if (RegCreateKeyExA(HKEY_LOCAL_MACHINE, ZLV_KEY, 0, nullptr, 0,
+        if (RegCreateKeyExA(HKEY_CURRENT_USER, ZLV_KEY, 0, nullptr, 0,
                             KEY_ALL_ACCESS | WRITE_DAC | READ_CONTROL, nullptr, &key_,
                             nullptr) != ERROR_SUCCESS)
             return;
@@ -141,16 +144,23 @@ class LockedSettingsKey {
 
 // Only "-silent" in any case, alone, is the log-on start that "startup" gates.
 TEST_F(AgentProcessTest, SilentStartRunsOnlyWithStartupOn) {
+    // The user's own "startup" decides; without one, the installer's machine-wide default does.
     const struct {
         const char* line;
         const char* startup; // absent when null, as on a fresh machine
+        const char* machine; // the installer's default; absent when null
         bool runs;
-    } starts[] = {{"-SILENT", "0", false},     {"-Silent", "0", false}, {"-silent", "0", false},
-                  {"-silent", nullptr, false}, {"-SILENT", "1", true},  {"-silent now", "0", true},
-                  {"/silent", "0", true},      {"-silentx", "0", true}};
+    } starts[] = {{"-SILENT", "0", nullptr, false}, {"-Silent", "0", nullptr, false},
+                  {"-silent", "0", nullptr, false}, {"-silent", nullptr, nullptr, false},
+                  {"-SILENT", "1", nullptr, true},  {"-silent now", "0", nullptr, true},
+                  {"/silent", "0", nullptr, true},  {"-silentx", "0", nullptr, true},
+                  {"-silent", nullptr, "1", true},  {"-silent", "0", "1", false},
+                  {"-silent", nullptr, "0", false}, {"-silent", "1", "0", true}};
     for (const auto& start : starts) {
-        const std::string what =
-            std::string(start.line) + ", startup " + (start.startup ? start.startup : "absent");
+        const std::string what = std::string(start.line) + ", startup " +
+                                 (start.startup ? start.startup : "absent") + ", machine's " +
+                                 (start.machine ? start.machine : "absent");
+        MachineDefaults defaults(start.machine, nullptr, start.machine != nullptr);
         DeleteSetting("target");
         ASSERT_TRUE(SetDword("hwnd", 0x1234));
         if (start.startup)
@@ -162,7 +172,7 @@ TEST_F(AgentProcessTest, SilentStartRunsOnlyWithStartupOn) {
         if (start.runs) {
             ASSERT_TRUE(run.WaitWindow(kQuick) != nullptr) << what << ": no main window";
             EXPECT_TRUE(MutexExists()) << what;
-            EXPECT_EQ(FolderOf(agent), Target()) << what;
+            EXPECT_EQ(rates, Target()) << what;
             EXPECT_TRUE(run.End()) << what << ": did not end on the Exit command";
             continue;
         }
@@ -175,6 +185,7 @@ TEST_F(AgentProcessTest, SilentStartRunsOnlyWithStartupOn) {
         EXPECT_TRUE(ReadDword("hwnd", &hwnd));
         EXPECT_EQ(0x1234u, hwnd) << what;
     }
+    DeleteSetting("startup");
 }
 
 TEST_F(AgentProcessTest, SecondInstanceEndsAndAddsNoWindow) {
@@ -183,7 +194,7 @@ TEST_F(AgentProcessTest, SecondInstanceEndsAndAddsNoWindow) {
     HWND window = first.WaitWindow(kQuick);
     ASSERT_TRUE(window != nullptr);
 
-    // From another folder, so a second instance that went on would overwrite "target".
+    // From another folder, as a second installation would be.
     char temp[MAX_PATH] = {};
     GetTempPathA(sizeof temp, temp);
     std::string other = CopyAgentTo(FolderOf(temp) + "\\zlv second agent");
@@ -194,21 +205,21 @@ TEST_F(AgentProcessTest, SecondInstanceEndsAndAddsNoWindow) {
     ASSERT_TRUE(second.WaitExit(kQuick, &code)) << "the second instance kept running";
     EXPECT_EQ(0u, code);
     EXPECT_EQ(1, CountAgentWindows());
-    EXPECT_EQ(FolderOf(agent), Target());
+    EXPECT_EQ(rates, Target());
     EXPECT_TRUE(HwndBecomes(window, 0)) << "the second instance touched \"hwnd\"";
     EXPECT_FALSE(first.Exited());
 }
 
-// What an earlier run left is replaced: the folder, without a final separator even at a root, and
-// the live window's handle as a 4-byte REG_DWORD.
-TEST_F(AgentProcessTest, StoresFolderWithoutFinalSeparatorAndLiveWindowHandle) {
+// What an earlier run left is replaced: "target" names the user's own rates folder, made when
+// missing, wherever the agent is installed (even at a drive's root), and "hwnd" the live window's
+// handle as a 4-byte REG_DWORD.
+TEST_F(AgentProcessTest, StoresTheUsersRatesFolderAndLiveWindowHandle) {
     const struct {
         const char* folder; // null: the fixture's installation
-        const char* target;
-    } places[] = {{nullptr, nullptr},
-                  {"C:\\Program Files\\Zelvantic Test", "C:\\Program Files\\Zelvantic Test"},
-                  {"C:", "C:"}}; // C:\agent.exe
+        bool ratesFolderThere;
+    } places[] = {{nullptr, false}, {"C:\\Program Files\\Zelvantic Test", true}, {"C:", true}};
     for (const auto& place : places) {
+        if (!place.ratesFolderThere) RemoveTree(rates);
         ASSERT_TRUE(SetRawText("target", "C:\\old\\place\\"));
         ASSERT_TRUE(SetRawText("hwnd", "not a handle")); // wrong type: replaced, not trusted
         const std::string exe = place.folder ? CopyAgentTo(place.folder) : agent;
@@ -216,7 +227,11 @@ TEST_F(AgentProcessTest, StoresFolderWithoutFinalSeparatorAndLiveWindowHandle) {
         ASSERT_TRUE(run.Start(exe));
         HWND window = run.WaitWindow(kQuick);
         ASSERT_TRUE(window != nullptr) << exe;
-        EXPECT_EQ(place.target ? place.target : FolderOf(agent), Target());
+        EXPECT_EQ(rates, Target()) << exe;
+        DWORD attributes = GetFileAttributesA(rates.c_str());
+        EXPECT_TRUE(attributes != INVALID_FILE_ATTRIBUTES &&
+                    (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            << rates << " is not a folder";
 
         ASSERT_TRUE(HwndBecomes(window, kQuick)) << exe << ": \"hwnd\" is not the window";
         DWORD owner = 0;
@@ -239,6 +254,32 @@ TEST_F(AgentProcessTest, StoresFolderWithoutFinalSeparatorAndLiveWindowHandle) {
         EXPECT_TRUE(HwndBecomes(window, 0));
         EXPECT_FALSE(IsWindow(window));
     }
+}
+
+// A file where the rates folder belongs is not the agent's to replace: the start ends with code
+// 1, the file and the stored values as they were.
+TEST_F(AgentProcessTest, AFileInPlaceOfTheRatesFolderEndsTheStartWithCodeOne) {
+    RemoveTree(rates);
+    RemoveDirectoryA(rates.c_str());
+    const Bytes kept = {'n', 'o', 't', ' ', 'a', ' ', 'f', 'o', 'l', 'd', 'e', 'r'};
+    ASSERT_TRUE(WriteBytes(rates, kept));
+    ASSERT_TRUE(SetRawText("target", "C:\\before"));
+    ASSERT_TRUE(SetDword("hwnd", 0x1234));
+    AgentProcess run;
+    ASSERT_TRUE(run.Start(agent));
+    DWORD code = 77;
+    ASSERT_TRUE(run.WaitExit(kQuick, &code)) << "ran on without its rates folder";
+    Bytes left;
+    bool read = ReadBytes(rates, &left);
+    DeleteFileA(rates.c_str());
+    EXPECT_EQ(1u, code);
+    EXPECT_EQ(0, CountAgentWindows());
+    EXPECT_TRUE(read);
+    EXPECT_EQ(kept, left);
+    EXPECT_EQ("C:\\before", Target());
+    DWORD hwnd = 0;
+    EXPECT_TRUE(ReadDword("hwnd", &hwnd));
+    EXPECT_EQ(0x1234u, hwnd);
 }
 
 // The Exit command, and the WM_CLOSE that "End task" and taskkill send: the agent must really end,
@@ -277,7 +318,7 @@ TEST_F(AgentProcessTest, LockedSettingsKeyEndsWithCodeOne) {
         LockedSettingsKey lock;
         ASSERT_TRUE(lock.locked());
         HKEY probe = nullptr;
-        ASSERT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_LOCAL_MACHINE, ZLV_KEY, 0, nullptr, 0,
+        ASSERT_EQ(ERROR_ACCESS_DENIED, RegCreateKeyExA(HKEY_CURRENT_USER, ZLV_KEY, 0, nullptr, 0,
                                                        KEY_ALL_ACCESS, nullptr, &probe, nullptr))
             << "the lock did not take";
 

@@ -172,7 +172,7 @@ TEST_F(PalmDesktopLayout, AConduitManagerBesideTheAgentIsNeverLoaded) {
     HMODULE loaded = LoadLibraryA(check.c_str());
     ASSERT_TRUE(loaded);
     FreeLibrary(loaded);
-    ASSERT_TRUE(FileExists(check + ".loaded"));
+    ASSERT_TRUE(FileExists(check + ".mark"));
 
     std::string planted = product + "\\condmgr.dll";
     ASSERT_TRUE(Copy(marker, planted));
@@ -187,7 +187,7 @@ TEST_F(PalmDesktopLayout, AConduitManagerBesideTheAgentIsNeverLoaded) {
         StartAndEnd("no Palm Desktop named");
         EXPECT_EQ("(none)", RegisteredFolder());
     }
-    EXPECT_FALSE(FileExists(planted + ".loaded")) << "condmgr.dll beside agent.exe was loaded";
+    EXPECT_FALSE(FileExists(planted + ".mark")) << "condmgr.dll beside agent.exe was loaded";
 }
 
 } // namespace

@@ -103,7 +103,11 @@ void ShellTest::SetUp() {
     DeleteFileA(unique);
     CreateDirectoryA(unique, nullptr);
     SetAgentFolder(unique);
+    std::string rates = std::string(unique) + "\\rates";
+    CreateDirectoryA(rates.c_str(), nullptr);
+    SetRatesFolder(rates);
 
+    noDefaults_ = new MachineDefaults(nullptr, nullptr, false);
     ForgetSettings();
 
     RegisterTestClass();
@@ -124,12 +128,20 @@ void ShellTest::TearDown() {
     CleanUpAgent();
     if (!folder_.empty() && folder_.size() < MAX_PATH) RemoveTree(folder_);
     ForgetSettings();
+    delete noDefaults_;
+    noDefaults_ = nullptr;
 }
 
 void ShellTest::SetAgentFolder(const std::string& folder) {
     free(g_agent.agentFolder);
     g_agent.agentFolder = _strdup(folder.c_str());
     if (folder_.empty()) folder_ = folder;
+}
+
+void ShellTest::SetRatesFolder(const std::string& folder) {
+    free(g_agent.ratesFolder);
+    g_agent.ratesFolder = _strdup(folder.c_str());
+    if (ratesFolder_.empty()) ratesFolder_ = folder;
 }
 
 void ShellTest::UseShortRecord() {

@@ -1,5 +1,6 @@
 // A real hidden main window driven in-process: fake clock, a recorder in place of the shell's
-// notify function, a scratch agent folder, and a small HTTP server on 127.0.0.1:80.
+// notify function, a scratch agent folder with a rates folder of its own inside, no machine-wide
+// defaults, and a small HTTP server on 127.0.0.1:80.
 #pragma once
 #include <windows.h>
 #include <shellapi.h>
@@ -58,13 +59,15 @@ class ShellTest : public ::testing::Test {
     LRESULT Command(UINT id);
     // Notices the recorder saw (NIF_INFO set) since the last call.
     std::vector<TrayCall> TakeNotices();
-    std::string RatesPath() const { return folder_ + "\\mrvrates.zlv"; }
+    std::string RatesPath() const { return ratesFolder_ + "\\mrvrates.zlv"; }
     void SetAgentFolder(const std::string& folder);
+    void SetRatesFolder(const std::string& folder);
     void UseShortRecord(); // a shell without balloon tips
 
     HWND window_ = nullptr;
-    std::string folder_;
+    std::string folder_, ratesFolder_;
     size_t noticesSeen_ = 0;
+    MachineDefaults* noDefaults_ = nullptr;
 };
 
 // Frame i is this fake handle, so the recorder tells frames apart; the shell never sees them.

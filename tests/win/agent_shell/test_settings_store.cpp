@@ -1,8 +1,13 @@
-// The settings as the agent hands them to the registry.
+// The settings as the agent hands them to the registry: in the user's own key, with the
+// installer's machine-wide defaults for the two flags read, never written; and two users' values
+// apart, for the agent and for the conduit's own settings code, both run here.
 #include "tests/win/agent_shell/shell_fixture.h"
 
 #include <string.h>
 
+#include "agent/shell/main_window.h"
+#include "agent/shell/tray.h"
+#include "conduit/settings_key.h"
 #include "tests/win/common/import_hook.h"
 
 namespace {
@@ -38,16 +43,50 @@ std::string Le32(DWORD v) {
     return std::string(reinterpret_cast<const char*>(&v), 4);
 }
 
+std::string MachineTree() {
+    return KeyTree(HKEY_LOCAL_MACHINE, "Software\\Morvane");
+}
+
+// Wine runs every program as one user. A second user is a hive of its own that this process
+// sees as HKEY_CURRENT_USER while inside (RegOverridePredefKey): the agent and the conduit open
+// their key through that name, as each would in another user's session.
+class SecondUser {
+  public:
+    SecondUser() {
+        DeleteKeyTree(HKEY_CURRENT_USER, kPath); // a leftover of an aborted run, if any
+        RegCreateKeyExA(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &hive_,
+                        nullptr);
+    }
+    ~SecondUser() {
+        Leave();
+        if (hive_) RegCloseKey(hive_);
+        DeleteKeyTree(HKEY_CURRENT_USER, "Software\\ZlvTest");
+    }
+    bool Enter() { return hive_ && RegOverridePredefKey(HKEY_CURRENT_USER, hive_) == 0; }
+    void Leave() { RegOverridePredefKey(HKEY_CURRENT_USER, nullptr); }
+
+  private:
+    static constexpr const char* kPath = "Software\\ZlvTest\\SecondUser";
+    HKEY hive_ = nullptr;
+};
+
+std::string ConduitFolder() {
+    char folder[128];
+    return ReadAgentFolder(folder, sizeof folder) == kFolderRead ? folder : "<none>";
+}
+
 using SettingsStoreTest = ShellTest;
 
-TEST_F(SettingsStoreTest, EachValueInItsStoredForm) {
+TEST_F(SettingsStoreTest, EachValueInItsStoredFormInTheUsersKey) {
     SavedSetting target("target"), hwnd("hwnd");
+    MachineDefaults defaults("1", "1");
+    const std::string machine = MachineTree();
     {
         SetValueRecorder recorder;
         ASSERT_TRUE(recorder.Active());
         WriteSettingFlag("startup", true);
         WriteSettingFlag("tooltip", false);
-        StoreAgentFolder("C:\\Program Files\\Zelvantic");
+        StoreAgentFolder("C:\\Users\\kim\\AppData\\Local\\Zelvantic");
         StoreWindowHandle(window_);
         g_fakeNow = 1078617600; // 7 March 2004
         StoreLastUpdate();
@@ -56,7 +95,7 @@ TEST_F(SettingsStoreTest, EachValueInItsStoredForm) {
     const SettingWrite expected[] = {
         {"startup", REG_SZ, std::string("1\0\0\0", 4)},
         {"tooltip", REG_SZ, std::string("0\0\0\0", 4)},
-        {"target", REG_SZ, "C:\\Program Files\\Zelvantic"}, // no terminator
+        {"target", REG_SZ, "C:\\Users\\kim\\AppData\\Local\\Zelvantic"}, // no terminator
         {"hwnd", REG_DWORD, Le32(handle)},
         {"lastupdate", REG_DWORD, Le32(1078617600)},
     };
@@ -65,7 +104,91 @@ TEST_F(SettingsStoreTest, EachValueInItsStoredForm) {
         EXPECT_EQ(expected[i].name, g_writes[i].name);
         EXPECT_EQ(expected[i].type, g_writes[i].type) << expected[i].name;
         EXPECT_EQ(expected[i].data, g_writes[i].data) << expected[i].name;
+        DWORD type = 0;
+        Bytes stored;
+        ASSERT_TRUE(ReadSetting(expected[i].name.c_str(), &type, &stored, kUserKey))
+            << expected[i].name << " is not in the user's key";
+        EXPECT_EQ(expected[i].type, type) << expected[i].name;
     }
+    EXPECT_EQ(machine, MachineTree()) << "the machine's key was written";
+}
+
+// The installer's choices count for a user who has none of their own; once the user has a
+// value, from the menu or the conduit's dialog, it wins, even against a default of "1".
+TEST_F(SettingsStoreTest, FlagsFallBackToTheMachineDefaultsOnlyWithoutAValueOfTheUsers) {
+    {
+        MachineDefaults defaults("1", "0");
+        EXPECT_TRUE(ReadSettingFlag("startup"));
+        EXPECT_FALSE(ReadSettingFlag("tooltip"));
+        InitMenuChecks();
+        EXPECT_TRUE(Checked(40011)) << "\"Auto run on startup\"";
+        EXPECT_FALSE(Checked(40008)) << "\"Show tray balloon tip\"";
+
+        ASSERT_TRUE(SetFlagText("startup", "0"));
+        ASSERT_TRUE(SetFlagText("tooltip", "2"));
+        EXPECT_FALSE(ReadSettingFlag("startup"));
+        EXPECT_TRUE(ReadSettingFlag("tooltip"));
+        // A user's value that cannot be read as a flag is still the user's: off.
+        ASSERT_TRUE(WriteSetting("startup", REG_SZ, "11111", 5));
+        EXPECT_FALSE(ReadSettingFlag("startup"));
+        DeleteSetting("startup");
+        EXPECT_TRUE(ReadSettingFlag("startup"));
+    }
+    {
+        MachineDefaults none(nullptr, nullptr, false);
+        DeleteSetting("startup");
+        EXPECT_FALSE(ReadSettingFlag("startup"));
+        EXPECT_EQ("<absent>", KeyTree(HKEY_LOCAL_MACHINE, ZLV_KEY))
+            << "reading a flag made the machine's key";
+    }
+}
+
+TEST_F(SettingsStoreTest, TwoUsersValuesNeverMixForTheAgentOrTheConduit) {
+    SavedSetting target("target"), hwnd("hwnd");
+    MachineDefaults defaults("1", "1");
+    const std::string machine = MachineTree();
+    HWND second = CreateWindowExA(0, ZLV_MAIN_WINDOW_CLASS, "kelpo", WS_POPUP, 0, 0, 10, 10,
+                                  nullptr, nullptr, g_agent.instance, nullptr);
+    ASSERT_TRUE(second);
+    const time_t today = g_fakeNow;
+
+    // The first user: balloons turned off in the menu, an agent running, today's download done.
+    WriteSettingFlag("tooltip", false);
+    StoreWindowHandle(window_);
+    StoreAgentFolder("C:\\Users\\ana\\AppData\\Local\\Zelvantic");
+    StoreLastUpdate();
+
+    SecondUser other;
+    ASSERT_TRUE(other.Enter());
+    // Nothing of the first user's reaches the second: the installer's defaults for the flags,
+    // no download today, no agent window and no rates folder for a HotSync.
+    EXPECT_TRUE(ReadSettingFlag("tooltip"));
+    EXPECT_TRUE(ReadAgentFlag("tooltip"));
+    EXPECT_TRUE(ReadSettingFlag("startup"));
+    EXPECT_FALSE(IsUpdatedToday());
+    EXPECT_EQ(nullptr, ReadAgentWindow());
+    EXPECT_EQ("<none>", ConduitFolder());
+    // The second user's own start, and a click in the conduit's dialog.
+    StoreWindowHandle(second);
+    StoreAgentFolder("C:\\Users\\bo\\AppData\\Local\\Zelvantic");
+    WriteAgentFlag("startup", false);
+    EXPECT_EQ(second, ReadAgentWindow());
+    EXPECT_EQ("C:\\Users\\bo\\AppData\\Local\\Zelvantic", ConduitFolder());
+    EXPECT_FALSE(ReadSettingFlag("startup"));
+    other.Leave();
+
+    // The first user's values are as that user left them.
+    EXPECT_EQ(window_, ReadAgentWindow());
+    EXPECT_EQ("C:\\Users\\ana\\AppData\\Local\\Zelvantic", ConduitFolder());
+    EXPECT_FALSE(ReadSettingFlag("tooltip"));
+    EXPECT_FALSE(ReadAgentFlag("tooltip"));
+    EXPECT_TRUE(ReadSettingFlag("startup")) << "the second user's choice reached the first";
+    EXPECT_TRUE(ReadAgentFlag("startup"));
+    EXPECT_EQ("", ReadRaw("startup"));
+    g_fakeNow = today;
+    EXPECT_TRUE(IsUpdatedToday());
+    EXPECT_EQ(machine, MachineTree()) << "the machine's key was written";
+    DestroyWindow(second);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include "agent/shell/startup.h"
 #include "agent/shell/tray.h"
 #include "agent/update/downloader.h"
+#include "tests/win/common/import_hook.h"
 
 namespace {
 
@@ -71,7 +72,7 @@ TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
     ASSERT_TRUE(SetFlagText("tooltip", "1"));
     // The conduit holds the rates file during a HotSync.
     WriteFileText(RatesPath(), "old rates");
-    HANDLE held = CreateFileA(RatesPath().c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+    HANDLE held = CreateFileA(RatesPath().c_str(), GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr,
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(INVALID_HANDLE_VALUE, held);
     ASSERT_TRUE(TickUntil([&] {
@@ -101,6 +102,71 @@ TEST_F(UpdateCycleTest, DownloadTheFileCannotTakeIsKeptAndWrittenLater) {
     for (int i = 0; i < 3; ++i)
         Tick();
     EXPECT_EQ(1, server.Connections());
+}
+
+// What another program left under the temp file's name, here a hard link to a file of the user's,
+// is passed over: the link and the file keep their bytes, and the download lands all the same.
+TEST_F(UpdateCycleTest, ADownloadLandsPastALinkWaitingUnderTheTempName) {
+    LoopbackHttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    const std::string victim = folder_ + "\\letter.txt", link = RatesPath() + ".new";
+    WriteFileText(victim, "Dear Kim,");
+    ASSERT_TRUE(CreateHardLinkA(link.c_str(), victim.c_str(), nullptr));
+    ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
+    EXPECT_EQ(std::string("kelpo\0\0", 7), RatesFileStart(RatesPath()));
+    Bytes mail;
+    ASSERT_TRUE(ReadBytes(victim, &mail));
+    EXPECT_EQ("Dear Kim,", std::string(mail.begin(), mail.end()));
+    HANDLE h = CreateFileA(link.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, h) << "the link is gone";
+    BY_HANDLE_FILE_INFORMATION info;
+    ASSERT_TRUE(GetFileInformationByHandle(h, &info));
+    CloseHandle(h);
+    EXPECT_EQ(2u, info.nNumberOfLinks) << "the link no longer names the letter";
+}
+
+// The conduit opens the rates file for deleting it and shares only reading: the agent's hourly
+// look, while it has the file open, must share deleting, or that HotSync fails.
+ImportHook* g_createFile;
+int g_conduitOpens, g_conduitTries;
+std::string g_ratesPath;
+
+HANDLE WINAPI LookWithTheConduit(LPCSTR path, DWORD access, DWORD share,
+                                 LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
+                                 HANDLE templateFile) {
+    typedef HANDLE(WINAPI * CreateFileFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
+                                          HANDLE);
+    CreateFileFn real = g_createFile->Real<CreateFileFn>();
+    HANDLE look = real(path, access, share, security, disposition, flags, templateFile);
+    if (look != INVALID_HANDLE_VALUE && path && g_ratesPath == path) {
+        ++g_conduitTries;
+        HANDLE conduit = real(path, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (conduit != INVALID_HANDLE_VALUE) {
+            ++g_conduitOpens;
+            CloseHandle(conduit);
+        }
+    }
+    return look;
+}
+
+TEST_F(UpdateCycleTest, TheHourlyLookNeverStandsInTheConduitsWay) {
+    ASSERT_TRUE(SetFlagText("tooltip", "1"));
+    WriteFileText(RatesPath(), "kelpo");
+    g_agent.updatedToday = true;
+    g_ratesPath = RatesPath();
+    g_conduitOpens = g_conduitTries = 0;
+    {
+        ImportHook hook("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(LookWithTheConduit));
+        ASSERT_TRUE(hook.Active());
+        g_createFile = &hook;
+        Tick();
+        g_createFile = nullptr;
+    }
+    EXPECT_EQ(1u, TakeNotices().size());
+    ASSERT_EQ(1, g_conduitTries) << "the look did not open the rates file";
+    EXPECT_EQ(1, g_conduitOpens) << "the conduit could not open the file while the agent looked";
 }
 
 TEST_F(UpdateCycleTest, ReplyWithoutAPageIsAFailedAttemptRetriedAfterTheRecycle) {

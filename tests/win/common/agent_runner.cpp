@@ -19,7 +19,8 @@ std::string BuiltAgentPath() {
     return full;
 }
 
-bool AgentProcess::Start(const std::string& exe, const std::string& arguments) {
+bool AgentProcess::Start(const std::string& exe, const std::string& arguments,
+                         const std::string& workingFolder) {
     End();
     std::string line = "\"" + exe + "\"";
     if (!arguments.empty()) line += " " + arguments;
@@ -27,8 +28,9 @@ bool AgentProcess::Start(const std::string& exe, const std::string& arguments) {
     buffer.push_back('\0');
     STARTUPINFOA startup{};
     startup.cb = sizeof startup;
-    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, &info_) != 0;
+    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
+                          &info_) != 0;
 }
 
 bool AgentProcess::WaitExit(DWORD ms, DWORD* code) {

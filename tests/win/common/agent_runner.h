@@ -22,9 +22,11 @@ class AgentProcess {
     AgentProcess& operator=(const AgentProcess&) = delete;
     ~AgentProcess() { End(); }
 
-    // Started from this process's working folder, not the program's own: a user's agent starts
-    // from wherever the log-on or the Start menu leaves it.
-    bool Start(const std::string& exe, const std::string& arguments = "");
+    // Started from workingFolder when one is given, else from this process's working folder, not
+    // the program's own: a user's agent starts from wherever the log-on or the Start menu leaves
+    // it.
+    bool Start(const std::string& exe, const std::string& arguments = "",
+               const std::string& workingFolder = "");
     // True when it ended within ms; *code gets the exit code.
     bool WaitExit(DWORD ms, DWORD* code);
     // The agent's main window owned by this process, polled for up to ms.

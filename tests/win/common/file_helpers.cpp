@@ -1,5 +1,6 @@
 #include "tests/win/common/file_helpers.h"
 
+#include <shlobj.h>
 #include <stdio.h>
 
 std::string BuildFolder() {
@@ -13,6 +14,12 @@ std::string BuildFolder() {
 std::string ShippedFolder() {
     std::string build = BuildFolder();
     return build.substr(0, build.find_last_of('\\')) + "\\win";
+}
+
+std::string UserRatesFolder() {
+    char base[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, base))) return "";
+    return std::string(base) + "\\Zelvantic";
 }
 
 bool ReadBytes(const std::string& path, Bytes* bytes) {

@@ -13,6 +13,10 @@ std::string BuildFolder();
 // on every machine, also from the 64-bit test build.
 std::string ShippedFolder();
 
+// The user's own rates folder, where the agent keeps "mrvrates.zlv" and "target" points: the
+// local application-data folder as the system names it, with "\Zelvantic".
+std::string UserRatesFolder();
+
 bool ReadBytes(const std::string& path, Bytes* bytes);
 bool WriteBytes(const std::string& path, const Bytes& bytes);
 // The lines of a text file, without their CR LF or LF; none when it cannot be read.

@@ -1,8 +1,9 @@
 // Looks at a running agent from outside, for the scripted fault and soak runs:
 //   agent_probe watch SECONDS [STOP]   answers to WM_NULL every 100 ms; prints the slowest, in
 //                                  ms; ends early once the file STOP exists
-//   agent_probe getreg NAME        the settings value: "<type> <hex bytes>", or "absent"
+//   agent_probe getreg NAME        the user's settings value: "<type> <hex bytes>", or "absent"
 //   agent_probe delreg NAME
+//   agent_probe ratesfolder        the user's rates folder, where the agent writes the rates file
 // Exit code 0 on success, 1 when there is no agent window or the value is absent, 2 when the
 // agent did not answer in time, 3 on bad arguments.
 #include <windows.h>
@@ -13,6 +14,7 @@
 
 #include "agent/shell/main_window.h"
 #include "tests/win/common/agent_runner.h"
+#include "tests/win/common/file_helpers.h"
 #include "tests/win/common/registry_helpers.h"
 
 namespace {
@@ -69,7 +71,12 @@ int main(int argc, char** argv) {
         DeleteSetting(argv[2]);
         return 0;
     }
+    if (argc == 2 && strcmp(argv[1], "ratesfolder") == 0) {
+        std::string folder = UserRatesFolder();
+        printf("%s\n", folder.c_str());
+        return folder.empty() ? 1 : 0;
+    }
     fprintf(stderr, "usage: agent_probe watch SECONDS [STOP] | getreg NAME | "
-                    "delreg NAME\n");
+                    "delreg NAME | ratesfolder\n");
     return 3;
 }

@@ -44,6 +44,7 @@ void SetNow(time_t t) {
 }
 
 std::string g_folder; // this program's folder: the agent folder of every run
+std::string g_rates;  // the user's rates folder, which every run makes and names in "target"
 int g_failures = 0;
 
 void Report(bool ok, const std::string& name, const std::string& detail = "") {
@@ -63,7 +64,7 @@ template <typename Pred> bool WaitUntil(DWORD ms, Pred done) {
 }
 
 std::string RatesPath() {
-    return g_folder + "\\mrvrates.zlv";
+    return g_rates + "\\mrvrates.zlv";
 }
 
 bool RatesFileThere() {
@@ -318,6 +319,7 @@ int main(int argc, char** argv) {
     DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
     g_folder.assign(self, n);
     g_folder.erase(g_folder.find_last_of('\\'));
+    g_rates = UserRatesFolder();
     DeleteFileA(RatesPath().c_str());
     DeleteSetting("lastupdate");
     DeleteSetting("tooltip");

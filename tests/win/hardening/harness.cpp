@@ -87,7 +87,10 @@ Installation::Installation(const char* tag) {
         ready_ &= CopyFileA((BuildFolder() + "\\" + name).c_str(), (folder_ + "\\" + name).c_str(),
                             FALSE) != 0;
     RegisterConduitHere();
-    WriteSetting("target", REG_SZ, Bytes(folder_.begin(), folder_.end())); // as the agent stores it
+    rates_ = UserRatesFolder();
+    RemoveTree(rates_);
+    ready_ = ready_ && !rates_.empty() && CreateDirectoryA(rates_.c_str(), nullptr);
+    WriteSetting("target", REG_SZ, Bytes(rates_.begin(), rates_.end())); // as the agent stores it
     ready_ = ready_ && HotSync("--install-db").exitCode == 0;
 }
 
@@ -95,6 +98,7 @@ Installation::~Installation() {
     DeleteSetting("target");
     delete handheldEnv_;
     RemoveTree(root_);
+    if (!rates_.empty()) RemoveTree(rates_);
 }
 
 void Installation::RegisterConduitHere() {

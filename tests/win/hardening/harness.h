@@ -25,16 +25,18 @@ bool HandheldRecords(const std::string& handheld, std::vector<Bytes>* records);
 // and a zero byte, then the page by the line rule.
 Bytes RatesBodyOf(const std::string& page);
 
-// agent.exe and conduit.dll copied into a fresh folder, as the installer puts them; the handheld
-// beside it with an empty rates database; the stand-ins' switches pointed at both. The HotSync
-// runs the Palm Desktop's hotsync.exe.
+// agent.exe and conduit.dll copied into a fresh folder, as the installer puts them, registered
+// with the Conduit Manager stand-in; the handheld beside it with an empty rates database; "target"
+// naming the user's own rates folder, emptied, as the agent's start leaves it. The HotSync runs
+// the Palm Desktop's hotsync.exe.
 class Installation {
   public:
     explicit Installation(const char* tag);
     ~Installation();
     bool Ready() const { return ready_; }
     std::string Folder() const { return folder_; }
-    std::string RatesPath() const { return folder_ + "\\mrvrates.zlv"; }
+    std::string RatesFolder() const { return rates_; }
+    std::string RatesPath() const { return rates_ + "\\mrvrates.zlv"; }
     std::string AgentPath() const { return folder_ + "\\agent.exe"; }
     // hotsync.exe with the given arguments (sync type 3 unless given).
     ProgramRun HotSync(const std::string& arguments = "");
@@ -46,7 +48,7 @@ class Installation {
     void RegisterConduitHere();
 
   private:
-    std::string root_, folder_, handheld_;
+    std::string root_, folder_, handheld_, rates_;
     ScopedEnv* handheldEnv_ = nullptr;
     bool ready_ = false;
 };

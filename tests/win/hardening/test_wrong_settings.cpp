@@ -116,7 +116,7 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     ASSERT_TRUE(ReadSetting("target", &type, &value));
     EXPECT_EQ(DWORD(REG_SZ), type);
     // Wine's registry hands texts back with a terminator even when none was stored.
-    EXPECT_EQ(install.Folder(), std::string(value.begin(), value.end()).c_str());
+    EXPECT_EQ(install.RatesFolder(), std::string(value.begin(), value.end()).c_str());
     ASSERT_TRUE(ReadSetting("hwnd", &type, &value));
     EXPECT_EQ(DWORD(REG_DWORD), type);
     EXPECT_EQ(Le32(DWORD(UINT_PTR(window))), value);
@@ -124,7 +124,7 @@ TEST(WrongTypedSettings, BothDeliverablesGoOnWithTheDefaults) {
     EXPECT_EQ(DWORD(REG_DWORD), type);
     EXPECT_EQ(4u, value.size());
 
-    // Now the conduit finds the file through the agent's folder and tells the agent.
+    // Now the conduit finds the file through the user's rates folder and tells the agent.
     ProgramRun sync = install.HotSync();
     EXPECT_EQ(0u, sync.exitCode) << sync.output;
     ASSERT_TRUE(install.HandheldRecords(&records));

@@ -137,16 +137,18 @@ def main():
         boots = [threading.Thread(target=s.start) for s in sessions]
         for boot in boots:
             boot.start()
-        # The fuzz targets take one core beside the Windows tests, which mostly wait; they
-        # report into a tally of their own, added at the end.
-        fuzz_tally = Tally()
-        fuzz = threading.Thread(target=run_fuzz,
-                                args=(fuzz_tally, args.fuzz_seconds, args.filter, 1))
+        # The scripts that need no Wine, then the fuzz targets, take one core beside the Windows
+        # tests, which mostly wait; they report into a tally of their own, added at the end.
+        side_tally = Tally()
+
+        def side_work():
+            run_scripts(side_tally, None, args.filter)
+            run_fuzz(side_tally, args.fuzz_seconds, args.filter, 1)
+        side = threading.Thread(target=side_work)
         try:
             print("native tests", flush=True)
             run_native(tally, args.filter)
-            run_scripts(tally, None, args.filter)
-            fuzz.start()
+            side.start()
             for child in children:
                 child.finish(tally)
             for session, boot in zip(sessions, boots):
@@ -160,9 +162,9 @@ def main():
             for session, boot in zip(sessions, boots):
                 boot.join()
                 session.stop()
-            if fuzz.ident:
-                fuzz.join()
-        tally.merge(fuzz_tally)
+            if side.ident:
+                side.join()
+        tally.merge(side_tally)
 
     for name, detail in tally.failures:
         print("FAILED %s\n    %s" % (name, detail.strip().replace("\n", "\n    ")))

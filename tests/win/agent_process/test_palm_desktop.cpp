@@ -16,7 +16,7 @@
 
 namespace {
 
-const DWORD kQuick = 10000; // no step waits longer than this
+const DWORD kStepMs = 10000; // no step waits longer than this
 const char kPage[] = "USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n";
 const char kReply[] = "HTTP/1.0 200 OK\r\nContent-Type: text/html\r\n\r\n"
                       "USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n";
@@ -84,7 +84,7 @@ class PalmDesktopLayout : public ::testing::Test {
     void StartAndEnd(const std::string& what) {
         AgentProcess run;
         ASSERT_TRUE(run.Start(product + "\\agent.exe")) << what;
-        ASSERT_TRUE(run.WaitWindow(kQuick) != nullptr) << what << ": no main window";
+        ASSERT_TRUE(run.WaitWindow(kStepMs) != nullptr) << what << ": no main window";
         EXPECT_TRUE(run.End()) << what;
     }
 
@@ -96,13 +96,13 @@ class PalmDesktopLayout : public ::testing::Test {
         DeleteSetting("lastupdate");
         AgentProcess run;
         ASSERT_TRUE(run.Start(product + "\\agent.exe")) << what;
-        ASSERT_TRUE(run.WaitWindow(kQuick) != nullptr) << what << ": no main window";
+        ASSERT_TRUE(run.WaitWindow(kStepMs) != nullptr) << what << ": no main window";
         DWORD stored = 0;
-        EXPECT_TRUE(WaitUntil(kQuick, [&] { return ReadDword("lastupdate", &stored); }))
+        EXPECT_TRUE(WaitUntil(kStepMs, [&] { return ReadDword("lastupdate", &stored); }))
             << what << ": no download";
         std::string rates = StoredTarget() + "\\mrvrates.zlv";
         Bytes bytes;
-        EXPECT_TRUE(WaitUntil(kQuick, [&] { return ReadBytes(rates, &bytes); })) << rates;
+        EXPECT_TRUE(WaitUntil(kStepMs, [&] { return ReadBytes(rates, &bytes); })) << rates;
         // The header, the count "0002" and its zero, then the page's bytes.
         EXPECT_EQ(12 + 5 + strlen(kPage), bytes.size()) << what;
         EXPECT_EQ(1, server.Requests()) << what;

@@ -17,7 +17,7 @@ std::vector<TimerAsk> g_timerAsks;
 bool g_refuseSlowTimers;
 
 // Records what the agent asks of SetTimer, then asks the system the same.
-UINT_PTR WINAPI RecordSetTimer(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC proc) {
+UINT_PTR WINAPI RecordSetTimerPeriod(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC proc) {
     g_timerAsks.push_back({window, id, periodMs});
     if (g_refuseSlowTimers && periodMs != 100) return 0;
     return SetTimer(window, id, periodMs, proc);
@@ -29,7 +29,7 @@ class IdleCycleTest : public ShellTest {
         ShellTest::SetUp();
         g_timerAsks.clear();
         g_refuseSlowTimers = false;
-        g_agent.setTimer = RecordSetTimer;
+        g_agent.setTimer = RecordSetTimerPeriod;
         ASSERT_TRUE(SetFlagText("tooltip", "1"));
     }
 

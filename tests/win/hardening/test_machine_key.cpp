@@ -15,7 +15,7 @@ namespace {
 
 const UINT kTooltipCommand = 40008; // "Show tray balloon tip"
 const int kAutoRunBox = 412;        // "Auto run desktop agent when windows starts."
-const std::string kPage = "USD\tUS Dollar\t1.0000\n";
+const std::string kOneRatePage = "USD\tUS Dollar\t1.0000\n";
 const std::string kOn("1\0\0\0", 4), kOff("0\0\0\0", 4);
 
 std::string MachineSoftware() {
@@ -51,7 +51,7 @@ TEST(MachineKey, NeitherDeliverableWritesUnderIt) {
         SCOPED_TRACE(installerDefaults ? "with the installer's defaults" : "with no machine key");
         Installation install("zmk");
         ASSERT_TRUE(install.Ready());
-        LoopbackHttpServer server(RatesReply(kPage));
+        LoopbackHttpServer server(RatesReply(kOneRatePage));
         ASSERT_TRUE(server.Listening()) << "port 80 is taken";
         SavedSetting tooltip("tooltip"), startup("startup"), hwnd("hwnd"), last("lastupdate");
         for (const char* name : {"tooltip", "startup", "lastupdate"})

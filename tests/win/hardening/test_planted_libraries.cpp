@@ -27,7 +27,7 @@ const char* const kBuiltInNames[] = {"msimg32", "comctl32", "winmm",
                                      "dwmapi",  "shfolder", "wsock32"};
 const char* const kPalmNames[] = {"condmgr", "sync20"};
 
-const std::string kPage = "USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n";
+const std::string kTwoRatePage = "USD\tUS Dollar\t1.0000\nEUR\tEuro\t0.9215\n";
 
 std::vector<std::string> AllNames() {
     std::vector<std::string> names(std::begin(kBuiltInNames), std::end(kBuiltInNames));
@@ -145,7 +145,7 @@ TEST(PlantedLibraries, AreNeverLoadedByTheAgentOrTheConduit) {
     ClearMarks(elsewhere.path);
 
     // The agent, started from the other folder: it starts, registers the conduit, downloads.
-    LoopbackHttpServer server(RatesReply(kPage));
+    LoopbackHttpServer server(RatesReply(kTwoRatePage));
     ASSERT_TRUE(server.Listening()) << "port 80 is taken";
     SavedSetting tooltip("tooltip"), startup("startup"), hwnd("hwnd"), last("lastupdate");
     SetFlagText("tooltip", "1"); // the HotSync's outcome becomes a notice
@@ -162,7 +162,7 @@ TEST(PlantedLibraries, AreNeverLoadedByTheAgentOrTheConduit) {
     std::vector<Bytes> records;
     ASSERT_TRUE(install.HandheldRecords(&records));
     ASSERT_EQ(1u, records.size());
-    EXPECT_EQ(RatesBodyOf(kPage), records[0]);
+    EXPECT_EQ(RatesBodyOf(kTwoRatePage), records[0]);
     EXPECT_FALSE(FileExists(install.RatesPath()));
     Sleep(500); // the agent shows the outcome
     EXPECT_TRUE(agent.End()) << "the agent did not take its Exit command";

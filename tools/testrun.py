@@ -8,11 +8,12 @@
 
 The Windows tests run once for each build the machine can run (tools/machine.sh): the shipped
 i686 build and the x86_64 test build, or the x86_64 one alone where no 32-bit code runs;
-ZLV_ARCH=i686 or x86_64 chooses one. Each build has its own throw-away prefix, Xvfb display and
-persistent wineserver; all of it runs inside a private network namespace when the machine allows
-one (so port 80 is ours), and then two builds run at once, each in a process and a namespace of
-its own (tools/winetests.py). Scripts that start no Windows program run once. The parts share
-tools/testlog.py.
+ZLV_ARCH=i686 or x86_64 chooses one. Each Wine session has its own throw-away prefix, Xvfb
+display and persistent wineserver; all of it runs inside a private network namespace when the
+machine allows one (so port 80 is ours). There the Windows tests run in lanes at once, as many
+as there are cores (two builds: one lane each; one build: its tests shared out), each lane a
+session, a process and a namespace of its own (tools/winetests.py; ZLV_LANES=N sets the count).
+Scripts that start no Windows program run once, beside them. The parts share tools/testlog.py.
 """
 import argparse
 import concurrent.futures
@@ -31,6 +32,7 @@ from testlog import (ARTIFACTS, BUILD, LOGS, ROOT, Tally, _run_logged, matches, 
                      run_logged, tail, tally_gtest_xml)
 from winesession import WineSession, describe, enter_private_network, loopback_up, modes
 from winetests import ModeChild, run_mode, run_scripts, run_session, test_scripts, wine_programs
+
 
 
 def native_programs(flt):
@@ -94,10 +96,12 @@ def main():
     ap.add_argument("--fuzz-seconds", type=int, default=int(os.environ.get("ZLV_FUZZ_SECONDS", 10)))
     ap.add_argument("--only-fuzz", action="store_true")
     ap.add_argument("--mode", help=argparse.SUPPRESS)  # a child of ModeChild
+    ap.add_argument("--lane", default="0/1", help=argparse.SUPPRESS)
     ap.add_argument("--report", help=argparse.SUPPRESS)
     args = ap.parse_args()
     if args.mode:
-        return run_mode(args.mode, args.filter, args.report)
+        lane, lanes = (int(n) for n in args.lane.split("/"))
+        return run_mode(args.mode, lane, lanes, args.filter, args.report)
 
     arches = [] if args.only_fuzz else modes()
     if not args.only_fuzz and not arches:
@@ -128,10 +132,19 @@ def main():
     if args.only_fuzz:
         run_fuzz(tally, args.fuzz_seconds, args.filter)
     else:
-        # Two builds run at once, each in a namespace of its own, where namespaces can be made;
-        # else one after the other. Every prefix boots while the native tests run.
-        together = len(arches) > 1 and os.environ.get("ZLV_NETNS") and shutil.which("unshare")
-        children = [ModeChild(a, args.filter) for a in arches] if together else []
+        # Where namespaces can be made, each build's tests run in lanes at once (they mostly
+        # wait), each lane in a session and a namespace of its own; else one build after the
+        # other in this process. Every prefix boots while the native tests run.
+        together = os.environ.get("ZLV_NETNS") and shutil.which("unshare")
+        # As many sessions at once as there are cores: more made the slowest steps miss their
+        # time limits when measured on 2 cores.
+        lanes = max(1, int(os.environ.get("ZLV_LANES", 0)) or
+                    (os.cpu_count() or 1) // len(arches)) if together else 1
+        children = []
+        for arch in arches if together else []:
+            share = min(lanes, len(wine_programs(arch, args.filter) +
+                                   test_scripts(args.filter, True)))
+            children += [ModeChild(arch, lane, share, args.filter) for lane in range(share)]
         sessions = [] if together else [WineSession(ARTIFACTS, restart_desktop=True, arch=a)
                                         for a in arches]
         boots = [threading.Thread(target=s.start) for s in sessions]
@@ -142,7 +155,7 @@ def main():
         side_tally = Tally()
 
         def side_work():
-            run_scripts(side_tally, None, args.filter)
+            run_scripts(side_tally, None, test_scripts(args.filter, False))
             run_fuzz(side_tally, args.fuzz_seconds, args.filter, 1)
         side = threading.Thread(target=side_work)
         try:

@@ -39,11 +39,11 @@ EXPECTED_DEPLOYMENT = {"ZLV_EXPECT_UPDATE_HOST": "127.0.0.1",
                        "ZLV_EXPECT_WEBSITE": "http://www.zelvantic.example/"}
 
 
-def run_wine(tally, session, flt):
+def run_wine(tally, session, programs):
     env = dict(session.env)
     for name, value in EXPECTED_DEPLOYMENT.items():
         env[name] = os.environ.get(name, value)
-    for prog in wine_programs(session.arch, flt):
+    for prog in programs:
         name = "%s/%s" % (session.arch, os.path.basename(prog))
         xml_path = os.path.join(LOGS, name + ".xml")
         if os.path.exists(xml_path):
@@ -97,12 +97,12 @@ def check_leftovers(tally, session, name):
         tally.add(name, "fail", "left running: %s" % ", ".join(sorted(left)))
 
 
-def run_scripts(tally, session, flt):
-    """The scripts of one Wine session, or with session None those that need none."""
+def run_scripts(tally, session, scripts):
+    """Scripts in one Wine session, or with session None scripts that need none."""
     env = session.env if session else dict(os.environ, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD,
                                            ZLV_ARTIFACTS=ARTIFACTS, TZ="UTC",
                                            ZLV_SHIPPED=win_folder("i686"))
-    for script in test_scripts(flt, session is not None):
+    for script in scripts:
         name = os.path.basename(script)
         if session:
             name = "%s/%s" % (session.arch, name)
@@ -130,35 +130,59 @@ def run_scripts(tally, session, flt):
         print_result(name, code)
 
 
-def run_session(tally, session, flt):
-    """One build's Windows tests in its own booted session."""
-    print("tests under Wine: %s" % describe(session.arch), flush=True)
+# Seconds each of the slower Windows tests took under Wine (others count as a few), only for
+# sharing a build's tests out between lanes so that the lanes end together.
+LANE_WEIGHTS = {"test_faults.py": 65, "test_soak.py": 30, "gif_tests.exe": 22,
+                "hardening_tests.exe": 20, "test_installer.py": 17, "conduit_tests.exe": 15,
+                "agent_process_tests.exe": 13, "test_uninstaller.py": 12}
+
+
+def lane_share(paths, lanes, lane):
+    """The paths that lane runs of lanes: the heaviest first, each to the lightest lane."""
+    loads = [0] * lanes
+    mine = set()
+    for path in sorted(paths, key=lambda p: -LANE_WEIGHTS.get(os.path.basename(p), 5)):
+        lightest = loads.index(min(loads))
+        loads[lightest] += LANE_WEIGHTS.get(os.path.basename(path), 5)
+        if lightest == lane:
+            mine.add(path)
+    return [p for p in paths if p in mine]
+
+
+def run_session(tally, session, flt, lane=0, lanes=1):
+    """One build's Windows tests (or one lane's share of them) in its own booted session."""
+    print("tests under Wine: %s%s" % (describe(session.arch),
+                                      ", lane %d of %d" % (lane + 1, lanes) if lanes > 1 else ""),
+          flush=True)
     if session.error:
         tally.add("%s wine session" % session.arch, "fail", session.error)
         return
-    run_wine(tally, session, flt)
-    run_scripts(tally, session, flt)
+    programs, scripts = wine_programs(session.arch, flt), test_scripts(flt, True)
+    share = lane_share(programs + scripts, lanes, lane)
+    run_wine(tally, session, [p for p in programs if p in share])
+    run_scripts(tally, session, [s for s in scripts if s in share])
     if not session.alive():
         tally.add("%s wine session" % session.arch, "fail",
                   "the X display %s died during the run" % session.display)
 
 
 class ModeChild:
-    """One build's Windows tests in a process of its own, in a network namespace of its own, so
-    that two builds run at once and each may serve on 127.0.0.1:80."""
+    """One lane of one build's Windows tests in a process of its own, in a network namespace of
+    its own, so that lanes and builds run at once and each may serve on 127.0.0.1:80."""
 
-    def __init__(self, arch, flt):
+    def __init__(self, arch, lane, lanes, flt):
         self.arch = arch
-        self.output = os.path.join(LOGS, "mode-%s.log" % arch)
-        self.report = os.path.join(LOGS, "mode-%s.json" % arch)
+        self.output = os.path.join(LOGS, "mode-%s-%d.log" % (arch, lane))
+        self.report = os.path.join(LOGS, "mode-%s-%d.json" % (arch, lane))
         os.makedirs(LOGS, exist_ok=True)
         for path in (self.output, self.report):
             if os.path.exists(path):
                 os.remove(path)
         with open(self.output, "w") as out:
             self.process = subprocess.Popen(
-                ["unshare", "-n", "--", sys.executable, TESTRUN, "--mode", arch, "--report",
-                 self.report, flt], stdout=out, stderr=subprocess.STDOUT,
+                ["unshare", "-n", "--", sys.executable, TESTRUN, "--mode", arch, "--lane",
+                 "%d/%d" % (lane, lanes), "--report", self.report, flt], stdout=out,
+                stderr=subprocess.STDOUT,
                 stdin=subprocess.DEVNULL, env=dict(os.environ, ZLV_NETNS="1"))
 
     def finish(self, tally):
@@ -182,15 +206,15 @@ class ModeChild:
         tally.merge(part)
 
 
-def run_mode(arch, flt, report):
-    """The child's side: one session, its tests, the counts written for the parent."""
+def run_mode(arch, lane, lanes, flt, report):
+    """The child's side: one session, its lane's tests, the counts written for the parent."""
     loopback_up()
     os.makedirs(ARTIFACTS, exist_ok=True)
     tally = Tally()
     session = WineSession(ARTIFACTS, restart_desktop=True, arch=arch)
     try:
         session.start()
-        run_session(tally, session, flt)
+        run_session(tally, session, flt, lane, lanes)
     finally:
         session.stop()
     with open(report, "w") as f:

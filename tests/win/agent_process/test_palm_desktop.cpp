@@ -163,7 +163,9 @@ TEST_F(PalmDesktopLayout, WithoutAConduitManagerNothingIsRegisteredAndTheAgentDo
     }
 }
 
-TEST_F(PalmDesktopLayout, AConduitManagerBesideTheAgentIsNeverLoaded) {
+// With Palm Desktop named, a planted Conduit Manager stays unloaded (hardening's planted-library
+// test); without one, the agent must not go looking by bare name either.
+TEST_F(PalmDesktopLayout, WithNoPalmDesktopAConduitManagerBesideTheAgentStaysUnloaded) {
     std::string marker = FolderOf(BuiltAgentPath()) + "\\tests\\plant_marker.dll";
     ASSERT_TRUE(FileExists(marker)) << "the marker library is not built";
     // The marker does leave its mark when something loads it.
@@ -176,17 +178,9 @@ TEST_F(PalmDesktopLayout, AConduitManagerBesideTheAgentIsNeverLoaded) {
 
     std::string planted = product + "\\condmgr.dll";
     ASSERT_TRUE(Copy(marker, planted));
-    {
-        // The Palm Desktop named elsewhere registers; the planted one stays unloaded.
-        StartAndEnd("Palm Desktop named");
-        EXPECT_EQ(product, RegisteredFolder());
-    }
-    {
-        NamedPalmDesktop none(nullptr, nullptr);
-        RemoveEntry();
-        StartAndEnd("no Palm Desktop named");
-        EXPECT_EQ("(none)", RegisteredFolder());
-    }
+    NamedPalmDesktop none(nullptr, nullptr);
+    StartAndEnd("no Palm Desktop named");
+    EXPECT_EQ("(none)", RegisteredFolder());
     EXPECT_FALSE(FileExists(planted + ".mark")) << "condmgr.dll beside agent.exe was loaded";
 }
 

@@ -15,6 +15,9 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(os.environ["ZLV_ROOT"], "bui
 WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
 ARTIFACTS = os.environ.get("ZLV_ARTIFACTS") or os.path.join(BUILD, "artifacts")
+sys.path.insert(0, os.path.join(os.environ["ZLV_ROOT"], "tests", "tools"))
+sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
+from peers import palm_pdb  # noqa: E402
 failed = 0
 
 
@@ -51,19 +54,6 @@ def rates_body(length):
     body = b"%04d\x00" % len(lines) + b"".join(lines)
     assert len(body) == length
     return body
-
-
-def palm_pdb(path):
-    script = r'''
-use Palm::PDB; use Palm::Raw;
-my $pdb = Palm::PDB->new; $pdb->Load($ARGV[0]);
-print "name=$pdb->{name}\ntype=$pdb->{type}\ncreator=$pdb->{creator}\n";
-print "records=", scalar(@{$pdb->{records}}), "\n";
-print "data=", unpack("H*", $pdb->{records}[0]{data}), "\n" if @{$pdb->{records}};
-'''
-    out = subprocess.run(["perl", "-e", script, path], capture_output=True, text=True)
-    fields = dict(l.split("=", 1) for l in out.stdout.splitlines() if "=" in l)
-    return out.returncode, fields, out.stderr
 
 
 def main():

@@ -6,11 +6,9 @@ zlvtool dump against damaged files, and zlvtool rates against replies that give 
 PASS/FAIL line per case; a peer that cannot start fails."""
 import os
 import shutil
-import socket
 import subprocess
 import sys
 import tempfile
-import time
 import xml.etree.ElementTree as ET
 
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
@@ -19,6 +17,7 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
 from line_rule import rates_body
+import peers
 EXE = os.path.join(os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win"), "tests",
                    "download_peers.exe")
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
@@ -51,50 +50,12 @@ def rates_page(size):
     return page
 
 
-def wait_port(host, port, seconds=10):
-    end = time.time() + seconds
-    while time.time() < end:
-        try:
-            socket.create_connection((host, port), timeout=0.5).close()
-            return True
-        except OSError:
-            time.sleep(0.05)
-    return False
-
-
 def start_nginx(tmp, page):
     www = os.path.join(tmp, "www")
     os.makedirs(www)
     with open(os.path.join(www, "updatedrates.php"), "wb") as f:
         f.write(page)
-    conf = os.path.join(tmp, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write("""daemon off;
-master_process off;
-pid %(tmp)s/nginx.pid;
-error_log %(tmp)s/error.log;
-events { worker_connections 64; }
-http {
-    access_log %(tmp)s/access.log;
-    client_body_temp_path %(tmp)s/body;
-    proxy_temp_path %(tmp)s/proxy;
-    fastcgi_temp_path %(tmp)s/fastcgi;
-    uwsgi_temp_path %(tmp)s/uwsgi;
-    scgi_temp_path %(tmp)s/scgi;
-    default_type text/plain;
-    server {
-        listen %(host)s:80;
-        root %(www)s;
-    }
-}
-""" % {"tmp": tmp, "www": www, "host": NGINX_HOST})
-    os.chmod(tmp, 0o755)
-    proc = subprocess.Popen(["nginx", "-p", tmp + "/", "-c", conf, "-e", tmp + "/error.log"],
-                            stdout=subprocess.DEVNULL, stderr=open(tmp + "/nginx.out", "w"))
-    if not wait_port(NGINX_HOST, 80):
-        proc.terminate()
-        raise RuntimeError("nginx did not come up: " + open(tmp + "/nginx.out").read())
-    return proc
+    return peers.start_nginx(tmp, {NGINX_HOST: www})
 
 
 def start_fault_server(tmp):

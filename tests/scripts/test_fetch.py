@@ -20,6 +20,7 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
 from line_rule import rates_body
+import peers
 ZLVTOOL = os.path.join(BUILD, "host", "zlvtool")
 PAGE = os.path.join(ROOT, "docs", "sample-rates.txt")
 NGINX_HOST, NOT_FOUND_HOST, REFUSED_HOST, UNANSWERED_HOST = (
@@ -46,50 +47,12 @@ def start_nginx(tmp, page):
     os.makedirs(empty)
     with open(os.path.join(www, "updatedrates.php"), "wb") as f:
         f.write(page)
-    conf = os.path.join(tmp, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write("""daemon off;
-master_process off;
-pid %(tmp)s/nginx.pid;
-error_log %(tmp)s/error.log;
-events { worker_connections 64; }
-http {
-    access_log %(tmp)s/access.log;
-    client_body_temp_path %(tmp)s/body;
-    proxy_temp_path %(tmp)s/proxy;
-    fastcgi_temp_path %(tmp)s/fastcgi;
-    uwsgi_temp_path %(tmp)s/uwsgi;
-    scgi_temp_path %(tmp)s/scgi;
-    default_type text/plain;
-    server { listen %(host)s:80; root %(www)s; }
-    server { listen %(missing)s:80; root %(empty)s; }
-}
-""" % {"tmp": tmp, "www": www, "empty": empty, "host": NGINX_HOST, "missing": NOT_FOUND_HOST})
-    os.chmod(tmp, 0o755)
-    proc = subprocess.Popen(["nginx", "-p", tmp + "/", "-c", conf, "-e", tmp + "/error.log"],
-                            stdout=subprocess.DEVNULL, stderr=open(tmp + "/nginx.out", "w"))
-    end = time.time() + 10
-    while time.time() < end:
-        try:
-            socket.create_connection((NGINX_HOST, 80), timeout=0.5).close()
-            return proc
-        except OSError:
-            time.sleep(0.05)
-    proc.terminate()
-    raise RuntimeError("nginx did not come up: " + open(tmp + "/nginx.out").read())
+    return peers.start_nginx(tmp, {NGINX_HOST: www, NOT_FOUND_HOST: empty})
 
 
 def palm_pdb(path):
-    script = r'''
-use Palm::PDB; use Palm::Raw;
-my $pdb = Palm::PDB->new; $pdb->Load($ARGV[0]);
-print "name=$pdb->{name}\ntype=$pdb->{type}\ncreator=$pdb->{creator}\n";
-print "records=", scalar(@{$pdb->{records}}), "\n";
-print "data=", unpack("H*", $pdb->{records}[0]{data}), "\n" if @{$pdb->{records}};
-'''
-    out = subprocess.run(["perl", "-e", script, path], capture_output=True, text=True)
-    fields = dict(l.split("=", 1) for l in out.stdout.splitlines() if "=" in l)
-    return fields if out.returncode == 0 else {"error": out.stderr.strip()}
+    code, fields, error = peers.palm_pdb(path)
+    return fields if code == 0 else {"error": error.strip()}
 
 
 def fetch(folder, *args):

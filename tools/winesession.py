@@ -40,11 +40,6 @@ PALM_FOLDER_W = r"C:\Program Files\Palm"
 PALM_FILES = ("hotsync.exe", "condmgr.dll", "sync20.dll")
 
 
-def windows_path(path):
-    """A Linux path as Wine's drive Z: shows it."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
 def modes():
     """The builds whose Windows tests run here, the shipped one first (tools/machine.sh)."""
     text = os.environ.get("ZLV_MODES") or subprocess.run(

@@ -1,10 +1,11 @@
-// Any bytes as settings values and as the agent's command line: the flag text, the calendar-day
-// comparison behind "lastupdate", and the "-silent" gate.
+// Any bytes as settings values and as the agent's command line: the flag text, the calendar days
+// behind "lastupdate", and the "-silent" gate.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
+#include "agent/shell/daily_rules.h"
 #include "agent/shell/settings_text.h"
 #include "agent/shell/startup_text.h"
 
@@ -45,18 +46,26 @@ void CheckDays(const uint8_t* data, size_t size) {
     const int64_t kRange = int64_t(1) << 40;
     time_t a = static_cast<time_t>(Take64(data) % kRange);
     time_t b = static_cast<time_t>(Take64(data + 8) % kRange);
-    char* text = static_cast<char*>(malloc(16));
-    LocalDateText(a, text);
-    size_t n = strnlen(text, 16);
-    Check(n < 16);
-    if (a == 0) Check(strcmp(text, " ") == 0);
-    free(text);
+    long long dayA = 0, dayB = 0;
+    if (!LocalDayOf(a, &dayA) || !LocalDayOf(b, &dayB)) return;
 
-    Check(IsSameLocalDay(a, a));
-    Check(IsSameLocalDay(a, b) == IsSameLocalDay(b, a));
-    if (a == 0 || b == 0) Check(IsSameLocalDay(a, b) == (a == b));
-    // No day, whatever the zone and its summer time, spans two days.
-    if (a != 0 && b != 0 && (a - b > 2 * 86400 || b - a > 2 * 86400)) Check(!IsSameLocalDay(a, b));
+    // A download made now is today's; tomorrow's first second wants the next one.
+    Check(IsDownloadDue(a, a) == (a == 0));
+    time_t next = NextLocalDayStart(a);
+    if (next != 0) {
+        long long dayNext = 0, dayBefore = 0;
+        Check(next > a && next - a <= 2 * 86400);
+        Check(LocalDayOf(next, &dayNext) && dayNext > dayA);
+        Check(LocalDayOf(next - 1, &dayBefore) && dayBefore <= dayA);
+        if (a != 0) Check(IsDownloadDue(next, a));
+    }
+    // No day, whatever the zone and its summer time, spans two: far apart, a download is due
+    // whichever way the clock went.
+    if (a != 0 && b != 0 && (a - b > 3 * 86400 || b - a > 3 * 86400)) Check(IsDownloadDue(a, b));
+
+    time_t since = b;
+    WaitIsOver(a, &since, 900.0);
+    Check(since == (a < b ? a : b));
 }
 
 } // namespace

@@ -132,7 +132,10 @@ int RunStall(int argc, char** argv) {
     double span = seconds * 1000.0;
     for (int r = 0; r < runs; ++r) {
         host.FreshStart();
-        if (idle) g_agent.updatedToday = true;
+        if (idle) {
+            g_agent.updatedToday = true;
+            g_agent.lastUpdateTime = AgentNow();
+        }
         StartTicking(host.Window(), kTimerPeriodMs);
         StallWatch watch;
         watch.Start(host.Window());
@@ -200,6 +203,7 @@ int RunTick(int argc, char** argv) {
     ProbeAgent agent("zbt", nullptr);
     AgentHost& host = agent.host;
     g_agent.updatedToday = true;
+    g_agent.lastUpdateTime = AgentNow();
     host.Tick(); // the first tick of reminding looks for the rates file; later ones wait an hour
 
     const char kClass[] = "ZelvanticBenchIdleTimer";
@@ -234,8 +238,7 @@ int RunCycles(int argc, char** argv) {
     const int marks[] = {1, 2, 5, 10, 25, 50, 75, 100, 200, 500, 1000};
     std::vector<double> at, blocks, heap, priv, nextHandle;
     for (int i = 1; i <= count; ++i) {
-        g_agent.updatedToday = false;
-        g_fakeNow += 901; // a new day: the old attempt is recycled
+        g_fakeNow += 86400; // the next day: the agent's own look at the date fetches it
         bool written = PumpUntil(
             [&] {
                 host.Tick();

@@ -1,10 +1,11 @@
-// The idle agent: reminding on a slow timer, and a finished download written the moment its
-// worker ends rather than on the next tick.
+// The idle agent: reminding on a slow timer, a finished download written the moment its worker
+// ends rather than on the next tick, and each new day's rates fetched by an agent left running.
 #include "tests/win/agent_shell/shell_fixture.h"
 
 #include <string.h>
 
 #include "agent/shell/tray.h"
+#include "agent/update/downloader.h"
 
 namespace {
 
@@ -33,11 +34,11 @@ class IdleCycleTest : public ShellTest {
         ASSERT_TRUE(SetFlagText("tooltip", "1"));
     }
 
-    // As a start finds it when "lastupdate" lies on today: reminding from the first tick.
+    // As a start finds it when "lastupdate" lies a minute back: reminding from the first tick.
     void StartReminding(bool withRatesFile) {
         ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(g_fakeNow - 60)));
-        g_agent.updatedToday = IsUpdatedToday();
-        ASSERT_TRUE(g_agent.updatedToday);
+        g_agent.lastUpdateTime = g_fakeNow - 60;
+        g_agent.updatedToday = true;
         if (withRatesFile) WriteFileText(RatesPath(), "kelpo");
     }
 
@@ -188,6 +189,98 @@ TEST_F(IdleCycleTest, RefusedSlowTimerKeepsTheTickAndIsAskedAgain) {
     Tick();
     EXPECT_EQ(3u, g_timerAsks.size());
     EXPECT_TRUE(TakeNotices().empty()) << "a retried timer is no second check";
+}
+
+// Over midnight: no faster tick, yet the new day's first tick fetches its rates, reminded of at
+// once; the rest of that day fetches nothing more.
+TEST_F(IdleCycleTest, TheNewDaysFirstTickFetchesItsRatesOnce) {
+    LoopbackHttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    g_fakeNow = LocalTime(2026, 3, 10, 23, 50, 30);
+    const time_t midnight = LocalTime(2026, 3, 11, 0, 0);
+    StartReminding(true);
+    while (g_fakeNow < midnight) {
+        Tick();
+        ASSERT_EQ(nullptr, g_agent.downloader) << "fetched before the day was over";
+        ASSERT_GE(g_timerAsks.back().periodMs, 1000u) << "a fast tick to watch the date";
+        Advance(g_timerAsks.back().periodMs / 1000); // the timer's next tick
+    }
+    EXPECT_LE(g_fakeNow, midnight + 2) << "the new day's first tick came late";
+    EXPECT_LE(g_timerAsks.size(), 2u) << "the timer asked for again and again";
+    SendMessageA(window_, WM_USER, 0, NIN_BALLOONTIMEOUT); // the last reminder has gone
+    TakeNotices();
+    Tick();
+    ASSERT_FALSE(g_agent.updatedToday) << "the new day's first tick fetched nothing";
+    EXPECT_EQ(100u, g_timerAsks.back().periodMs);
+    ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
+    DWORD last = 0;
+    ASSERT_TRUE(ReadDword("lastupdate", &last));
+    EXPECT_EQ(static_cast<DWORD>(g_fakeNow), last);
+    Tick();
+    EXPECT_EQ(1u, TakeNotices().size()) << "the new rates were not reminded of at once";
+    for (int hour = 0; hour < 23; ++hour) {
+        Advance(3601);
+        Tick();
+    }
+    EXPECT_EQ(1, server.Requests());
+}
+
+// Three days asleep: the wake fetches at once, before any tick; Windows's second word of the same
+// wake fetches nothing more.
+TEST_F(IdleCycleTest, AWakeAfterThreeDaysFetchesAtOnce) {
+    LoopbackHttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    StartReminding(true);
+    Tick();
+    Advance(3 * 86400);
+    PostMessageA(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    ASSERT_TRUE(Pump([] { return g_agent.downloader != nullptr; }, 5000));
+    EXPECT_EQ(0, ticksSeen_) << "the wake waited for a tick";
+    ASSERT_TRUE(Pump([] { return g_agent.updatedToday; }, 5000));
+    PostMessageA(window_, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    Pump([] { return false; }, 300);
+    EXPECT_EQ(1, server.Requests());
+}
+
+// Ten minutes asleep in the middle of a download: the wake replaces the attempt the sleep cut at
+// once, not at its recycle five minutes on, and only once for the two words of one wake.
+TEST_F(IdleCycleTest, AWakeReplacesTheAttemptTheSleepCut) {
+    LoopbackHttpServer server(""); // accepts, then never answers
+    ASSERT_TRUE(server.Listening());
+    ASSERT_TRUE(TickUntil([] { return g_agent.requestSent; }));
+    Advance(600);
+    PostMessageA(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    PostMessageA(window_, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    EXPECT_TRUE(Pump([&] { return server.Connections() == 2; }, 5000));
+    Pump([] { return false; }, 300);
+    EXPECT_EQ(2, server.Connections());
+    EXPECT_EQ(0, ticksSeen_);
+}
+
+// The clock set back a day and put right fetches nothing twice. Set a year ahead and then put
+// right, each change fetches at once, and the next day fetches again.
+TEST_F(IdleCycleTest, AClockSetBackFetchesNoDayTwiceAndOneAYearAheadStopsNothing) {
+    LoopbackHttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    const time_t today = g_fakeNow;
+    StartReminding(true);
+    for (time_t at : {today, today - 86400, LocalTime(2026, 3, 10, 0, 0, 30), today + 7200}) {
+        g_fakeNow = at;
+        Tick();
+    }
+    EXPECT_EQ(0, server.Connections()) << "a clock set back fetched a day again";
+    const struct {
+        time_t at;
+        UINT message;
+    } steps[] = {{today + 365 * 86400, WM_TIMECHANGE}, {today + 7260, WM_TIMECHANGE},
+                 {today + 86400, WM_TIMER}};
+    for (const auto& step : steps) {
+        g_fakeNow = step.at;
+        SendMessageA(window_, step.message, kTimerId, 0);
+        ASSERT_FALSE(g_agent.updatedToday) << "nothing fetched " << step.at - today << " s on";
+        ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
+    }
+    EXPECT_EQ(3, server.Requests());
 }
 
 } // namespace

@@ -29,9 +29,9 @@ struct AgentState {
     HWND notifyAreaWindow;     // "TrayNotifyWnd" on shells without balloons
     HBITMAP balloonBitmaps[3]; // 139, 137, 138
     bool updatedToday;
-    time_t lastUpdateTime; // the last completed download, "lastupdate"; 0 for none
-    time_t nextDateCheck;  // when reminding looks at the date again; 0 until worked out
-    time_t dateCheckFrom;  // when that was worked out: a clock set back behind it looks at once
+    time_t lastUpdateTime;     // the last completed download, "lastupdate"; 0 for none
+    time_t nextDateCheck;      // when reminding looks at the date again; 0 until worked out
+    time_t dateCheckFrom;      // when worked out: a clock set back behind it looks at once
     HICON frames[kFrameCount]; // icons 104..131
     HMENU menu;                // menu 134
     HMENU popupMenu;           // its sub-menu 0

@@ -71,16 +71,18 @@ void WriteFileText(const std::string& path, const std::string& text) {
 }
 
 time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-    SYSTEMTIME local = {};
-    local.wYear = static_cast<WORD>(year);
-    local.wMonth = static_cast<WORD>(month);
-    local.wDay = static_cast<WORD>(day);
-    local.wHour = static_cast<WORD>(hour);
-    local.wMinute = static_cast<WORD>(minute);
-    local.wSecond = static_cast<WORD>(second);
+    SYSTEMTIME local = {static_cast<WORD>(year),
+                        static_cast<WORD>(month),
+                        0,
+                        static_cast<WORD>(day),
+                        static_cast<WORD>(hour),
+                        static_cast<WORD>(minute),
+                        static_cast<WORD>(second),
+                        0};
     SYSTEMTIME utc;
     FILETIME file;
-    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) || !SystemTimeToFileTime(&utc, &file))
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
+        !SystemTimeToFileTime(&utc, &file))
         return 0;
     ULARGE_INTEGER t = {{file.dwLowDateTime, file.dwHighDateTime}};
     return static_cast<time_t>((t.QuadPart - 116444736000000000ULL) / 10000000ULL);

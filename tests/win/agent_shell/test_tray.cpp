@@ -245,7 +245,8 @@ TEST_F(TrayTest, WithoutShellBalloonsNoticesFollowARestartedShell) {
         EXPECT_GE(balloon.top, area.bottom - 4);
         HideAllBalloons();
     }
-    EXPECT_EQ(static_cast<DWORD>(NIM_ADD), g_trayCalls[1].message) << "the icon was not added again";
+    EXPECT_EQ(static_cast<DWORD>(NIM_ADD), g_trayCalls[1].message)
+        << "the icon was not added again";
 }
 
 TEST_F(TrayTest, PopupMenuOpensAtTheCursorPreferringToFitVertically) {

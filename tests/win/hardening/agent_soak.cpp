@@ -364,8 +364,8 @@ int main(int argc, char** argv) {
     }
     DWORD seconds = (GetTickCount() - started + 500) / 1000;
     Report(badRuns == 0,
-           "every run downloaded once a day, showed its menu, handed its page over through the Palm "
-           "Desktop's HotSync and was told of its success",
+           "every run downloaded once a day, showed its menu, handed its page over through the "
+           "Palm Desktop's HotSync and was told of its success",
            std::to_string(days) + " runs in " + std::to_string(seconds) + " s");
     Report(delivered == expected, "every page reached the handheld, in order",
            std::to_string(delivered.size()) + " of " + std::to_string(expected.size()));

@@ -238,7 +238,7 @@ TEST_F(IdleCycleTest, AWakeReplacesACutAttemptAndFetchesANewDayAtOnce) {
     ASSERT_TRUE(Pump([] { return !g_agent.updatedToday; }, 5000));
     EXPECT_EQ(0, ticksSeen_) << "a wake waited for a tick";
     ASSERT_TRUE(Pump([] { return g_agent.updatedToday; }, 5000));
-    EXPECT_EQ(3, server.Requests());
+    EXPECT_EQ(3, server.Connections());
 }
 
 // The clock set back a day and put right fetches nothing twice. Set a year ahead and then put

@@ -1,24 +1,89 @@
 // The rates folder start-up makes: the user's own where the system keeps one per user, the agent
-// folder where it keeps none (Windows 9x, whose shell32 lacks SHGetFolderPathA), never a file.
+// folder where it keeps none, never a file. And Windows 95, 98 and Me, which have the wide calls
+// only as stubs that fail: the rates folder, "target" and the rates file through the ANSI calls.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
 
 #include "agent/shell/rates_folder.h"
+#include "agent/shell/settings.h"
+#include "agent/update/rates_file.h"
+#include "conduit/settings_key.h"
 #include "tests/win/common/file_helpers.h"
 #include "tests/win/common/import_hook.h"
+#include "tests/win/common/registry_helpers.h"
+
+using namespace std::string_literals;
 
 namespace {
 
 typedef FARPROC(WINAPI* GetProcAddressFn)(HMODULE, LPCSTR);
 ImportHook* g_lookup;
+const char* g_hidden; // the shell call that is not there
 
-// A shell32 without the per-user folder call, as on Windows 95 and 98.
+// A shell32 without a per-user folder call, as on Windows 95, or NT 4 without a newer shell.
 FARPROC WINAPI WithoutGetFolderPath(HMODULE module, LPCSTR name) {
-    if (HIWORD(reinterpret_cast<UINT_PTR>(name)) && lstrcmpA(name, "SHGetFolderPathA") == 0)
-        return nullptr;
+    if (HIWORD(reinterpret_cast<UINT_PTR>(name)) && lstrcmpA(name, g_hidden) == 0) return nullptr;
     return g_lookup->Real<GetProcAddressFn>()(module, name);
 }
+
+struct HiddenShellCall {
+    explicit HiddenShellCall(const char* name)
+        : hook("kernel32.dll", "GetProcAddress", reinterpret_cast<void*>(WithoutGetFolderPath)) {
+        g_hidden = name;
+        g_lookup = &hook;
+    }
+    ~HiddenShellCall() { g_lookup = nullptr; }
+    ImportHook hook;
+};
+
+// What Windows 98 answers: GetVersion's top bit, and every wide call failing as not implemented.
+DWORD WINAPI Windows98Version() {
+    return 0xC0000A04;
+}
+template <typename R> R NotImplemented(R result) {
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return result;
+}
+HANDLE WINAPI NoCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
+    return NotImplemented(INVALID_HANDLE_VALUE);
+}
+BOOL WINAPI NoCreateDirectoryW(LPCWSTR, LPSECURITY_ATTRIBUTES) {
+    return NotImplemented(FALSE);
+}
+DWORD WINAPI NoGetFileAttributesW(LPCWSTR) {
+    return NotImplemented(INVALID_FILE_ATTRIBUTES);
+}
+BOOL WINAPI NoMoveFileExW(LPCWSTR, LPCWSTR, DWORD) {
+    return NotImplemented(FALSE);
+}
+BOOL WINAPI NoDeleteFileW(LPCWSTR) {
+    return NotImplemented(FALSE);
+}
+LONG WINAPI NoRegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) {
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+LONG WINAPI NoRegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
+    return ERROR_CALL_NOT_IMPLEMENTED;
+}
+
+struct Windows98 {
+    bool Active() const {
+        for (const ImportHook& h : hooks)
+            if (!h.Active()) return false;
+        return true;
+    }
+    ImportHook hooks[8] = {
+        {"kernel32.dll", "GetVersion", reinterpret_cast<void*>(Windows98Version)},
+        {"kernel32.dll", "CreateFileW", reinterpret_cast<void*>(NoCreateFileW)},
+        {"kernel32.dll", "CreateDirectoryW", reinterpret_cast<void*>(NoCreateDirectoryW)},
+        {"kernel32.dll", "GetFileAttributesW", reinterpret_cast<void*>(NoGetFileAttributesW)},
+        {"kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(NoMoveFileExW)},
+        {"kernel32.dll", "DeleteFileW", reinterpret_cast<void*>(NoDeleteFileW)},
+        {"advapi32.dll", "RegSetValueExW", reinterpret_cast<void*>(NoRegSetValueExW)},
+        {"advapi32.dll", "RegQueryValueExW", reinterpret_cast<void*>(NoRegQueryValueExW)},
+    };
+};
 
 std::string Made(const char* agentFolder) {
     char* folder = MakeRatesFolder(agentFolder);
@@ -28,9 +93,11 @@ std::string Made(const char* agentFolder) {
 }
 
 bool IsFolder(const std::string& path) {
-    DWORD a = GetFileAttributesA(path.c_str());
+    DWORD a = GetFileAttributesW(Wide(path).c_str());
     return a != INVALID_FILE_ATTRIBUTES && (a & FILE_ATTRIBUTE_DIRECTORY);
 }
+
+} // namespace
 
 TEST(RatesFolder, TheUsersOwnMadeWhenMissingAndTheAgentFolderWithoutOne) {
     const std::string own = UserRatesFolder();
@@ -39,14 +106,10 @@ TEST(RatesFolder, TheUsersOwnMadeWhenMissingAndTheAgentFolderWithoutOne) {
     EXPECT_EQ(own, Made("C:\\Program Files\\Zelvantic"));
     EXPECT_TRUE(IsFolder(own));
     EXPECT_EQ(own, Made("C:\\Program Files\\Zelvantic")) << "a folder that is there is fine";
-
     {
-        ImportHook hook("kernel32.dll", "GetProcAddress",
-                        reinterpret_cast<void*>(WithoutGetFolderPath));
-        ASSERT_TRUE(hook.Active());
-        g_lookup = &hook;
+        HiddenShellCall shell("SHGetFolderPathW");
+        ASSERT_TRUE(shell.hook.Active());
         EXPECT_EQ("C:\\Program Files\\Zelvantic", Made("C:\\Program Files\\Zelvantic"));
-        g_lookup = nullptr;
     }
 
     // A file where the folder belongs is not the agent's: no folder, and the file as it was.
@@ -57,7 +120,40 @@ TEST(RatesFolder, TheUsersOwnMadeWhenMissingAndTheAgentFolderWithoutOne) {
     Bytes left;
     EXPECT_TRUE(ReadBytes(own, &left));
     EXPECT_EQ(kept, left);
-    DeleteFileA(own.c_str());
+    DeleteFileW(Wide(own).c_str());
 }
 
-} // namespace
+TEST(RatesFolder, Windows9xKeepsTheAnsiCalls) {
+    const std::string own = UserRatesFolder();
+    ASSERT_FALSE(own.empty());
+    RemoveTree(own);
+    SavedSetting target("target");
+    TempFolder agent("agent9x");
+    std::string made, without;
+    StoreFolderResult stored = kFolderKeyNotOpened;
+    bool written = false;
+    FolderRead read = kFolderMissing;
+    wchar_t conduitFolder[128] = {};
+    {
+        Windows98 system;
+        ASSERT_TRUE(system.Active());
+        made = Made(agent.path.c_str()); // Windows 98 and Me with a shell that has the call
+        stored = StoreAgentFolder(made.c_str());
+        written = WriteRatesFile(ByteString("A\tB\n"), made.c_str(), 1700000000);
+        read = ReadAgentFolder(conduitFolder, 128);
+        HiddenShellCall shell("SHGetFolderPathA"); // Windows 95
+        without = Made(agent.path.c_str());
+    }
+    EXPECT_EQ(own, made);
+    EXPECT_EQ(agent.path, without);
+    EXPECT_EQ(kFolderStored, stored);
+    ASSERT_EQ(kFolderRead, read);
+    EXPECT_EQ(own, Utf8(conduitFolder));
+    EXPECT_TRUE(written);
+    Bytes file;
+    EXPECT_TRUE(ReadBytes(own + "\\mrvrates.zlv", &file));
+    EXPECT_EQ("kelpo\0\0\0\x00\xF1\x53\x65"
+              "0001\0A B\0"s,
+              std::string(file.begin(), file.end()));
+    RemoveTree(own);
+}

@@ -26,6 +26,13 @@ bool FromCodePage(const char* text, wchar_t* wide, DWORD size) {
     return MultiByteToWideChar(CP_ACP, 0, text, -1, wide, static_cast<int>(size)) > 0;
 }
 
+// The name reads back the same from the code page.
+bool SurvivesCodePage(const wchar_t* wide) {
+    CodePageText text(wide);
+    wchar_t back[MAX_PATH];
+    return text.Get()[0] && FromCodePage(text.Get(), back, MAX_PATH) && wcscmp(back, wide) == 0;
+}
+
 } // namespace
 
 bool UsesWideCalls() {
@@ -106,7 +113,16 @@ HINSTANCE OpenInShell(HWND owner, const wchar_t* file, const wchar_t* parameters
                          parameters ? ansiParameters.Get() : nullptr, nullptr, SW_SHOWNORMAL);
 }
 
+// WinHelp hands its viewer the name in the code page: a name outside it goes by its short name,
+// and one that has none is not asked for at all.
 BOOL OpenHelpFile(HWND owner, const wchar_t* file, UINT command, ULONG_PTR data) {
-    if (UsesWideCalls()) return WinHelpW(owner, file, command, data);
-    return WinHelpA(owner, CodePageText(file).Get(), command, data);
+    wchar_t shortName[MAX_PATH];
+    const wchar_t* name = file;
+    if (UsesWideCalls() && !SurvivesCodePage(file)) {
+        DWORD n = GetShortPathNameW(file, shortName, MAX_PATH);
+        if (n == 0 || n >= MAX_PATH || !SurvivesCodePage(shortName)) return FALSE;
+        name = shortName;
+    }
+    CodePageText text(name);
+    return text.Get()[0] && WinHelpA(owner, text.Get(), command, data);
 }

@@ -20,4 +20,5 @@ LONG QueryText(HKEY key, const char* name, wchar_t* text, DWORD size, DWORD* typ
 // The program that opens the document, into program (MAX_PATH characters); ShellExecute's codes.
 HINSTANCE FindProgram(const wchar_t* document, wchar_t* program);
 HINSTANCE OpenInShell(HWND owner, const wchar_t* file, const wchar_t* parameters);
+// WinHelp with the file's name in the code page, or its short name; FALSE when it has neither.
 BOOL OpenHelpFile(HWND owner, const wchar_t* file, UINT command, ULONG_PTR data);

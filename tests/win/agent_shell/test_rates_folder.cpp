@@ -5,6 +5,9 @@
 
 #include <stdlib.h>
 
+#include <algorithm>
+#include <iterator>
+
 #include "agent/shell/rates_folder.h"
 #include "agent/shell/settings.h"
 #include "agent/update/rates_file.h"
@@ -41,47 +44,39 @@ struct HiddenShellCall {
 DWORD WINAPI Windows98Version() {
     return 0xC0000A04;
 }
-template <typename R> R NotImplemented(R result) {
+template <typename R, R kFailed, typename... Args> R WINAPI NotImplemented(Args...) {
     SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
-    return result;
+    return kFailed;
 }
 HANDLE WINAPI NoCreateFileW(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD, HANDLE) {
-    return NotImplemented(INVALID_HANDLE_VALUE);
+    SetLastError(ERROR_CALL_NOT_IMPLEMENTED);
+    return INVALID_HANDLE_VALUE;
 }
-BOOL WINAPI NoCreateDirectoryW(LPCWSTR, LPSECURITY_ATTRIBUTES) {
-    return NotImplemented(FALSE);
-}
-DWORD WINAPI NoGetFileAttributesW(LPCWSTR) {
-    return NotImplemented(INVALID_FILE_ATTRIBUTES);
-}
-BOOL WINAPI NoMoveFileExW(LPCWSTR, LPCWSTR, DWORD) {
-    return NotImplemented(FALSE);
-}
-BOOL WINAPI NoDeleteFileW(LPCWSTR) {
-    return NotImplemented(FALSE);
-}
-LONG WINAPI NoRegSetValueExW(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD) {
-    return ERROR_CALL_NOT_IMPLEMENTED;
-}
-LONG WINAPI NoRegQueryValueExW(HKEY, LPCWSTR, LPDWORD, LPDWORD, LPBYTE, LPDWORD) {
-    return ERROR_CALL_NOT_IMPLEMENTED;
+
+template <typename Fn> void* Stub(Fn fn) {
+    return reinterpret_cast<void*>(fn);
 }
 
 struct Windows98 {
     bool Active() const {
-        for (const ImportHook& h : hooks)
-            if (!h.Active()) return false;
-        return true;
+        return std::all_of(std::begin(hooks), std::end(hooks),
+                           [](const ImportHook& h) { return h.Active(); });
     }
     ImportHook hooks[8] = {
-        {"kernel32.dll", "GetVersion", reinterpret_cast<void*>(Windows98Version)},
-        {"kernel32.dll", "CreateFileW", reinterpret_cast<void*>(NoCreateFileW)},
-        {"kernel32.dll", "CreateDirectoryW", reinterpret_cast<void*>(NoCreateDirectoryW)},
-        {"kernel32.dll", "GetFileAttributesW", reinterpret_cast<void*>(NoGetFileAttributesW)},
-        {"kernel32.dll", "MoveFileExW", reinterpret_cast<void*>(NoMoveFileExW)},
-        {"kernel32.dll", "DeleteFileW", reinterpret_cast<void*>(NoDeleteFileW)},
-        {"advapi32.dll", "RegSetValueExW", reinterpret_cast<void*>(NoRegSetValueExW)},
-        {"advapi32.dll", "RegQueryValueExW", reinterpret_cast<void*>(NoRegQueryValueExW)},
+        {"kernel32.dll", "GetVersion", Stub(Windows98Version)},
+        {"kernel32.dll", "CreateFileW", Stub(NoCreateFileW)},
+        {"kernel32.dll", "CreateDirectoryW",
+         Stub(NotImplemented<BOOL, FALSE, LPCWSTR, LPSECURITY_ATTRIBUTES>)},
+        {"kernel32.dll", "GetFileAttributesW",
+         Stub(NotImplemented<DWORD, INVALID_FILE_ATTRIBUTES, LPCWSTR>)},
+        {"kernel32.dll", "MoveFileExW", Stub(NotImplemented<BOOL, FALSE, LPCWSTR, LPCWSTR, DWORD>)},
+        {"kernel32.dll", "DeleteFileW", Stub(NotImplemented<BOOL, FALSE, LPCWSTR>)},
+        {"advapi32.dll", "RegSetValueExW",
+         Stub(NotImplemented<LONG, ERROR_CALL_NOT_IMPLEMENTED, HKEY, LPCWSTR, DWORD, DWORD,
+                             const BYTE*, DWORD>)},
+        {"advapi32.dll", "RegQueryValueExW",
+         Stub(NotImplemented<LONG, ERROR_CALL_NOT_IMPLEMENTED, HKEY, LPCWSTR, LPDWORD, LPDWORD,
+                             LPBYTE, LPDWORD>)},
     };
 };
 

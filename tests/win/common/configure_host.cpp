@@ -2,8 +2,6 @@
 
 #include <vector>
 
-#include "tests/win/common/file_helpers.h"
-
 namespace {
 
 const char kConduitEntry[] = "Software\\ZelvanticPalmSim\\ConduitManager\\ZLVA";
@@ -29,25 +27,11 @@ bool PumpFor(HANDLE process, DWORD ms) {
     return process && result == WAIT_OBJECT_0;
 }
 
-// The Conduit Manager keeps ANSI text: a folder named outside the code page is registered by its
-// short name, as the agent registers it.
-std::string AsRegistered(const std::string& folder) {
-    std::wstring wide = Wide(folder);
-    char text[MAX_PATH * 2];
-    BOOL lost = FALSE;
-    if (WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, text, sizeof text, nullptr, &lost) &&
-        !lost)
-        return text;
-    wchar_t shortName[MAX_PATH] = {};
-    GetShortPathNameW(wide.c_str(), shortName, MAX_PATH);
-    return Utf8(shortName);
-}
-
 } // namespace
 
 std::string RunConfigureHost(const std::string& hostFolder, const std::string& conduitFolder,
                              const std::function<void(HWND dialog)>& act) {
-    SetEntry("Folder", AsRegistered(conduitFolder));
+    SetEntry("Folder", conduitFolder);
     SetEntry("File", "conduit.dll");
     std::string line = "\"" + hostFolder + "\\hotsync.exe\" --configure";
     std::vector<char> mutableLine(line.begin(), line.end());

@@ -24,7 +24,7 @@ char* ShownText(const char* path);
 HANDLE OpenPath(const char* path, DWORD access, DWORD share, DWORD disposition);
 bool MakeFolder(const char* path);
 DWORD PathAttributes(const char* path); // INVALID_FILE_ATTRIBUTES when it cannot be read
-bool MovePathOver(const char* from, const char* to);
+bool MovePathOver(const char* from, const char* to); // replaces `to`, written through to disk
 bool DeletePath(const char* path);
 // ShellExecute's "open", no owner, no parameters; true when the shell took it.
 bool OpenInShell(const char* path, int show);

@@ -33,6 +33,17 @@ bool SurvivesCodePage(const wchar_t* wide) {
     return text.Get()[0] && FromCodePage(text.Get(), back, MAX_PATH) && wcscmp(back, wide) == 0;
 }
 
+// The shell's wide calls, bound at run time: an import of them would keep the conduit from
+// loading at all on a Windows 9x whose shell32 does not carry the wide names.
+typedef HINSTANCE(WINAPI* FindExecutableWFn)(LPCWSTR, LPCWSTR, LPWSTR);
+typedef HINSTANCE(WINAPI* ShellExecuteWFn)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+
+template <class Fn> Fn ShellCall(const char* name) {
+    HMODULE shell = GetModuleHandleA("shell32.dll");
+    return reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(shell ? GetProcAddress(shell, name) : nullptr));
+}
+
 } // namespace
 
 bool UsesWideCalls() {
@@ -98,7 +109,10 @@ LONG QueryText(HKEY key, const char* name, wchar_t* text, DWORD size, DWORD* typ
 
 HINSTANCE FindProgram(const wchar_t* document, wchar_t* program) {
     program[0] = 0;
-    if (UsesWideCalls()) return FindExecutableW(document, nullptr, program);
+    if (UsesWideCalls()) {
+        FindExecutableWFn find = ShellCall<FindExecutableWFn>("FindExecutableW");
+        return find ? find(document, nullptr, program) : nullptr;
+    }
     char found[MAX_PATH] = "";
     HINSTANCE result = FindExecutableA(CodePageText(document).Get(), nullptr, found);
     if (!FromCodePage(found, program, MAX_PATH)) program[0] = 0;
@@ -106,8 +120,11 @@ HINSTANCE FindProgram(const wchar_t* document, wchar_t* program) {
 }
 
 HINSTANCE OpenInShell(HWND owner, const wchar_t* file, const wchar_t* parameters) {
-    if (UsesWideCalls())
-        return ShellExecuteW(owner, L"open", file, parameters, nullptr, SW_SHOWNORMAL);
+    if (UsesWideCalls()) {
+        ShellExecuteWFn execute = ShellCall<ShellExecuteWFn>("ShellExecuteW");
+        return execute ? execute(owner, L"open", file, parameters, nullptr, SW_SHOWNORMAL)
+                       : nullptr;
+    }
     CodePageText ansiParameters(parameters);
     return ShellExecuteA(owner, "open", CodePageText(file).Get(),
                          parameters ? ansiParameters.Get() : nullptr, nullptr, SW_SHOWNORMAL);

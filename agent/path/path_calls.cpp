@@ -7,6 +7,8 @@
 #include "agent/owners.h"
 #include "agent/path/path_text.h"
 
+ShellExecuteWFn g_shellExecuteW = nullptr;
+
 namespace {
 
 const DWORD kWindows9x = 0x80000000; // GetVersion's top bit
@@ -19,6 +21,17 @@ const INT_PTR kShellExecuteLastError = 32;
 
 typedef ScopedMalloc<wchar_t> Wide;
 typedef ScopedMalloc<char> Text;
+
+// Bound at run time: an import of it would keep the agent from loading at all on a Windows 9x
+// whose shell32 does not carry the wide name.
+ShellExecuteWFn BoundShellExecuteW() {
+    if (!g_shellExecuteW) {
+        HMODULE shell = GetModuleHandleA("shell32.dll");
+        g_shellExecuteW = reinterpret_cast<ShellExecuteWFn>(
+            reinterpret_cast<void*>(shell ? GetProcAddress(shell, "ShellExecuteW") : nullptr));
+    }
+    return g_shellExecuteW;
+}
 
 wchar_t* ToWide(const char* text) {
     size_t units = ToPathUnits(text, nullptr, 0);
@@ -194,7 +207,8 @@ bool OpenInShell(const char* path, int show) {
     HINSTANCE result = WithPath(
         path, static_cast<HINSTANCE>(nullptr),
         [=](const wchar_t* p) {
-            return ShellExecuteW(nullptr, L"open", p, nullptr, nullptr, show);
+            ShellExecuteWFn execute = BoundShellExecuteW();
+            return execute ? execute(nullptr, L"open", p, nullptr, nullptr, show) : nullptr;
         },
         [=](const char* p) { return ShellExecuteA(nullptr, "open", p, nullptr, nullptr, show); });
     return reinterpret_cast<INT_PTR>(result) > kShellExecuteLastError;

@@ -28,6 +28,9 @@ bool MovePathOver(const char* from, const char* to); // replaces `to`, written t
 bool DeletePath(const char* path);
 // ShellExecute's "open", no owner, no parameters; true when the shell took it.
 bool OpenInShell(const char* path, int show);
+// The shell's wide ShellExecute as OpenInShell calls it: bound on first use, or a test's recorder.
+typedef HINSTANCE(WINAPI* ShellExecuteWFn)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
+extern ShellExecuteWFn g_shellExecuteW;
 // By its full path, with the libraries it needs taken from its own folder.
 HMODULE LoadLibraryByPath(const char* path);
 

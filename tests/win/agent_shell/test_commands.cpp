@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "agent/path/path_calls.h"
 #include "agent/shell/tray.h"
 #include "agent/update/downloader.h"
 #include "tests/win/common/import_hook.h"
@@ -107,11 +108,12 @@ TEST_F(CommandTest, DocumentsAndTheSiteAreOpenedAsTheShellIsAsked) {
     {
         ImportHook shell("shell32.dll", "ShellExecuteA",
                          reinterpret_cast<void*>(RecordShellExecute));
-        ImportHook wide("shell32.dll", "ShellExecuteW",
-                        reinterpret_cast<void*>(RecordShellExecuteWide));
-        ASSERT_TRUE(shell.Active() && wide.Active());
+        ShellExecuteWFn bound = g_shellExecuteW;
+        g_shellExecuteW = RecordShellExecuteWide;
+        ASSERT_TRUE(shell.Active());
         for (UINT id : {40003u, 40004u, 40005u, 40006u})
             Command(id);
+        g_shellExecuteW = bound;
     }
     const char* website = getenv("ZLV_EXPECT_WEBSITE");
     ASSERT_TRUE(website) << "run the tests through ./zlv test";

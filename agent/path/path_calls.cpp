@@ -193,8 +193,13 @@ bool MovePathOver(const char* from, const char* to) {
     }
     if (WideCalls()) return MoveFileExW(source.Get(), target.Get(), flags) != FALSE;
     Text ansiSource(WideToCodePage(source.Get())), ansiTarget(WideToCodePage(target.Get()));
-    return ansiSource.Held() && ansiTarget.Held() &&
-           MoveFileExA(ansiSource.Get(), ansiTarget.Get(), flags) != FALSE;
+    if (!ansiSource.Held() || !ansiTarget.Held()) return false;
+    if (MoveFileExA(ansiSource.Get(), ansiTarget.Get(), flags)) return true;
+    // Windows 95, 98 and Me have no MoveFileEx: the old file makes way, then the new one takes
+    // its name. A file held open (by the conduit) refuses to go, and the move is tried later.
+    if (GetLastError() != ERROR_CALL_NOT_IMPLEMENTED) return false;
+    if (!DeleteFileA(ansiTarget.Get()) && GetLastError() != ERROR_FILE_NOT_FOUND) return false;
+    return MoveFileA(ansiSource.Get(), ansiTarget.Get()) != FALSE;
 }
 
 bool DeletePath(const char* path) {

@@ -62,7 +62,7 @@ struct Windows98 {
         return std::all_of(std::begin(hooks), std::end(hooks),
                            [](const ImportHook& h) { return h.Active(); });
     }
-    ImportHook hooks[8] = {
+    ImportHook hooks[9] = {
         {"kernel32.dll", "GetVersion", Stub(Windows98Version)},
         {"kernel32.dll", "CreateFileW", Stub(NoCreateFileW)},
         {"kernel32.dll", "CreateDirectoryW",
@@ -71,6 +71,7 @@ struct Windows98 {
          Stub(NotImplemented<DWORD, INVALID_FILE_ATTRIBUTES, LPCWSTR>)},
         {"kernel32.dll", "MoveFileExW", Stub(NotImplemented<BOOL, FALSE, LPCWSTR, LPCWSTR, DWORD>)},
         {"kernel32.dll", "DeleteFileW", Stub(NotImplemented<BOOL, FALSE, LPCWSTR>)},
+        {"kernel32.dll", "MoveFileExA", Stub(NotImplemented<BOOL, FALSE, LPCSTR, LPCSTR, DWORD>)},
         {"advapi32.dll", "RegSetValueExW",
          Stub(NotImplemented<LONG, ERROR_CALL_NOT_IMPLEMENTED, HKEY, LPCWSTR, DWORD, DWORD,
                              const BYTE*, DWORD>)},
@@ -126,7 +127,7 @@ TEST(RatesFolder, Windows9xKeepsTheAnsiCalls) {
     TempFolder agent("agent9x");
     std::string made, without;
     StoreFolderResult stored = kFolderKeyNotOpened;
-    bool written = false;
+    bool written = false, rewritten = false;
     FolderRead read = kFolderMissing;
     wchar_t conduitFolder[128] = {};
     {
@@ -134,7 +135,8 @@ TEST(RatesFolder, Windows9xKeepsTheAnsiCalls) {
         ASSERT_TRUE(system.Active());
         made = Made(agent.path.c_str()); // Windows 98 and Me with a shell that has the call
         stored = StoreAgentFolder(made.c_str());
-        written = WriteRatesFile(ByteString("A\tB\n"), made.c_str(), 1700000000);
+        written = WriteRatesFile(ByteString("X\tY\n"), made.c_str(), 1600000000);
+        rewritten = WriteRatesFile(ByteString("A\tB\n"), made.c_str(), 1700000000); // over it
         read = ReadAgentFolder(conduitFolder, 128);
         HiddenShellCall shell("SHGetFolderPathA"); // Windows 95
         without = Made(agent.path.c_str());
@@ -144,7 +146,7 @@ TEST(RatesFolder, Windows9xKeepsTheAnsiCalls) {
     EXPECT_EQ(kFolderStored, stored);
     ASSERT_EQ(kFolderRead, read);
     EXPECT_EQ(own, Utf8(conduitFolder));
-    EXPECT_TRUE(written);
+    EXPECT_TRUE(written && rewritten);
     Bytes file;
     EXPECT_TRUE(ReadBytes(own + "\\mrvrates.zlv", &file));
     EXPECT_EQ("kelpo\0\0\0\x00\xF1\x53\x65"

@@ -12,7 +12,7 @@ typedef time_t (*ClockFn)(time_t*);
 typedef UINT_PTR(WINAPI* SetTimerFn)(HWND window, UINT_PTR id, UINT periodMs, TIMERPROC proc);
 
 enum { kFrameCount = 28, kTimerId = 100, kTimerPeriodMs = 100 };
-// Reminding has only the hourly check left to do: a tick a minute serves it.
+// Reminding has only the hourly check and the date left to watch: a tick a minute serves both.
 enum { kSlowTimerPeriodMs = 60000 };
 
 struct AgentState {
@@ -29,6 +29,9 @@ struct AgentState {
     HWND notifyAreaWindow;     // "TrayNotifyWnd" on shells without balloons
     HBITMAP balloonBitmaps[3]; // 139, 137, 138
     bool updatedToday;
+    time_t lastUpdateTime;     // the last completed download, "lastupdate"; 0 for none
+    time_t nextDateCheck;      // when reminding looks at the date again; 0 until worked out
+    time_t dateCheckFrom;      // when worked out: a clock set back behind it looks at once
     HICON frames[kFrameCount]; // icons 104..131
     HMENU menu;                // menu 134
     HMENU popupMenu;           // its sub-menu 0

@@ -2,11 +2,14 @@
 
 #include <new>
 
+#include <time.h>
+
 #include "agent/owners.h"
 #include "agent/path/path_calls.h"
 #include "agent/resources/resource.h"
 #include "agent/shell/about.h"
 #include "agent/shell/agent_state.h"
+#include "agent/shell/daily_rules.h"
 #include "agent/shell/file_probe.h"
 #include "agent/shell/settings.h"
 #include "agent/shell/tray.h"
@@ -26,6 +29,8 @@ const double kRatesRetrySeconds = 5.0;
 // milliseconds and is asked at once, a whole tick sooner; a far or silent one is looked for on
 // the next ticks, so the tray is never held for long.
 const DWORD kQuickConnectMs = 30;
+// How soon reminding looks at the date again when the calendar gives no next day.
+const time_t kDateRecheckSeconds = 3600;
 
 // The conduit's word on a HotSync, in the sync-result message's first parameter.
 const WPARAM kSyncUpdated = 2;
@@ -116,13 +121,45 @@ void SaveCompletedDownload(time_t now) {
     StoreLastUpdate();
     d->Response().Release();
     g_agent.updatedToday = true;
+    g_agent.lastUpdateTime = now;
+    g_agent.nextDateCheck = 0;
+    g_agent.lastReminderTime = 0; // a new rates file: reminded of at once, then hourly
 }
 
-void SlowTicking() {
-    if (g_agent.tickPeriodMs == kSlowTimerPeriodMs) return;
-    if (StartTicking(g_agent.mainWindow, kSlowTimerPeriodMs)) return;
+void TickEvery(UINT periodMs) {
+    if (g_agent.tickPeriodMs == periodMs) return;
+    if (StartTicking(g_agent.mainWindow, periodMs)) return;
     // A refused replacement may have taken the old timer with it: the agent keeps a clock.
     StartTicking(g_agent.mainWindow, kTimerPeriodMs);
+}
+
+// A tick a minute, the day's last one timed to land just past midnight: a new day's download
+// begins in its first seconds with no faster tick to watch for it.
+UINT SlowPeriodMs(time_t now) {
+    time_t left = g_agent.nextDateCheck - now;
+    if (left <= 0 || left >= kSlowTimerPeriodMs / 1000) return kSlowTimerPeriodMs;
+    return static_cast<UINT>(left + 1) * 1000;
+}
+
+// Whether reminding looks at the date on this tick: on its first, once the next local day has
+// begun, and at once when the clock went back behind the last look. Works out the next look.
+bool DateCheckDue(time_t now) {
+    if (g_agent.nextDateCheck != 0 && now < g_agent.nextDateCheck && now >= g_agent.dateCheckFrom)
+        return false;
+    time_t next = NextLocalDayStart(now);
+    g_agent.nextDateCheck = next > now ? next : now + kDateRecheckSeconds;
+    g_agent.dateCheckFrom = now;
+    return true;
+}
+
+// The date has moved past the last download's: the day's attempts begin, on the 100 ms tick as at
+// start, their 15-minute recycle counted from the first.
+void BeginNewDay(time_t now) {
+    g_agent.updatedToday = false;
+    g_agent.nextDateCheck = 0;
+    RetireDownloader(); // the last day's, long finished
+    g_agent.lastRecycleTime = now;
+    TickEvery(kTimerPeriodMs);
 }
 
 void CheckForReminder(time_t now) {
@@ -138,10 +175,10 @@ void CheckForReminder(time_t now) {
 
 void TickReminding(time_t now) {
     ResetTrayAnimation();
-    if (g_agent.lastReminderTime == 0 || difftime(now, g_agent.lastReminderTime) > kReminderSeconds)
+    if (g_agent.lastReminderTime == 0 ||
+        WaitIsOver(now, &g_agent.lastReminderTime, kReminderSeconds))
         CheckForReminder(now);
-    // Reminding lasts until the agent ends, and only the hourly check is left to tick for.
-    SlowTicking();
+    TickEvery(SlowPeriodMs(now));
 }
 
 void TickDownloading(time_t now) {
@@ -149,7 +186,7 @@ void TickDownloading(time_t now) {
     if (!d) {
         StartDownload(now);
     } else if (HasCompletedDownload()) {
-        // One completed download per run: no recycle, only getting it onto disk.
+        // A completed download is not recycled, only got onto disk.
         ResetTrayAnimation();
         SaveCompletedDownload(now);
         return;
@@ -159,7 +196,7 @@ void TickDownloading(time_t now) {
         if (connected && !g_agent.requestSent) {
             SendRequest(d);
         } else if (!connected && !g_agent.requestSent && !g_agent.connectAbandoned &&
-                   difftime(now, g_agent.attemptStartTime) > kConnectSeconds) {
+                   WaitIsOver(now, &g_agent.attemptStartTime, kConnectSeconds)) {
             d->Stop(); // no connection in time: this attempt waits for the recycle
             g_agent.connectAbandoned = true;
         }
@@ -172,7 +209,7 @@ void TickDownloading(time_t now) {
             return;
         }
     }
-    if (difftime(now, g_agent.lastRecycleTime) > kRecycleSeconds) {
+    if (WaitIsOver(now, &g_agent.lastRecycleTime, kRecycleSeconds)) {
         g_agent.lastRecycleTime = now;
         RetireDownloader();
     }
@@ -243,6 +280,21 @@ void OnSyncResult(WPARAM result) {
         ShowTrayNotice(kSyncFailed, kNoticeError);
 }
 
+// Back from sleep, or the clock changed: the date is looked at now. An attempt begun before a
+// sleep, whose connection the sleep has cut, is replaced rather than waited out; Windows may
+// announce one wake twice, and the second finds this second's attempt and leaves it.
+void OnClockJump(bool woken) {
+    time_t now = AgentNow();
+    if (g_agent.updatedToday) {
+        g_agent.nextDateCheck = 0;
+    } else if (woken && g_agent.downloader && !HasCompletedDownload() &&
+               g_agent.attemptStartTime != now) {
+        RetireDownloader();
+        g_agent.lastRecycleTime = now;
+    }
+    UpdateCycleTick();
+}
+
 void OnDestroy(HWND window) {
     if (g_agent.aboutWindow) DestroyWindow(g_agent.aboutWindow);
     KillTimer(window, kTimerId);
@@ -277,6 +329,8 @@ bool StartTicking(HWND window, UINT periodMs) {
 void UpdateCycleTick() {
     time_t now = AgentNow();
     CollectRetiredDownloader();
+    if (g_agent.updatedToday && DateCheckDue(now) && IsDownloadDue(now, g_agent.lastUpdateTime))
+        BeginNewDay(now);
     if (g_agent.updatedToday)
         TickReminding(now);
     else
@@ -311,6 +365,17 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_USER:
         if (OnTrayCallback(lParam)) return 0;
         break;
+    case WM_POWERBROADCAST:
+        if (wParam == PBT_APMRESUMEAUTOMATIC || wParam == PBT_APMRESUMESUSPEND ||
+            wParam == PBT_APMRESUMECRITICAL) {
+            OnClockJump(true);
+            return TRUE;
+        }
+        break;
+    case WM_TIMECHANGE:
+        _tzset(); // the zone may be what changed
+        OnClockJump(false);
+        return 0;
     case kDownloadDoneMessage:
         // Only the attempt under way counts; a stopped one's end waits for its tick.
         if (!g_agent.updatedToday && g_agent.downloader && g_agent.downloader->IsFinished())

@@ -89,7 +89,7 @@ void StoreLastUpdate() {
     WriteDword("lastupdate", static_cast<DWORD>(AgentNow()));
 }
 
-bool IsUpdatedToday() {
+time_t ReadLastUpdate() {
     DWORD last = 0;
     ScopedKey key(OpenUserKey());
     if (key.Held()) {
@@ -100,5 +100,5 @@ bool IsUpdatedToday() {
             type != REG_DWORD || size != sizeof last)
             last = 0;
     }
-    return IsSameLocalDay(AgentNow(), static_cast<time_t>(last));
+    return static_cast<time_t>(last);
 }

@@ -3,6 +3,7 @@
 // two flags, and is never written.
 #pragma once
 #include <windows.h>
+#include <time.h>
 
 #define ZLV_SETTINGS_KEY "Software\\Morvane\\Zelvantic"
 
@@ -15,4 +16,5 @@ enum StoreFolderResult { kFolderKeyNotOpened, kFolderWriteFailed, kFolderStored 
 StoreFolderResult StoreAgentFolder(const char* folder);
 
 void StoreLastUpdate();
-bool IsUpdatedToday();
+// The time of the last completed download; 0 when none is stored.
+time_t ReadLastUpdate();

@@ -8,6 +8,7 @@
 #include "agent/path/path_calls.h"
 #include "agent/resources/resource.h"
 #include "agent/shell/agent_state.h"
+#include "agent/shell/daily_rules.h"
 #include "agent/shell/main_window.h"
 #include "agent/shell/rates_folder.h"
 #include "agent/shell/register_conduit.h"
@@ -78,7 +79,8 @@ void LoadResources(HINSTANCE instance) {
         g_agent.balloonBitmaps[1] = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_CLOSE_HOT));
         g_agent.balloonBitmaps[2] = LoadBitmapA(instance, MAKEINTRESOURCEA(IDB_CLOSE_PRESSED));
     }
-    g_agent.updatedToday = IsUpdatedToday();
+    g_agent.lastUpdateTime = ReadLastUpdate();
+    g_agent.updatedToday = !IsDownloadDue(AgentNow(), g_agent.lastUpdateTime);
     for (int i = 0; i < kFrameCount; ++i)
         g_agent.frames[i] = LoadIconA(instance, MAKEINTRESOURCEA(IDI_FRAME_FIRST + i));
     g_agent.menu = LoadMenuA(instance, MAKEINTRESOURCEA(IDR_TRAY_MENU));

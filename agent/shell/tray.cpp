@@ -60,11 +60,25 @@ const char* SettingOf(UINT commandId) {
     return nullptr;
 }
 
+// A handle kept from before a shell restart names no window, or by now another one.
+bool IsNotifyArea(HWND window) {
+    char name[30];
+    memset(name, 0, sizeof name);
+    return GetClassNameA(window, name, 29) > 0 && lstrcmpiA(name, "TrayNotifyWnd") == 0;
+}
+
+// The notification area's place on screen, looked up again when the shell has been replaced.
+bool NotifyAreaRect(RECT* area) {
+    HWND known = g_agent.notifyAreaWindow;
+    if (known && IsNotifyArea(known) && GetWindowRect(known, area)) return true;
+    g_agent.notifyAreaWindow = FindNotifyAreaWindow();
+    return g_agent.notifyAreaWindow && GetWindowRect(g_agent.notifyAreaWindow, area);
+}
+
 void ShowCustomBalloon(const char* text) {
-    if (!text || !g_agent.notifyAreaWindow) return;
-    HideAllBalloons();
     RECT area;
-    if (!GetWindowRect(g_agent.notifyAreaWindow, &area)) return;
+    if (!text || !NotifyAreaRect(&area)) return;
+    HideAllBalloons();
     ShowBalloon(kNoticeTitle, text, NotifyAreaAnchorX(area.left, area.right), area.bottom,
                 kInformationIcon, BalloonCloseBox, nullptr, kCustomBalloonMs,
                 g_agent.balloonBitmaps[0], g_agent.balloonBitmaps[1], g_agent.balloonBitmaps[2]);
@@ -88,10 +102,7 @@ bool MarkFromSetting(HMENU settings, UINT commandId, const char* setting,
 }
 
 BOOL CALLBACK MatchNotifyArea(HWND child, LPARAM found) {
-    char name[30];
-    memset(name, 0, sizeof name);
-    if (GetClassNameA(child, name, 29) <= 0) return TRUE;
-    if (lstrcmpiA(name, "TrayNotifyWnd") != 0) return TRUE;
+    if (!IsNotifyArea(child)) return TRUE;
     *reinterpret_cast<HWND*>(found) = child;
     return FALSE;
 }
@@ -141,6 +152,8 @@ void SetTrayFrame(int frame) {
 }
 
 void RestoreTrayIcon() {
+    // A new taskbar: our own balloons point at its notification area, not the old one's.
+    if (!ShellHasBalloons()) g_agent.notifyAreaWindow = FindNotifyAreaWindow();
     if (!g_agent.trayRecord) {
         SetTrayFrame(g_agent.frameCounter);
         return;

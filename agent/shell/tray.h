@@ -12,7 +12,9 @@ void ShowTrayNotice(const char* text, int kind); // text null: clear the pending
 void AdvanceTrayAnimation();
 void ResetTrayAnimation();
 void DeleteTrayIcon();
-void RestoreTrayIcon(); // the shell came back: add the icon again with the current frame
+// The shell came back: add the icon again with the current frame, and find the new taskbar's
+// notification area.
+void RestoreTrayIcon();
 void ShowPopupMenu();
 void InitMenuChecks(); // marks from "startup" and "tooltip": at start-up and at each opening
 void ToggleMenuCheck(UINT commandId);

@@ -1,10 +1,11 @@
-// Any bytes as settings values and as the agent's command line: the flag text, the calendar-day
-// comparison behind "lastupdate", and the "-silent" gate.
+// Any bytes as settings values and as the agent's command line: the flag text, the calendar days
+// behind "lastupdate", and the "-silent" gate.
 #include <stdint.h>
 #include <stdlib.h>
 #include <string.h>
 #include <strings.h>
 
+#include "agent/shell/daily_rules.h"
 #include "agent/shell/settings_text.h"
 #include "agent/shell/startup_text.h"
 
@@ -45,18 +46,15 @@ void CheckDays(const uint8_t* data, size_t size) {
     const int64_t kRange = int64_t(1) << 40;
     time_t a = static_cast<time_t>(Take64(data) % kRange);
     time_t b = static_cast<time_t>(Take64(data + 8) % kRange);
-    char* text = static_cast<char*>(malloc(16));
-    LocalDateText(a, text);
-    size_t n = strnlen(text, 16);
-    Check(n < 16);
-    if (a == 0) Check(strcmp(text, " ") == 0);
-    free(text);
-
-    Check(IsSameLocalDay(a, a));
-    Check(IsSameLocalDay(a, b) == IsSameLocalDay(b, a));
-    if (a == 0 || b == 0) Check(IsSameLocalDay(a, b) == (a == b));
-    // No day, whatever the zone and its summer time, spans two days.
-    if (a != 0 && b != 0 && (a - b > 2 * 86400 || b - a > 2 * 86400)) Check(!IsSameLocalDay(a, b));
+    long long day = 0, next = 0, before = 0;
+    if (!LocalDayOf(a, &day)) return;
+    // A download made now is today's; the next day's first second wants another.
+    Check(IsDownloadDue(a, a) == (a == 0));
+    time_t start = NextLocalDayStart(a);
+    Check(start > a && start - a <= 2 * 86400 && LocalDayOf(start, &next) && next > day &&
+          LocalDayOf(start - 1, &before) && before <= day);
+    // No day, whatever the zone and its summer time, spans two: far apart, one is always due.
+    if (a != 0 && b != 0 && (a - b > 3 * 86400 || b - a > 3 * 86400)) Check(IsDownloadDue(a, b));
 }
 
 } // namespace

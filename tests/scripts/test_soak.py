@@ -42,8 +42,11 @@ def main():
             seen += line.startswith(("PASS", "FAIL"))
         if p.returncode != 0 and seen == 0:
             print("FAIL soak: agent_soak.exe ended with %d" % p.returncode, flush=True)
-    except subprocess.TimeoutExpired:
+    except subprocess.TimeoutExpired as e:
         print("FAIL soak: not done within %d s" % LIMIT_S, flush=True)
+        # What it had said by then, indented so that it is read as detail, not as results.
+        for line in (e.stdout or b"").decode("latin-1").splitlines():
+            print("    " + line, flush=True)
     finally:
         shutil.rmtree(tmp, ignore_errors=True)
     return 0

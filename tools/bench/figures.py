@@ -152,8 +152,8 @@ def cycle_figures(raw):
         (first, cyc["heap_blocks"][warm], cyc["heap_bytes"][warm] / KIB,
          cyc["private_bytes"][warm] / KIB),
         "no growth", ok,
-        note="In-process with the agent's clock seam: each cycle downloads the 4 KB page from "
-             "nginx, writes the rates file, shows the hourly reminder and the conduit's success "
+        note="In-process with the agent's clock seam: each cycle is a day on, whose first tick "
+             "downloads the 4 KB page from nginx, writes the rates file, shows the hourly reminder and the conduit's success "
              "notice, and the file is taken away. Heap: busy blocks of every heap; private: the "
              "process's private pages; handles: the value a new handle gets (lowest free "
              "first). Growth is allowed no block, no handle, 1 KiB of block sizes and 64 KiB of "

@@ -11,6 +11,13 @@ namespace {
 
 time_t g_fakeNow;
 
+// Nine in the morning in the bench's zone (UTC): the steps of a run stay on that day, so no run
+// fetches the next day's rates as well.
+time_t MorningOfToday() {
+    const time_t kDay = 86400;
+    return time(nullptr) / kDay * kDay + 9 * 3600;
+}
+
 time_t FakeClock(time_t* out) {
     if (out) *out = g_fakeNow;
     return g_fakeNow;
@@ -125,14 +132,17 @@ int RunStall(int argc, char** argv) {
     int runs = Count(argc > 0 ? argv[0] : nullptr, 1, 20);
     int seconds = Count(argc > 1 ? argv[1] : nullptr, 1, 60);
     bool idle = argc > 2 && strcmp(argv[2], "idle") == 0;
-    g_fakeNow = time(nullptr);
+    g_fakeNow = MorningOfToday();
     ProbeAgent agent("zbs", FakeClock);
     AgentHost& host = agent.host;
     std::vector<double> longest, longestTick, replies, attempts, abandoned;
     double span = seconds * 1000.0;
     for (int r = 0; r < runs; ++r) {
         host.FreshStart();
-        if (idle) g_agent.updatedToday = true;
+        if (idle) {
+            g_agent.updatedToday = true;
+            g_agent.lastUpdateTime = AgentNow();
+        }
         StartTicking(host.Window(), kTimerPeriodMs);
         StallWatch watch;
         watch.Start(host.Window());
@@ -200,6 +210,7 @@ int RunTick(int argc, char** argv) {
     ProbeAgent agent("zbt", nullptr);
     AgentHost& host = agent.host;
     g_agent.updatedToday = true;
+    g_agent.lastUpdateTime = AgentNow();
     host.Tick(); // the first tick of reminding looks for the rates file; later ones wait an hour
 
     const char kClass[] = "ZelvanticBenchIdleTimer";
@@ -227,15 +238,14 @@ int RunTick(int argc, char** argv) {
 // the rates file, the hourly reminder, the conduit's success notice, the file taken away.
 int RunCycles(int argc, char** argv) {
     int count = Count(argc > 0 ? argv[0] : nullptr, 1, 1000);
-    g_fakeNow = time(nullptr);
+    g_fakeNow = MorningOfToday();
     WriteSettingFlag("tooltip", true); // the notices take their real path
     ProbeAgent agent("zbc", FakeClock);
     AgentHost& host = agent.host;
     const int marks[] = {1, 2, 5, 10, 25, 50, 75, 100, 200, 500, 1000};
     std::vector<double> at, blocks, heap, priv, nextHandle;
     for (int i = 1; i <= count; ++i) {
-        g_agent.updatedToday = false;
-        g_fakeNow += 901; // a new day: the old attempt is recycled
+        if (i > 1) g_fakeNow += 86400 - 3601; // the next morning: the agent's look at the date
         bool written = PumpUntil(
             [&] {
                 host.Tick();

@@ -70,6 +70,24 @@ void WriteFileText(const std::string& path, const std::string& text) {
     ASSERT_TRUE(WriteBytes(path, Bytes(text.begin(), text.end()))) << path;
 }
 
+time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
+    SYSTEMTIME local = {static_cast<WORD>(year),
+                        static_cast<WORD>(month),
+                        0,
+                        static_cast<WORD>(day),
+                        static_cast<WORD>(hour),
+                        static_cast<WORD>(minute),
+                        static_cast<WORD>(second),
+                        0};
+    SYSTEMTIME utc;
+    FILETIME file;
+    if (!TzSpecificLocalTimeToSystemTime(nullptr, &local, &utc) ||
+        !SystemTimeToFileTime(&utc, &file))
+        return 0;
+    ULARGE_INTEGER t = {{file.dwLowDateTime, file.dwHighDateTime}};
+    return static_cast<time_t>((t.QuadPart - 116444736000000000ULL) / 10000000ULL);
+}
+
 bool Checked(UINT id) {
     HMENU settings = GetSubMenu(g_agent.popupMenu, 3);
     return (GetMenuState(settings, id, MF_BYCOMMAND) & MF_CHECKED) != 0;
@@ -83,7 +101,8 @@ void ShellTest::SetUp() {
     ZeroMemory(&g_agent, sizeof g_agent);
     g_trayCalls.clear();
     noticesSeen_ = 0;
-    g_fakeNow = time(nullptr);
+    g_fakeNow = LocalTime(2026, 3, 10, 10, 0);
+    ASSERT_NE(0, g_fakeNow);
     g_agent.clock = FakeClock;
     g_agent.notify = RecordNotify;
     g_agent.instance = GetModuleHandleA(nullptr);

@@ -22,7 +22,10 @@ struct TrayCall {
 };
 
 extern std::vector<TrayCall> g_trayCalls;
+// The agent's clock: every case starts at 10:00 on 10 March 2026, local time, far from midnight.
 extern time_t g_fakeNow;
+// A local wall-clock time as the system converts it, in seconds since 1970.
+time_t LocalTime(int year, int month, int day, int hour, int minute, int second = 0);
 // What the start-up initialisers left in the agent state, before any case touched it.
 extern AgentState g_atStart;
 

@@ -1,10 +1,11 @@
-// The idle agent: reminding on a slow timer, and a finished download written the moment its
-// worker ends rather than on the next tick.
+// The idle agent: reminding on a slow timer, a finished download written the moment its worker
+// ends rather than on the next tick, and each new day's rates fetched by an agent left running.
 #include "tests/win/agent_shell/shell_fixture.h"
 
 #include <string.h>
 
 #include "agent/shell/tray.h"
+#include "agent/update/downloader.h"
 
 namespace {
 
@@ -33,11 +34,11 @@ class IdleCycleTest : public ShellTest {
         ASSERT_TRUE(SetFlagText("tooltip", "1"));
     }
 
-    // As a start finds it when "lastupdate" lies on today: reminding from the first tick.
+    // As a start finds it when "lastupdate" lies a minute back: reminding from the first tick.
     void StartReminding(bool withRatesFile) {
         ASSERT_TRUE(SetDword("lastupdate", static_cast<DWORD>(g_fakeNow - 60)));
-        g_agent.updatedToday = IsUpdatedToday();
-        ASSERT_TRUE(g_agent.updatedToday);
+        g_agent.lastUpdateTime = g_fakeNow - 60;
+        g_agent.updatedToday = true;
         if (withRatesFile) WriteFileText(RatesPath(), "kelpo");
     }
 
@@ -188,6 +189,83 @@ TEST_F(IdleCycleTest, RefusedSlowTimerKeepsTheTickAndIsAskedAgain) {
     Tick();
     EXPECT_EQ(3u, g_timerAsks.size());
     EXPECT_TRUE(TakeNotices().empty()) << "a retried timer is no second check";
+}
+
+// Over midnight: no faster tick, yet the new day's first tick fetches its rates, reminded of at
+// once; the rest of that day fetches nothing more.
+TEST_F(IdleCycleTest, TheNewDaysFirstTickFetchesItsRatesOnce) {
+    LoopbackHttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    g_fakeNow = LocalTime(2026, 3, 10, 23, 50, 30);
+    const time_t midnight = LocalTime(2026, 3, 11, 0, 0);
+    StartReminding(true);
+    for (; g_fakeNow < midnight; Advance(g_timerAsks.back().periodMs / 1000)) {
+        Tick();
+        ASSERT_FALSE(g_agent.downloader) << "fetched before the day was over";
+        ASSERT_FALSE(g_timerAsks.empty());
+        ASSERT_GE(g_timerAsks.back().periodMs, 1000u) << "a fast tick to watch the date";
+    }
+    EXPECT_LE(g_fakeNow, midnight + 2) << "the new day's first tick came late";
+    EXPECT_LE(g_timerAsks.size(), 2u);
+    SendMessageA(window_, WM_USER, 0, NIN_BALLOONTIMEOUT); // the last reminder has gone
+    TakeNotices();
+    Tick();
+    ASSERT_FALSE(g_agent.updatedToday) << "the new day's first tick fetched nothing";
+    EXPECT_EQ(100u, g_timerAsks.back().periodMs);
+    ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
+    Tick();
+    EXPECT_EQ(1u, TakeNotices().size()) << "the new rates were not reminded of at once";
+    for (int hour = 0; hour < 23; ++hour, Advance(3601))
+        Tick();
+    EXPECT_EQ(1, server.Requests());
+}
+
+// A wake replaces at once the attempt the sleep cut (ten minutes, short of its recycle), once for
+// Windows's two words of one wake; after three days asleep it fetches at once, before any tick.
+TEST_F(IdleCycleTest, AWakeReplacesACutAttemptAndFetchesANewDayAtOnce) {
+    LoopbackHttpServer server(""); // accepts, then never answers
+    ASSERT_TRUE(server.Listening());
+    ASSERT_TRUE(TickUntil([] { return g_agent.requestSent; }));
+    server.SetReply(kRatesReply);
+    Advance(600);
+    PostMessageA(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    PostMessageA(window_, WM_POWERBROADCAST, PBT_APMRESUMESUSPEND, 0);
+    ASSERT_TRUE(Pump([] { return g_agent.updatedToday; }, 5000)) << "the cut attempt waited";
+    EXPECT_EQ(2, server.Connections());
+
+    Advance(3 * 86400);
+    PostMessageA(window_, WM_POWERBROADCAST, PBT_APMRESUMEAUTOMATIC, 0);
+    ASSERT_TRUE(Pump([] { return !g_agent.updatedToday; }, 5000));
+    EXPECT_EQ(0, ticksSeen_) << "a wake waited for a tick";
+    ASSERT_TRUE(Pump([] { return g_agent.updatedToday; }, 5000));
+    EXPECT_EQ(3, server.Connections());
+}
+
+// The clock set back a day and put right fetches nothing twice. Set a year ahead and then put
+// right, each change fetches at once, and the next day fetches again.
+TEST_F(IdleCycleTest, AClockSetBackFetchesNoDayTwiceAndOneAYearAheadStopsNothing) {
+    LoopbackHttpServer server(kRatesReply);
+    ASSERT_TRUE(server.Listening());
+    const time_t today = g_fakeNow;
+    StartReminding(true);
+    for (time_t at : {today, today - 86400, LocalTime(2026, 3, 10, 0, 0, 30), today + 7200}) {
+        g_fakeNow = at;
+        Tick();
+    }
+    EXPECT_EQ(0, server.Connections()) << "a clock set back fetched a day again";
+    const struct {
+        time_t at;
+        UINT message;
+    } steps[] = {{today + 365 * 86400, WM_TIMECHANGE},
+                 {today + 7260, WM_TIMECHANGE},
+                 {today + 86400, WM_TIMER}};
+    for (const auto& step : steps) {
+        g_fakeNow = step.at;
+        SendMessageA(window_, step.message, kTimerId, 0);
+        ASSERT_FALSE(g_agent.updatedToday) << "nothing fetched " << step.at - today << " s on";
+        ASSERT_TRUE(TickUntil([] { return g_agent.updatedToday; }));
+    }
+    EXPECT_EQ(3, server.Requests());
 }
 
 } // namespace

@@ -138,9 +138,10 @@ TEST_F(TrayTest, NoticeTravelsWithEveryFrameUntilTheShellDropsIt) {
     }
 }
 
-// Creates a "Shell_TrayWnd" with a "TrayNotifyWnd" child, as an old taskbar has.
+// Creates a "Shell_TrayWnd" with a "TrayNotifyWnd" child, as an old taskbar has, along the
+// screen's bottom or its top.
 struct OldTaskbar {
-    OldTaskbar() {
+    explicit OldTaskbar(int top = 728) {
         WNDCLASSA wc;
         ZeroMemory(&wc, sizeof wc);
         wc.lpfnWndProc = DefWindowProcA;
@@ -151,7 +152,7 @@ struct OldTaskbar {
         RegisterClassA(&wc);
         wc.lpszClassName = "ReBarWindow32x";
         RegisterClassA(&wc);
-        taskbar = CreateWindowExA(WS_EX_TOOLWINDOW, "Shell_TrayWnd", nullptr, WS_POPUP, 0, 728,
+        taskbar = CreateWindowExA(WS_EX_TOOLWINDOW, "Shell_TrayWnd", nullptr, WS_POPUP, 0, top,
                                   1024, 40, nullptr, nullptr, wc.hInstance, nullptr);
         CreateWindowExA(0, "ReBarWindow32x", nullptr, WS_CHILD, 0, 0, 800, 40, taskbar, nullptr,
                         wc.hInstance, nullptr);
@@ -216,6 +217,36 @@ TEST_F(TrayTest, WithoutShellBalloonsNoticesAreBalloonWindowsOverTheNotification
     EXPECT_EQ(1u, OpenBalloons().size());
     HideAllBalloons();
     EXPECT_TRUE(OpenBalloons().empty());
+}
+
+// The old shell ended and a new one came up, its taskbar at the top: its broadcast, or failing that
+// the next notice, finds the new notification area, and the notice is shown hanging from it.
+TEST_F(TrayTest, WithoutShellBalloonsNoticesFollowARestartedShell) {
+    UseShortRecord();
+    SetTrayFrame(0);
+    for (bool broadcast : {true, false}) {
+        {
+            OldTaskbar old;
+            g_agent.notifyAreaWindow = FindNotifyAreaWindow();
+            ASSERT_EQ(old.notifyArea, g_agent.notifyAreaWindow);
+        } // the old shell ends, and its windows with it
+        OldTaskbar restarted(0);
+        if (broadcast) SendMessageA(window_, g_agent.taskbarCreatedMessage, 0, 0);
+        ShowTrayNotice(kSyncSucceeded, kNoticeInformation);
+        std::vector<HWND> open = OpenBalloons();
+        ASSERT_EQ(1u, open.size()) << "broadcast " << broadcast;
+        RECT area, balloon;
+        GetWindowRect(restarted.notifyArea, &area);
+        GetWindowRect(open[0], &balloon);
+        int anchorX = area.right - (area.right - area.left + 36) / 2;
+        EXPECT_LE(balloon.left, anchorX);
+        EXPECT_GE(balloon.right, anchorX);
+        EXPECT_LE(balloon.top, area.bottom + 2) << "not hanging from the notification area";
+        EXPECT_GE(balloon.top, area.bottom - 4);
+        HideAllBalloons();
+    }
+    EXPECT_EQ(static_cast<DWORD>(NIM_ADD), g_trayCalls[1].message)
+        << "the icon was not added again";
 }
 
 TEST_F(TrayTest, PopupMenuOpensAtTheCursorPreferringToFitVertically) {

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include "conduit/conduit_api.h"
+#include "conduit/hotsync_help.h"
 #include "conduit/owners.h"
 #include "conduit/settings_key.h"
 #include "conduit/resources/dialog_ids.h"
@@ -15,7 +16,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace {
 
 const DWORD kHelpContext = 0x2018F;
-const char kHelpFile[] = "hotsync.hlp";
 const DWORD kFirstWithoutWinHelp = 6;
 const char kManualFile[] = "Zelvantic for Palm Product Manual.pdf";
 const char kManualPage[] = "hotsync"; // the manual's named destination
@@ -155,12 +155,6 @@ bool WinHelpOpens() {
     return GetVersionExA(&version) && version.dwMajorVersion < kFirstWithoutWinHelp;
 }
 
-bool OpenHelpFileBeside(HWND dialog, HMODULE module) {
-    char path[MAX_PATH + 16];
-    if (!BesideModule(module, kHelpFile, path, sizeof path) || !IsFile(path)) return false;
-    return WinHelpA(dialog, path, HELP_CONTEXT, kHelpContext) != FALSE;
-}
-
 bool IsAcrobat(const char* program) {
     const char* name = strrchr(program, '\\');
     name = name ? name + 1 : program;
@@ -187,11 +181,8 @@ void OpenManual(HWND dialog) {
     ShellExecuteA(dialog, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
 }
 
-// The HotSync Manager keeps its help beside its own program, not beside the conduit.
 void OpenHelp(HWND dialog) {
-    if (WinHelpOpens() && (OpenHelpFileBeside(dialog, GetModuleHandleA(nullptr)) ||
-                           OpenHelpFileBeside(dialog, Module())))
-        return;
+    if (WinHelpOpens() && OpenHotSyncHelp(dialog, kHelpContext)) return;
     OpenManual(dialog);
 }
 

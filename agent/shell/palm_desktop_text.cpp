@@ -10,15 +10,12 @@ bool IsSeparator(char c) {
     return c == '\\' || c == '/';
 }
 
-// A folder of its own: a relative one would resolve against whatever folder the agent was
-// started from, and a device name (\\.\ or \\?\) is no Palm Desktop.
-bool IsAbsolute(const char* text, size_t length) {
-    char letter = static_cast<char>(text[0] | 0x20);
-    bool drive =
-        length >= 3 && letter >= 'a' && letter <= 'z' && text[1] == ':' && IsSeparator(text[2]);
-    bool unc = length >= 3 && IsSeparator(text[0]) && IsSeparator(text[1]) &&
-               !IsSeparator(text[2]) && text[2] != '.' && text[2] != '?';
-    return drive || unc;
+// A folder on a drive letter: a relative one would resolve against whatever folder the agent
+// was started from, a device name (\\.\ or \\?\) is no Palm Desktop, and a share's code is
+// not this computer's to run.
+bool IsOnDrive(const char* text, size_t length) {
+    char root[4];
+    return length >= 3 && DriveRoot(text, root);
 }
 
 // The text without surrounding quotes and blanks: [begin, begin + length).
@@ -34,42 +31,48 @@ void Trim(const char* text, const char** begin, size_t* length) {
     *length = n;
 }
 
-// The folder (already known to be absolute), one separator and the file name.
-bool Compose(const char* folder, size_t length, char* out, size_t size) {
+// The folder (already known to be on a drive), one separator and the file name.
+bool Compose(const char* folder, size_t length, const char* file, char* out, size_t size) {
     while (length > 0 && IsSeparator(folder[length - 1]))
         --length;
-    if (length == 0) return false;
-    if (length + 1 + sizeof(kConduitManagerFile) > size) return false;
+    const size_t fileSize = strlen(file) + 1;
+    if (length == 0 || length + 1 + fileSize > size) return false;
     memcpy(out, folder, length);
     out[length] = '\\';
-    memcpy(out + length + 1, kConduitManagerFile, sizeof(kConduitManagerFile));
+    memcpy(out + length + 1, file, fileSize);
     return true;
 }
 
-bool FromFolder(const char* path, char* out, size_t size) {
+bool FromFolder(const char* path, const char* file, char* out, size_t size) {
     if (!path) return false;
     const char* begin;
     size_t length;
     Trim(path, &begin, &length);
-    return length > 0 && IsAbsolute(begin, length) && Compose(begin, length, out, size);
+    return IsOnDrive(begin, length) && Compose(begin, length, file, out, size);
 }
 
-bool FromProgram(const char* program, char* out, size_t size) {
+bool FromProgram(const char* program, const char* file, char* out, size_t size) {
     if (!program) return false;
     const char* begin;
     size_t length;
     Trim(program, &begin, &length);
-    if (length == 0 || !IsAbsolute(begin, length)) return false;
+    if (!IsOnDrive(begin, length)) return false;
     while (length > 0 && !IsSeparator(begin[length - 1])) // the program's own name goes
         --length;
-    return Compose(begin, length, out, size);
+    return Compose(begin, length, file, out, size);
 }
 
 } // namespace
 
-bool ConduitManagerPath(const char* path, const char* hotSyncPath, char* out, size_t size) {
+bool PalmDesktopFile(const char* path, const char* hotSyncPath, const char* file, char* out,
+                     size_t size) {
     if (!out || size == 0) return false;
-    if (FromFolder(path, out, size) || FromProgram(hotSyncPath, out, size)) return true;
+    if (file && (FromFolder(path, file, out, size) || FromProgram(hotSyncPath, file, out, size)))
+        return true;
     out[0] = '\0';
     return false;
+}
+
+bool ConduitManagerPath(const char* path, const char* hotSyncPath, char* out, size_t size) {
+    return PalmDesktopFile(path, hotSyncPath, kConduitManagerFile, out, size);
 }

@@ -5,6 +5,7 @@
 
 #include "agent/owners.h"
 #include "agent/shell/file_probe.h"
+#include "agent/shell/library_search.h"
 #include "agent/shell/palm_desktop_text.h"
 
 namespace {
@@ -65,7 +66,8 @@ void ReadPalmValue(HKEY key, const char* name, char (&text)[MAX_PATH + 1]) {
 
 // The Conduit Manager of the user's Palm Desktop, by its full path, with the libraries it needs
 // found in its own folder. Never by bare name: that would search the agent's folder, the
-// working folder and PATH first, where anyone might have put a library of that name.
+// working folder and PATH first, where anyone might have put a library of that name. Never from
+// a share, WebDAV or a removable disk either: only a fixed drive's files are the computer's.
 HMODULE LoadConduitManager() {
     ScopedKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY, 0, KEY_QUERY_VALUE, key.Receive()) !=
@@ -74,8 +76,11 @@ HMODULE LoadConduitManager() {
     char path[MAX_PATH + 1], hotSyncPath[MAX_PATH + 1], library[MAX_PATH];
     ReadPalmValue(key.Get(), "Path", path);
     ReadPalmValue(key.Get(), "HotSyncPath", hotSyncPath);
-    if (!ConduitManagerPath(path, hotSyncPath, library, sizeof library)) return nullptr;
-    return LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    char root[4];
+    if (!ConduitManagerPath(path, hotSyncPath, library, sizeof library) ||
+        !DriveRoot(library, root) || GetDriveTypeA(root) != DRIVE_FIXED)
+        return nullptr;
+    return LoadLibraryExA(library, nullptr, FullPathLoadFlags());
 }
 
 // The registered folder still holds conduit.dll.

@@ -15,7 +15,7 @@ from installer_world import (  # noqa: E402
     CONDUIT_ENTRY, DRIVE_C, INSTALL, INSTALL_W, PALM_DESKTOP, PALM_DESKTOP_W, PREFIX, RUN,
     RUN_VALUE, SETTINGS, STAND_INS, UNINSTALL, USER_SETTINGS, USERS_FILE, agent_pids,
     install_registered, local_app_data, name_palm_desktop, on_test_pc, pieces_built, reg_set,
-    reg_values, report, run_quiet, run_setup, start_menu_folders, wait_for, windows_to_linux)
+    reg_values, report, run_quiet, run_setup, start_menu_folders, wait_for, windows_to_linux, wine)
 
 CONDMGR_LOG_W = r"C:\condmgr.log"
 CONDMGR_LOG = os.path.join(DRIVE_C, "condmgr.log")
@@ -135,6 +135,7 @@ def check_chosen_folder():
     for f in STAND_INS:
         shutil.copy(os.path.join(PALM_DESKTOP, f), os.path.join(share, "palm"))
     name_palm_desktop(path=r"\\zlvhost\palm")
+    wine("reg", "delete", CONDUIT_ENTRY, "/f")  # the last case's, which no uninstaller could reach
     try:
         code = run_setup("/D=" + chosen_w)
         started = wait_for(agent_pids, 10) and os.path.isfile(os.path.join(chosen, "agent.exe"))

@@ -1,28 +1,27 @@
 #include "conduit/hotsync_help.h"
 
-#include <string.h>
-
 #include "agent/shell/palm_desktop_text.h"
+#include "conduit/path_calls.h"
 
 namespace {
 
-const char kHelpFile[] = "hotsync.hlp";
+const wchar_t kHelpFile[] = L"hotsync.hlp";
 
-// One text value of Palm Desktop's key, environment names expanded; empty when absent.
-void ReadPalmValue(HKEY key, const char* name, char (&text)[MAX_PATH + 1]) {
-    char raw[MAX_PATH + 1] = {};
-    DWORD type = 0, size = MAX_PATH; // raw[MAX_PATH] stays the terminator
-    text[0] = '\0';
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size) !=
-        ERROR_SUCCESS)
-        return;
+// One text value of Palm Desktop's key, environment names expanded; empty when absent, of
+// another type, or too long to be a path.
+void ReadPalmValue(HKEY key, const char* name, wchar_t (&text)[MAX_PATH + 1]) {
+    wchar_t raw[MAX_PATH + 1];
+    DWORD type = 0;
+    text[0] = 0;
+    if (QueryText(key, name, raw, MAX_PATH + 1, &type) != ERROR_SUCCESS) return;
     if (type == REG_SZ) {
-        memcpy(text, raw, sizeof raw);
+        for (size_t i = 0; i <= MAX_PATH; ++i)
+            text[i] = raw[i];
     } else if (type == REG_EXPAND_SZ) {
-        DWORD needed = ExpandEnvironmentStringsA(raw, text, MAX_PATH);
-        if (needed == 0 || needed > MAX_PATH) text[0] = '\0';
+        DWORD needed = ExpandEnvironmentStringsW(raw, text, MAX_PATH);
+        if (needed == 0 || needed > MAX_PATH) text[0] = 0;
     }
-    text[MAX_PATH] = '\0';
+    text[MAX_PATH] = 0;
 }
 
 } // namespace
@@ -32,16 +31,16 @@ bool OpenHotSyncHelp(HWND dialog, DWORD context) {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY, 0, KEY_QUERY_VALUE, &key) !=
         ERROR_SUCCESS)
         return false;
-    char path[MAX_PATH + 1], hotSyncPath[MAX_PATH + 1];
+    wchar_t path[MAX_PATH + 1], hotSyncPath[MAX_PATH + 1];
     ReadPalmValue(key, "Path", path);
     ReadPalmValue(key, "HotSyncPath", hotSyncPath);
     RegCloseKey(key);
-    char help[MAX_PATH], root[4];
-    if (!PalmDesktopFile(path, hotSyncPath, kHelpFile, help, sizeof help) ||
-        !DriveRoot(help, root) || GetDriveTypeA(root) != DRIVE_FIXED)
+    wchar_t help[MAX_PATH], root[4];
+    if (!PalmDesktopFile(path, hotSyncPath, kHelpFile, help, MAX_PATH) || !DriveRoot(help, root) ||
+        DriveType(root) != DRIVE_FIXED)
         return false;
-    const DWORD attributes = GetFileAttributesA(help);
+    const DWORD attributes = PathAttributes(help);
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return false;
-    return WinHelpA(dialog, help, HELP_CONTEXT, context) != FALSE;
+    return OpenHelpFile(dialog, help, HELP_CONTEXT, context) != FALSE;
 }

@@ -6,6 +6,7 @@
 #include <shellapi.h>
 
 #include "conduit/conduit_api.h"
+#include "conduit/hotsync_help.h"
 #include "conduit/owners.h"
 #include "conduit/path_calls.h"
 #include "conduit/settings_key.h"
@@ -16,7 +17,6 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace {
 
 const DWORD kHelpContext = 0x2018F;
-const wchar_t kHelpFile[] = L"hotsync.hlp";
 const DWORD kFirstWithoutWinHelp = 6;
 const wchar_t kManualFile[] = L"Zelvantic for Palm Product Manual.pdf";
 const wchar_t kManualPage[] = L"hotsync"; // the manual's named destination
@@ -154,12 +154,6 @@ bool WinHelpOpens() {
     return GetVersionExA(&version) && version.dwMajorVersion < kFirstWithoutWinHelp;
 }
 
-bool OpenHelpFileBeside(HWND dialog, HMODULE module) {
-    wchar_t path[MAX_PATH + 16];
-    if (!BesideModule(module, kHelpFile, path, MAX_PATH + 16) || !IsFile(path)) return false;
-    return OpenHelpFile(dialog, path, HELP_CONTEXT, kHelpContext) != FALSE;
-}
-
 bool IsAcrobat(const wchar_t* program) {
     const wchar_t* name = wcsrchr(program, L'\\');
     name = name ? name + 1 : program;
@@ -186,11 +180,8 @@ void OpenManual(HWND dialog) {
     OpenInShell(dialog, path, nullptr);
 }
 
-// The HotSync Manager keeps its help beside its own program, not beside the conduit.
 void OpenHelp(HWND dialog) {
-    if (WinHelpOpens() && (OpenHelpFileBeside(dialog, GetModuleHandleA(nullptr)) ||
-                           OpenHelpFileBeside(dialog, Module())))
-        return;
+    if (WinHelpOpens() && OpenHotSyncHelp(dialog, kHelpContext)) return;
     OpenManual(dialog);
 }
 

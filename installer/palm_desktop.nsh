@@ -7,8 +7,8 @@
 !define LOAD_WITH_ALTERED_SEARCH_PATH 8
 
 ; One of the values Palm Desktop keeps for its user, as the agent reads it: the blanks and quotes
-; around it go, environment names are expanded in an expandable text, and only a drive path or a
-; network path counts (a relative one would be looked for wherever the uninstaller runs).
+; around it go, environment names are expanded in an expandable text, and only a path on a fixed
+; drive counts (a relative one would be looked for wherever the uninstaller runs).
 ; $1 = value name.  $2 = the path, "" when there is none.
 Function un.PalmDesktopValue
     Push $3
@@ -44,30 +44,26 @@ Function un.PalmDesktopValue
         ${EndIf}
         StrCpy $2 $2 -1
     ${Loop}
-    StrCpy $3 $2 1
-    StrCpy $4 $2 1 1
-    StrCpy $5 $2 1 2
-    ${If} $4 == ":"
-        ; A drive path: a letter, a colon and a separator.
-        ${If} $5 != "\"
-        ${AndIf} $5 != "/"
-            StrCpy $2 ""
+    ; A folder on a fixed drive of this computer: a network folder (a share, WebDAV, a mapped
+    ; drive) or a removable one would give the uninstaller, which runs as an administrator,
+    ; code that is not this computer's to trust.
+    StrCpy $3 $2 1 1
+    StrCpy $4 $2 1 2
+    StrCpy $5 0
+    ${If} $3 == ":"
+        ${If} $4 == "\"
+        ${OrIf} $4 == "/"
+            StrCpy $5 1
         ${EndIf}
-    ${ElseIf} $3 == "\"
-    ${OrIf} $3 == "/"
-        ; A network path: two separators and a host, not a device (\\.\ or \\?\).
-        ${If} $4 != "\"
-        ${AndIf} $4 != "/"
-            StrCpy $2 ""
-        ${ElseIf} $5 == ""
-        ${OrIf} $5 == "\"
-        ${OrIf} $5 == "/"
-        ${OrIf} $5 == "."
-        ${OrIf} $5 == "?"
-            StrCpy $2 ""
-        ${EndIf}
-    ${Else}
+    ${EndIf}
+    ${If} $5 = 0
         StrCpy $2 ""
+    ${Else}
+        StrCpy $3 $2 2
+        System::Call 'kernel32::GetDriveTypeW(w "$3\") i .r4'
+        ${If} $4 <> ${DRIVE_FIXED}
+            StrCpy $2 ""
+        ${EndIf}
     ${EndIf}
     Pop $5
     Pop $4

@@ -122,6 +122,7 @@ FunctionEnd
 
 !addincludedir "${__FILEDIR__}"
 !include "take_back.nsh"
+!include "program_folder.nsh"
 !include "palm_desktop.nsh"
 
 ; Writes a machine-wide default, read by every user who has no value of their own, in the form
@@ -198,7 +199,21 @@ FunctionEnd
 
 Section "Zelvantic Desktop Agent and conduit" SecMain
     SectionIn RO
+    Call CheckProgramFolder
+    ${If} $0 != ""
+        MessageBox MB_OK|MB_ICONSTOP "$0" /SD IDOK
+        Abort "$0"
+    ${EndIf}
     Call EndAgent
+    Call PrepareProgramFolder
+    Call RemoveUnshippedCode
+    ; Made anew, so that each file has the folder's rights and nobody else's.
+    Delete "$INSTDIR\agent.exe"
+    Delete "$INSTDIR\conduit.dll"
+    Delete "$INSTDIR\Readme.html"
+    Delete "$INSTDIR\${MANUAL}"
+    Delete "$INSTDIR\Palm\Readme.txt"
+    Delete "$INSTDIR\uninstall.exe"
     SetOutPath "$INSTDIR"
     File "${STAGE}\agent.exe"
     File "${STAGE}\conduit.dll"
@@ -231,6 +246,7 @@ Section "Zelvantic Desktop Agent and conduit" SecMain
     WriteRegStr HKLM "${UNINSTALL_KEY}" "HelpLink" "$INSTDIR\${MANUAL}"
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
     WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+    WriteRegDWORD HKLM "${UNINSTALL_KEY}" "${MADE_FOLDERS_VALUE}" $MadeFolders
     ; In whole kilobytes, rounded up, as Add or Remove Programs counts it.
     ${GetSize} "$INSTDIR" "/S=0B" $0 $1 $2
     IntOp $0 $0 + 1023
@@ -262,11 +278,20 @@ Section "-Settings and start"
     Call WriteSettingFlag
     Call TakeBackEarlierGrants
     Call ForgetSharedState
+    Call ReleaseProgramFolder
     ; Without -silent, so it runs whatever "startup" says, and registers the conduit.
     Call StartAgentAsUser
 SectionEnd
 
+Function .onVerifyInstDir
+    Call CheckProgramFolder
+    ${If} $0 != ""
+        Abort
+    ${EndIf}
+FunctionEnd
+
 Function .onInit
+    ReadRegStr $PreviousFolder HKLM "${UNINSTALL_KEY}" "InstallLocation"
     ; /NOSTARTUP and /NOBALLOONS: a silent install that leaves that choice off.
     ${GetParameters} $0
     ClearErrors
@@ -318,6 +343,12 @@ Function un.RemoveConduitEntry
 FunctionEnd
 
 Section "Uninstall"
+    ; Only the folders the installer made go, and only when nothing else is left in them.
+    ClearErrors
+    ReadRegDWORD $R0 HKLM "${UNINSTALL_KEY}" "${MADE_FOLDERS_VALUE}"
+    ${If} ${Errors} ; 1.5 made both
+        IntOp $R0 ${MADE_PROGRAM_FOLDER} | ${MADE_PALM_FOLDER}
+    ${EndIf}
     Call un.EndAgent
     Call un.RemoveConduitEntry
     DeleteRegValue HKLM "${RUN_KEY}" "${RUN_VALUE}"
@@ -343,13 +374,15 @@ Section "Uninstall"
     Delete "$INSTDIR\conduit.dll"
     Delete "$INSTDIR\Readme.html"
     Delete "$INSTDIR\${MANUAL}"
-    ; A download that never reached the handheld, where Windows has no per-user folders: it is of
-    ; no use without the agent.
-    Delete "$INSTDIR\mrvrates.zlv"
-    Delete "$INSTDIR\mrvrates.zlv.new*"
-    ; Only what we installed: files the user put beside it stay, and so does their folder.
+    ; Only what we installed: files anyone put beside it stay, and so does their folder.
     Delete "$INSTDIR\Palm\Readme.txt"
-    RMDir "$INSTDIR\Palm"
+    IntOp $R1 $R0 & ${MADE_PALM_FOLDER}
+    ${If} $R1 <> 0
+        RMDir "$INSTDIR\Palm"
+    ${EndIf}
     Delete "$INSTDIR\uninstall.exe"
-    RMDir "$INSTDIR"
+    IntOp $R1 $R0 & ${MADE_PROGRAM_FOLDER}
+    ${If} $R1 <> 0
+        RMDir "$INSTDIR"
+    ${EndIf}
 SectionEnd

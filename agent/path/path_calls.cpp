@@ -219,11 +219,11 @@ bool OpenInShell(const char* path, int show) {
     return reinterpret_cast<INT_PTR>(result) > kShellExecuteLastError;
 }
 
-HMODULE LoadLibraryByPath(const char* path) {
+HMODULE LoadLibraryByPath(const char* path, DWORD flags) {
     return WithPath(
         path, static_cast<HMODULE>(nullptr),
-        [](const wchar_t* p) { return LoadLibraryExW(p, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH); },
-        [](const char* p) { return LoadLibraryExA(p, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH); });
+        [=](const wchar_t* p) { return LoadLibraryExW(p, nullptr, flags); },
+        [=](const char* p) { return LoadLibraryExA(p, nullptr, flags); });
 }
 
 LONG SetTextValue(HKEY key, const char* name, const char* text) {

@@ -31,8 +31,9 @@ bool OpenInShell(const char* path, int show);
 // The shell's wide ShellExecute as OpenInShell calls it: bound on first use, or a test's recorder.
 typedef HINSTANCE(WINAPI* ShellExecuteWFn)(HWND, LPCWSTR, LPCWSTR, LPCWSTR, LPCWSTR, INT);
 extern ShellExecuteWFn g_shellExecuteW;
-// By its full path, with the libraries it needs taken from its own folder.
-HMODULE LoadLibraryByPath(const char* path);
+// By its full path, with LoadLibraryEx's flags (library_search.h says which take the libraries it
+// needs from its own folder).
+HMODULE LoadLibraryByPath(const char* path, DWORD flags);
 
 // A REG_SZ value holding the text without its terminator.
 LONG SetTextValue(HKEY key, const char* name, const char* text);

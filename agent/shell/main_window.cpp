@@ -270,8 +270,22 @@ bool OnCommand(HWND window, UINT id) {
     return false;
 }
 
+// Whether the rates file this agent wrote is still there, however it is held: its name stands.
+// One being deleted counts as gone.
+bool RatesFileStands() {
+    if (!g_agent.ratesFolder) return false;
+    ByteString path;
+    path.Format("%s\\%s", RatesFolder(), kRatesFileName);
+    const DWORD attributes = PathAttributes(path.CStr() ? path.CStr() : "");
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
 void OnSyncResult(WPARAM result) {
     if (result != kSyncUpdated && result != kSyncNotUpdated) return;
+    // Any program on the user's desktop may send this message. A HotSync that updated the
+    // handheld has taken the rates file; while it still waits, "updated" is not so. A failure
+    // is told as it comes: it only points the user at the HotSync log.
+    if (result == kSyncUpdated && RatesFileStands()) return;
     if (!ReadSettingFlag("tooltip")) return;
     // A success is news, not an error: it gets the information icon.
     if (result == kSyncUpdated)

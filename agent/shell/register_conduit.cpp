@@ -6,6 +6,7 @@
 #include "agent/owners.h"
 #include "agent/path/path_calls.h"
 #include "agent/shell/file_probe.h"
+#include "agent/shell/library_search.h"
 #include "agent/shell/palm_desktop_text.h"
 
 namespace {
@@ -51,7 +52,8 @@ bool Bind(HMODULE module, ConduitManager* cm) {
 
 // The Conduit Manager of the user's Palm Desktop, by its full path, with the libraries it needs
 // found in its own folder. Never by bare name: that would search the agent's folder, the
-// working folder and PATH first, where anyone might have put a library of that name.
+// working folder and PATH first, where anyone might have put a library of that name. Never from
+// a share, WebDAV or a removable disk either: only a fixed drive's files are the computer's.
 HMODULE LoadConduitManager() {
     ScopedKey key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY, 0, KEY_QUERY_VALUE, key.Receive()) !=
@@ -60,9 +62,11 @@ HMODULE LoadConduitManager() {
     // Either may name a folder outside the code page: read wide, loaded wide.
     ScopedMalloc<char> path(QueryPathValue(key.Get(), "Path"));
     ScopedMalloc<char> hotSyncPath(QueryPathValue(key.Get(), "HotSyncPath"));
-    char library[kLibraryPathSize];
-    if (!ConduitManagerPath(path.Get(), hotSyncPath.Get(), library, sizeof library)) return nullptr;
-    return LoadLibraryByPath(library);
+    char library[kLibraryPathSize], root[4];
+    if (!ConduitManagerPath(path.Get(), hotSyncPath.Get(), library, sizeof library) ||
+        !DriveRoot(library, root) || GetDriveTypeA(root) != DRIVE_FIXED)
+        return nullptr;
+    return LoadLibraryByPath(library, FullPathLoadFlags());
 }
 
 // The registered folder still holds conduit.dll.

@@ -2,6 +2,7 @@
 (the product under Program Files, the user's Palm Desktop in a folder of its own, named in the
 user's registry), the Windows-side probe, and clearing up after a run."""
 import os
+import re
 import shutil
 import subprocess
 import sys
@@ -25,6 +26,11 @@ PALM_DESKTOP_W = r"C:\Program Files\Palm Desktop"
 PALM_DESKTOP_KEY = r"HKCU\Software\U.S. Robotics\Pilot Desktop\Core"
 STAND_INS = ("hotsync.exe", "condmgr.dll", "sync20.dll")
 SETTINGS = r"HKLM\Software\Morvane\Zelvantic"
+VENDOR = r"HKLM\Software\Morvane"
+# What a key under HKLM\Software has on Windows, all of it inherited: ordinary users may only
+# read it. Wine gives a new key none of it.
+WINDOWS_KEY_RIGHTS = "D:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)(A;CIID;KR;;;BU)(A;CIIOID;KA;;;CO)"
+ADMINISTRATORS = "BA"
 USER_SETTINGS = r"HKCU\Software\Morvane\Zelvantic"
 AGENT_CLASS = "kelpoWindowClassv10->ovin ka spy!!!"
 ON, OFF = "1 31000000", "1 30000000"  # REG_SZ, "1" or "0" and three zero bytes
@@ -123,7 +129,42 @@ def run_quiet(*args, env=None):
 
 
 def run_setup(*options):
+    # The vendor key as Windows has it, whoever made it: the settings key takes its rights.
+    probe("set-key-sddl", VENDOR, "O:%s%s" % (ADMINISTRATORS, WINDOWS_KEY_RIGHTS))
     return run_quiet(SETUP, "/S", *options)
+
+
+RELAY_DEBUG_KEY = r"HKCU\Software\Wine\Debug"
+
+
+def traced_setup(*options):
+    """(exit code, calls) of a silent install, with every call it makes of the named functions
+    as Wine's relay log shows it: (function, arguments as text, return value as text)."""
+    traced = ("kernel32.CreateFileW", "advapi32.SetSecurityInfo",
+              "advapi32.ConvertStringSecurityDescriptorToSecurityDescriptorW")
+    reg_set(RELAY_DEBUG_KEY, "RelayInclude", ";".join(traced))
+    env = dict(os.environ, WINEDEBUG="+relay")
+    probe("set-key-sddl", VENDOR, "O:%s%s" % (ADMINISTRATORS, WINDOWS_KEY_RIGHTS))
+    with tempfile.TemporaryFile() as log:
+        try:
+            code = subprocess.run(["wine", SETUP, "/S"] + list(options), stdout=subprocess.DEVNULL,
+                                  stderr=log, timeout=120, env=env).returncode
+        except subprocess.TimeoutExpired:
+            code = "timed out"
+        finally:
+            wine("reg", "delete", RELAY_DEBUG_KEY, "/v", "RelayInclude", "/f")
+        log.seek(0)
+        text = log.read().decode(errors="replace")
+    calls, open_calls = [], {}
+    for thread, kind, function, rest in re.findall(
+            r"^([0-9a-f]+):(Call|Ret) +\w+\.(\w+)\((.*)$", text, re.M):
+        if kind == "Call":
+            open_calls[thread, function] = rest.rsplit(") ret=", 1)[0]
+        elif (thread, function) in open_calls:
+            value = re.search(r"retval=([0-9a-f]+)", rest)
+            calls.append((function, open_calls.pop((thread, function)),
+                          value.group(1) if value else None))
+    return code, calls
 
 
 def end_agent():
@@ -203,6 +244,6 @@ def on_test_pc(scenario):
         name_palm_desktop(session_naming.get("Path"), session_naming.get("HotSyncPath"))
         for folder in (INSTALL, PALM_DESKTOP, windows_to_linux(local_app_data() + "\\Zelvantic")):
             shutil.rmtree(folder, ignore_errors=True)
-        for key in (SETTINGS, USER_SETTINGS, UNINSTALL, CONDUIT_ENTRY):
+        for key in (SETTINGS, VENDOR, USER_SETTINGS, UNINSTALL, CONDUIT_ENTRY):
             wine("reg", "delete", key, "/f")
         wine("reg", "delete", RUN, "/v", RUN_VALUE, "/f")

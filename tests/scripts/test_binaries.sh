@@ -86,6 +86,18 @@ if check_pe "$WIN/conduit.dll" conduit.dll library sync20.dll; then
     fi
 fi
 
+# The conduit runs inside the HotSync Manager, whose search for libraries is the host's own: the
+# conduit neither imports nor looks up a call that changes it.
+if [ -f "$WIN/conduit.dll" ]; then
+    calls="$(grep -aoE 'SetDllDirectory[AW]?|SetDefaultDllDirectories|AddDllDirectory' \
+        "$WIN/conduit.dll" | sort -u | tr '\n' ' ')"
+    if [ -z "$calls" ]; then
+        result PASS "conduit.dll leaves the HotSync Manager's library search as it is"
+    else
+        result FAIL "conduit.dll leaves the HotSync Manager's library search as it is" "names $calls"
+    fi
+fi
+
 # An edit of text.rc, the manifest or a picture rebuilds agent.exe only while ninja knows that
 # the compiled resource was made from them.
 deps="$(ninja -C "$WIN" -t deps agent/CMakeFiles/agent.dir/resources/agent.rc.res 2>&1)"

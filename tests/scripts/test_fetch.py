@@ -181,6 +181,42 @@ def refusals(tmp):
           "exit %d, %r" % (run.returncode, run.stderr))
 
 
+def shared_folders(tmp):
+    """A fetch into a folder other users write too: what stands under the name earlier versions
+    wrote beside the database (a link to a file of the user's, a file anyone may write) is left
+    as it was, and the database gets the mode the user's umask allows, whatever stood there."""
+    victim = os.path.join(tmp, "victim.txt")
+    with open(victim, "wb") as f:
+        f.write(b"the user's own file")
+    for mode, umask, wanted in ((0o1777, 0o022, 0o644), (0o2775, 0o002, 0o664),
+                                (0o2775, 0o077, 0o600)):
+        folder = os.path.join(tmp, "shared-%o-%03o" % (mode, umask))
+        os.makedirs(folder)
+        os.chmod(folder, mode)
+        linked, open_file = (os.path.join(folder, n) for n in ("ZLV Currencies.pdb.part",
+                                                               "mrvrates.zlv.part"))
+        os.symlink(victim, linked)
+        with open(open_file, "wb") as f:
+            f.write(b"another user's file")
+        os.chmod(open_file, 0o666)
+        before = snapshot(folder)
+        run = subprocess.run([ZLVTOOL, "fetch", "--host", NGINX_HOST, "--rates", "mrvrates.zlv"],
+                             cwd=folder, capture_output=True, text=True, timeout=60,
+                             preexec_fn=lambda: os.umask(umask))
+        made = {n: os.stat(os.path.join(folder, n)) for n in ("ZLV Currencies.pdb", "mrvrates.zlv")
+                if os.path.exists(os.path.join(folder, n))}
+        kept = {n: v for n, v in snapshot(folder).items() if n in before}
+        check("folder %o, umask %03o: both files made with mode %o, the link and the open file "
+              "under the old names left as they were" % (mode, umask, wanted),
+              run.returncode == 0 and len(made) == 2 and
+              all(st.st_mode & 0o7777 == wanted and st.st_nlink == 1 for st in made.values()) and
+              kept == before and open(victim, "rb").read() == b"the user's own file" and
+              sorted(os.listdir(folder)) == sorted(list(before) + list(made)),
+              "exit %d %s, modes %s, left %s" % (run.returncode, run.stderr.strip(),
+                                                  {n: oct(st.st_mode) for n, st in made.items()},
+                                                  sorted(os.listdir(folder))))
+
+
 def main():
     missing = [what for what, ok in (
         ("zlvtool", os.path.exists(ZLVTOOL)), ("nginx", shutil.which("nginx")),
@@ -217,6 +253,7 @@ def main():
         good_run(tmp, page)
         request_and_chunked(tmp, record, page)
         refusals(tmp)
+        shared_folders(tmp)
     finally:
         for p in procs:
             if p.stdin:

@@ -1,12 +1,14 @@
 #!/usr/bin/env python3
 """The installer under Wine: silent install, reinstall over a running agent, the start at log-on
-and the balloons as choices that only set machine-wide defaults, the rights it leaves (none given
-to ordinary users), an install over 1.5 (its grants taken back, its shared values and rates file
-gone), the uninstall entry and the read-me as installed."""
+and the balloons as choices that only set machine-wide defaults, the rights it leaves (the program
+folder protected, the settings key as its parent passes it on), the folders it refuses, an install
+over 1.5 (the key's own rights back, its shared values and rates file gone, what its users could
+add and Windows would load removed), the uninstall entry and the read-me as installed."""
 import html.parser
 import math
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -17,24 +19,26 @@ import xml.etree.ElementTree as ET
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from installer_world import (  # noqa: E402
-    AGENT_CLASS, AGENT_COMMAND, CONDUIT_ENTRY, INSTALL, INSTALL_W, OFF, ON, PROBE, RUN, RUN_VALUE,
-    SETTINGS, SETUP, UNINSTALL, USERS_FILE, WIN, agent_pids, end_agent, note, on_test_pc,
-    pieces_built, probe, reg_set, reg_values, report, run_quiet, run_setup, setting,
-    start_menu_folders, wait_for)
+    ADMINISTRATORS, AGENT_CLASS, AGENT_COMMAND, CONDUIT_ENTRY, INSTALL, INSTALL_W, OFF, ON,
+    PREFIX, PROBE, RUN, RUN_VALUE, SETTINGS, SETUP, UNINSTALL, USERS_FILE, WIN,
+    WINDOWS_KEY_RIGHTS, agent_pids, end_agent, note, on_test_pc, pieces_built, probe, reg_set,
+    reg_values, report, run_quiet, run_setup, setting, start_menu_folders, traced_setup,
+    wait_for, windows_to_linux)
 
 AGENT_MUTEX = "(:::)Zelvantic Desktop Agent by kelpo"
-# What a new key under HKLM\Software gets on Windows, all of it inherited: ordinary users may only
-# read it. Wine gives its new keys no access list at all, so the test gives it this one first.
-WINDOWS_KEY_RIGHTS = "D:AI(A;CIID;KA;;;SY)(A;CIID;KA;;;BA)(A;CIID;KR;;;BU)(A;CIIOID;KA;;;CO)"
-ADMINISTRATORS = "BA"
-# What version 1.5 made of it: Users with full control of the key itself (and one user who took
-# the key for their own); beside it an entry an administrator added, which is not the installer's.
+# What 1.5 let become of the settings key: a user took it, gave Users and Everyone full control
+# and cut it off from its parent's rights; an entry for NETWORK SERVICE came from elsewhere.
 A_USER = "S-1-5-21-0-0-0-1000"
-KEY_RIGHTS_15 = ("O:%s" % A_USER + "D:AI(A;;KA;;;BU)(A;;KR;;;NS)" +
-                 WINDOWS_KEY_RIGHTS[len("D:AI"):])
-KEY_RIGHTS_TAKEN_BACK = "D:AI(A;;KR;;;NS)" + WINDOWS_KEY_RIGHTS[len("D:AI"):]
-# And of the program folder: Users may add files, each file its creator's.
-FOLDER_RIGHTS_15 = "D:(A;;0x2;;;BU)(A;OIIO;FA;;;CO)"
+KEY_RIGHTS_15 = "O:%sD:P(A;;KA;;;BU)(A;;KA;;;WD)(A;;KR;;;NS)" % A_USER
+# The program folder: SYSTEM and Administrators full control, Users read and execute (the generic
+# read and execute rights of files), for the folder and all in it, nothing from its parent.
+FOLDER_OWNER, FOLDER_ACES = "BA", {("A", "OICI", "FA", "SY"), ("A", "OICI", "FA", "BA"),
+                                   ("A", "OICI", "0x1200a9", "BU")}
+# What 1.5's users could add to its folder that Windows or the agent would load or open, and what
+# is anyone's data.
+PLANTED_CODE = ["dwmapi.dll", "agent.exe.manifest", "hotsync.hlp", "agent.exe.local",
+                "HELP.CHM", "setup.cmd", os.path.join("conduit.dll.local", "x86_comctl", "comctl32.dll")]
+PLANTED_DATA = [USERS_FILE, "notes.txt", "rates.zlv.bak", "readme"]
 INSTALLED = ["agent.exe", "conduit.dll", "Readme.html", "Zelvantic for Palm Product Manual.pdf",
              os.path.join("Palm", "Readme.txt"), "uninstall.exe"]
 SHORTCUTS = ["Zelvantic Desktop Agent.lnk", "Read Me.lnk", "Product Manual.lnk",
@@ -109,23 +113,44 @@ class HeldMutex:
         self.out.close()
 
 
-def scenario():
-    # As on Windows, and not as Wine makes new keys: an ordinary user may only read the key.
-    code, _ = probe("set-key-sddl", SETTINGS, "O:%s%s" % (ADMINISTRATORS, WINDOWS_KEY_RIGHTS))
-    before = key_rights()
-    report(code == 0 and before == (ADMINISTRATORS, WINDOWS_KEY_RIGHTS) and
-           limited_opens_key() == "5",
-           "before the install an ordinary user cannot open the settings key with full access",
-           "planting the rights gave %s, read back %r" % (code, before))
-    note("settings key before the install: O:%s%s" % before)
+def rights_asked(calls, folder):
+    """(owner, protected, entries, flags) of each access list the installer gave folder through a
+    handle it opened there, from the text it converted last before each SetSecurityInfo that
+    succeeded."""
+    handles, sddl, asked = set(), None, []
+    name = 'L"%s"' % folder.replace("\\", "\\\\")
+    for function, args, value in calls:
+        fields = args.split(",")
+        if function == "CreateFileW" and name in args and value:
+            handles.add(int(value, 16))
+        elif function.startswith("ConvertStringSecurityDescriptor"):
+            sddl = re.search(r'L"([^"]*)"', args).group(1)
+        elif function == "SetSecurityInfo" and int(fields[0], 16) in handles and value == "0" * 8:
+            m = re.match(r"^O:(\w+)D:(P?)", sddl or "")
+            asked.append((m and m.group(1), m and m.group(2) == "P",
+                          set(aces(sddl)), int(fields[2], 16)))
+    return asked
 
-    code = run_setup()
+
+def check_folder_rights(calls, when):
+    """The program folder given its rights, its own access list protected from its parent's."""
+    asked = rights_asked(calls, INSTALL_W)
+    protected = 0x80000000 | 0x4 | 0x1  # owner and access list, the list protected
+    report(asked == [(FOLDER_OWNER, True, FOLDER_ACES, protected)],
+           "%s the installer gives the program folder to the Administrators, SYSTEM and "
+           "Administrators full control, Users read and execute, nothing inherited" % when,
+           "asked for %r" % asked)
+
+
+def scenario():
+    code, calls = traced_setup()
     report(code == 0, "a silent install succeeds", "exit code %s" % code)
     missing = [f for f in INSTALLED if not os.path.isfile(os.path.join(INSTALL, f))]
     same = all(open(os.path.join(INSTALL, f), "rb").read() ==
                open(os.path.join(WIN, f), "rb").read() for f in ("agent.exe", "conduit.dll"))
     report(not missing and same, "every file is installed under Program Files",
            "missing: %s" % missing if missing else "installed binaries differ from the build")
+    check_folder_rights(calls, "on a fresh install")
 
     menus = start_menu_folders()
     have = sorted(os.listdir(menus[0])) if len(menus) == 1 else []
@@ -146,13 +171,13 @@ def scenario():
     report(registered and len(pids) == 1, "the agent runs and registers the conduit",
            "conduit entry %r, %d agents" % (reg_values(CONDUIT_ENTRY), len(pids)))
 
-    after = key_rights()
+    owner, dacl = key_rights()
     reads = probe("limited", "5000", PROBE, "value", SETTINGS, "tooltip")[1]
-    report(after == (ADMINISTRATORS, WINDOWS_KEY_RIGHTS) and limited_opens_key() == "5" and
-           reads == ON + "\nexit 0",
-           "the installer grants nobody anything on the settings key; ordinary users read the "
-           "defaults", "read back %r, an ordinary user's read %r" % (after, reads))
-    note("settings key after a fresh install: O:%s%s" % after)
+    report(owner == ADMINISTRATORS and aces(dacl) == aces(WINDOWS_KEY_RIGHTS) and
+           limited_opens_key() == "5" and reads == ON + "\nexit 0",
+           "the settings key has what its parent passes on and nothing else; ordinary users read "
+           "the defaults", "read back O:%s%s, an ordinary user's read %r" % (owner, dacl, reads))
+    note("settings key after a fresh install: O:%s%s" % (owner, dacl))
     check_manifest()
     check_uninstall_entry()
     check_readme()
@@ -172,6 +197,7 @@ def scenario():
     report(code == 0 and setting("tooltip") == OFF, "/NOBALLOONS turns \"tooltip\" off",
            "exit code %s, tooltip %r" % (code, setting("tooltip")))
     check_install_over_15()
+    check_refused_folders()
 
 
 def run_entry():
@@ -206,8 +232,15 @@ def check_start_at_log_on():
            "window %s, the start %r, agents %s" % (shown, stays, agent_pids()))
 
 
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb") as f:
+        f.write(data)
+
+
 def check_install_over_15():
-    """Over what version 1.5 left: its grants taken back, its shared values and files gone."""
+    """Over what version 1.5 left: the key's own rights back, its shared values and files gone,
+    what its users could add that would be loaded or opened removed, their data kept."""
     end_agent()
     code, _ = probe("set-key-sddl", SETTINGS, KEY_RIGHTS_15)
     planted = key_rights()
@@ -215,24 +248,20 @@ def check_install_over_15():
     report(code == 0 and planted == (A_USER, KEY_RIGHTS_15[len("O:" + A_USER):]) and opened == "0",
            "1.5's rights planted: an ordinary user opens the settings key with full access",
            "planting gave %s, read back %r, an ordinary user's open %r" % (code, planted, opened))
-    note("settings key as 1.5 left it: O:%s%s" % planted)
     for name, data, kind in (("hwnd", "0x10084", "REG_DWORD"), ("target", INSTALL_W, "REG_SZ"),
                              ("lastupdate", "0x40fbcd80", "REG_DWORD"),
                              ("startup", "1", "REG_SZ"), ("tooltip", "1", "REG_SZ")):
         reg_set(SETTINGS, name, data, kind)
-    for name in ("mrvrates.zlv", "mrvrates.zlv.new", USERS_FILE):
-        with open(os.path.join(INSTALL, name), "wb") as f:
-            f.write(b"kelpo\0\0\0\0\0\0\x000000\0")
-    code, _ = probe("set-file-sddl", INSTALL_W, FOLDER_RIGHTS_15)
-    note("program folder given 1.5's rights (%s); Wine reads back %s" %
-         ("accepted" if code == 0 else "refused", probe("file-sddl", INSTALL_W)[1]))
+    for name in ["mrvrates.zlv", "mrvrates.zlv.new"] + PLANTED_CODE + PLANTED_DATA:
+        write(os.path.join(INSTALL, name), b"kelpo\0\0\0\0\0\0\x000000\0")
 
     # Read back while no agent can start, however late the installer's start of it comes.
     with HeldMutex() as held:
-        code = run_setup("/NOSTARTUP", "/NOBALLOONS")
+        code, calls = traced_setup("/NOSTARTUP", "/NOBALLOONS")
         report(held.held and code == 0, "an install over 1.5 succeeds",
                "mutex held %s, exit code %s" % (held.held, code))
         check_taken_back()
+        check_folder_rights(calls, "over 1.5's folder")
 
 
 def check_taken_back():
@@ -240,10 +269,10 @@ def check_taken_back():
     opened = limited_opens_key()
     # Entries compared, not the list's header: Wine drops its "inherited automatically" mark
     # whenever the list is written.
-    report(owner == ADMINISTRATORS and aces(dacl) == aces(KEY_RIGHTS_TAKEN_BACK) and opened == "5",
-           "the install takes back 1.5's grant to Users and the key's owner, every other entry "
-           "kept",
-           "read back O:%s%s, an ordinary user's open %r" % (owner, dacl, opened))
+    report(owner == ADMINISTRATORS and aces(dacl) == aces(WINDOWS_KEY_RIGHTS) and opened == "5",
+           "the install gives the settings key back to the Administrators with what its parent "
+           "passes on and nothing else", "read back O:%s%s, an ordinary user's open %r" %
+           (owner, dacl, opened))
     note("settings key after the install over 1.5: O:%s%s" % (owner, dacl))
     values = {name: setting(name)
               for name in ("hwnd", "target", "lastupdate", "startup", "tooltip")}
@@ -251,12 +280,35 @@ def check_taken_back():
                       "startup": OFF, "tooltip": OFF},
            "1.5's shared \"hwnd\", \"target\" and \"lastupdate\" are gone; the defaults are the "
            "choices made", "values %r" % values)
-    left = sorted(f for f in ("mrvrates.zlv", "mrvrates.zlv.new", USERS_FILE)
-                  if os.path.exists(os.path.join(INSTALL, f)))
-    report(left == [USERS_FILE], "1.5's rates file and its temporary file are gone, the user's own "
-           "file kept", "left: %s" % left)
-    note("program folder after the install over 1.5, as Wine reads it back: %s" %
-         probe("file-sddl", INSTALL_W)[1])
+    there = lambda names: sorted(n for n in names if os.path.exists(os.path.join(INSTALL, n)))
+    installed = [f for f in INSTALLED if not os.path.isfile(os.path.join(INSTALL, f))]
+    report(there(["mrvrates.zlv", "mrvrates.zlv.new"] + PLANTED_CODE) == [] and
+           there(PLANTED_DATA) == sorted(PLANTED_DATA) and not installed and
+           not os.path.exists(os.path.join(INSTALL, "conduit.dll.local")),
+           "over 1.5's folder the libraries, programs, redirections and help files it does not "
+           "install are gone, with 1.5's rates files; every other file stays",
+           "left of the code %s, of the data %s, installed files missing %s" %
+           (there(PLANTED_CODE), there(PLANTED_DATA), installed))
+
+
+def check_refused_folders():
+    """A folder Windows or every user shares, and a network share, are no program folder:
+    nothing is installed there and no rights are set."""
+    share = os.path.join(PREFIX, "dosdevices", "unc", "zlvhost", "apps")
+    os.makedirs(share, exist_ok=True)
+    try:
+        # /D= takes no quotes, so no blank either.
+        for folder, placed in (("C:\\windows", windows_to_linux("C:\\windows\\agent.exe")),
+                               ("C:\\users", windows_to_linux("C:\\users\\agent.exe")),
+                               ("\\\\zlvhost\\apps\\Zelvantic", os.path.join(share, "Zelvantic"))):
+            code, calls = traced_setup("/D=" + folder)
+            set_rights = [c for c in calls if c[0] == "SetSecurityInfo"]
+            report(code not in (0, "timed out") and not set_rights and not os.path.exists(placed),
+                   "an install into %s is refused and sets no rights" % folder,
+                   "exit code %s, rights set %s, %s there: %s" %
+                   (code, set_rights, placed, os.path.exists(placed)))
+    finally:
+        shutil.rmtree(os.path.dirname(share), ignore_errors=True)
 
 
 def check_manifest():

@@ -1,5 +1,6 @@
-// Files that are whole or not there: each is written beside its final name and renamed into
-// place only once every one of them is whole, so a failure leaves the old files as they were.
+// Files that are whole or not there: each is written to a new file of its own beside its final
+// name and renamed into place only once every one of them is whole, so a failure leaves the old
+// files as they were.
 #pragma once
 #include <stddef.h>
 

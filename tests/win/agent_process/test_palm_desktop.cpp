@@ -13,6 +13,7 @@
 #include "tests/win/common/loopback_http.h"
 #include "tests/win/common/palm_desktop.h"
 #include "tests/win/common/registry_helpers.h"
+#include "tests/win/common/wine_share.h"
 
 namespace {
 
@@ -142,9 +143,16 @@ TEST_F(PalmDesktopLayout, TheFolderPalmDesktopNamesRegistersInEachForm) {
     }
 }
 
+// Without a Conduit Manager on a fixed drive: none at all, or one on a share, whose code is not
+// the computer's to run.
 TEST_F(PalmDesktopLayout, WithoutAConduitManagerNothingIsRegisteredAndTheAgentDownloads) {
     TempFolder empty("nocondmgr");
     const std::string program = empty.Path("HotSync.exe");
+    WineShare share("zlvpalm", "palm");
+    ASSERT_FALSE(share.folder.empty()) << "no Wine prefix to share a folder from";
+    for (const char* name : {"condmgr.dll", "sync20.dll", "hotsync.exe"})
+        ASSERT_TRUE(Copy(PalmFolder() + "\\" + name, share.folder + "\\" + name)) << name;
+    ASSERT_TRUE(FileExists("\\\\zlvpalm\\palm\\condmgr.dll")) << "the share is not served";
     const struct {
         const char* what;
         const char* path;
@@ -154,6 +162,10 @@ TEST_F(PalmDesktopLayout, WithoutAConduitManagerNothingIsRegisteredAndTheAgentDo
         {"Path naming a folder without condmgr.dll", empty.path.c_str(), nullptr},
         {"HotSyncPath in a folder without condmgr.dll", nullptr, program.c_str()},
         {"a relative Path", "Palm", nullptr},
+        {"Path naming a share", "\\\\zlvpalm\\palm", nullptr},
+        {"Path naming a share with forward slashes", "//zlvpalm/palm/", nullptr},
+        {"HotSyncPath on a share as a device name", nullptr,
+         "\\\\?\\UNC\\zlvpalm\\palm\\hotsync.exe"},
     };
     for (const auto& machine : machines) {
         NamedPalmDesktop named(machine.path, machine.hotSyncPath);

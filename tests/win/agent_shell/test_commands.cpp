@@ -176,27 +176,43 @@ TEST_F(CommandTest, ManualPresentButNothingReadsPdf) {
     EXPECT_EQ(2u, notices[0].data.dwInfoFlags);
 }
 
-TEST_F(CommandTest, SyncResultBecomesANoticeOnlyWithTooltipOn) {
+// Any program on the desktop can send the message: "updated" is believed only once the rates
+// file is gone, as a HotSync that updated the handheld leaves it, or was never there.
+TEST_F(CommandTest, SyncResultBecomesANoticeOnlyWithTooltipOnAndUpdatedOnlyWithTheRatesTaken) {
     const char kSyncFailed[] = "An error occurred while updating the currency \ndatabase.  Please "
                                "check the hot sync log for \nmore details.";
+    enum Rates { kNone, kWaiting, kHeldByAnother };
     struct {
         const char* tooltip;
+        Rates rates;
         WPARAM result;
         const char* notice; // none when null
         DWORD flags;
-    } const kCases[] = {{"0", 2, nullptr, 0},     {"0", 3, nullptr, 0},
-                        {"0", 7, nullptr, 0},     {"1", 2, kSyncSucceeded, 1},
-                        {"1", 3, kSyncFailed, 3}, {"1", 7, nullptr, 0}};
+    } const kCases[] = {
+        {"0", kNone, 2, nullptr, 0},        {"0", kNone, 3, nullptr, 0},
+        {"0", kNone, 7, nullptr, 0},        {"1", kNone, 2, kSyncSucceeded, 1},
+        {"1", kNone, 3, kSyncFailed, 3},    {"1", kNone, 7, nullptr, 0},
+        {"1", kWaiting, 2, nullptr, 0},     {"1", kHeldByAnother, 2, nullptr, 0},
+        {"1", kWaiting, 3, kSyncFailed, 3},
+    };
     for (const auto& c : kCases) {
         ASSERT_TRUE(SetFlagText("tooltip", c.tooltip));
+        DeleteFileA(RatesPath().c_str());
+        if (c.rates != kNone) WriteFileText(RatesPath(), "kelpo");
+        HANDLE held = c.rates == kHeldByAnother
+                          ? CreateFileA(RatesPath().c_str(), GENERIC_READ | GENERIC_WRITE, 0,
+                                        nullptr, OPEN_EXISTING, 0, nullptr)
+                          : INVALID_HANDLE_VALUE;
         EXPECT_EQ(0, SendMessageA(window_, g_agent.syncResultMessage, c.result, 0));
+        if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
         std::vector<TrayCall> notices = TakeNotices();
         ASSERT_EQ(c.notice ? 1u : 0u, notices.size())
-            << "tooltip " << c.tooltip << ", " << c.result;
+            << "tooltip " << c.tooltip << ", rates " << c.rates << ", " << c.result;
         if (!c.notice) continue;
         EXPECT_STREQ(c.notice, notices[0].data.szInfo);
         EXPECT_EQ(c.flags, notices[0].data.dwInfoFlags);
     }
+    DeleteFileA(RatesPath().c_str());
 }
 
 TEST_F(CommandTest, ExitDestroysTheWindowAndEndsTheLoop) {

@@ -1,6 +1,7 @@
 // The rates file as the conduit finds, opens, checks and deletes it, on a desktop where other
 // users and programs may have put things: only a folder on a local drive is looked in, only a
 // file held with the right to delete it is copied, and every failure says so.
+#include "tests/win/common/wine_share.h"
 #include "tests/win/conduit/hotsync_fixture.h"
 
 namespace {
@@ -10,26 +11,6 @@ const Lines kCannotOpen = {"Opening connection", "verifying local database",
 const Lines kBadHeader = {"Opening connection", "verifying local database",
                           "invalid local DBheader", "Closing connection"};
 const Lines kNoSyncManagerWork = {"register -> 1", "unregister 1"};
-
-// \\host\share under Wine: the prefix's dosdevices\unc\host\share, reached through drive Z:.
-struct WineShare {
-    WineShare(const char* host, const char* share) {
-        char prefix[MAX_PATH] = "";
-        DWORD n = GetEnvironmentVariableA("WINEPREFIX", prefix, sizeof prefix);
-        if (n == 0 || n >= sizeof prefix) return;
-        std::string unc = "Z:" + std::string(prefix) + "/dosdevices/unc";
-        for (char& c : unc)
-            if (c == '/') c = '\\';
-        hostFolder = unc + "\\" + host;
-        for (const std::string& f : {unc, hostFolder, hostFolder + "\\" + share})
-            CreateDirectoryA(f.c_str(), nullptr);
-        folder = hostFolder + "\\" + share;
-    }
-    ~WineShare() {
-        if (!hostFolder.empty()) RemoveTree(hostFolder);
-    }
-    std::string hostFolder, folder; // empty when there is no Wine prefix to put it in
-};
 
 // A pipe server under the name a device "target" would lead to; it notes any client.
 struct PipeTrap {

@@ -1,14 +1,17 @@
 // Help in the settings dialog, with the stand-in HotSync Manager as the host: which help file
 // WinHelp is asked for, or which program the shell is asked to start for the manual. A viewer
 // window of this test takes the WinHelp requests (this thread answers them while the host runs),
-// a recorder program the shell's starts. "target" names a folder of another's choosing, with a
-// manual of its own: only the one installed beside conduit.dll may open.
+// a recorder program the shell's starts. The help file may only come from the user's Palm
+// Desktop folder on a fixed drive, never from beside conduit.dll or a share; "target" names a
+// folder of another's choosing, with a manual of its own: only the one installed beside
+// conduit.dll may open.
 #include <windows.h>
 #include <tlhelp32.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -17,6 +20,7 @@
 #include "tests/win/common/file_helpers.h"
 #include "tests/win/common/palm_desktop.h"
 #include "tests/win/common/registry_helpers.h"
+#include "tests/win/common/wine_share.h"
 
 namespace {
 
@@ -89,17 +93,20 @@ bool ReadDefault(HKEY root, const char* key, std::string* text) {
     return true;
 }
 
-enum HelpFrom { kNoHelpFile, kHostsFolder, kConduitsFolder };
+// How the user's registry names the Palm Desktop: its folder, where the host lies, by "Path" or
+// by the host's own "HotSyncPath"; or a share by "Path".
+enum PalmNamed { kByPath, kByHotSyncPath, kShareByPath };
 enum ShellAsked { kNothing, kAcrobatAtTheHotSyncPage, kReaderWithTheManual };
 
 // What a case sets up around the dialog, and what Help then asks of WinHelp and of the shell.
 struct Case {
     const char* name;
     bool beforeVista;
-    bool helpBesideHost, helpBesideConduit, manual;
-    const char* reader; // the program ".pdf" opens with, or null for none
+    PalmNamed palm;
+    bool helpInPalm, helpBesideConduit, manual; // a share, when named, always has one
+    const char* reader;                         // the program ".pdf" opens with, or null for none
     BOOL viewerAnswer;
-    HelpFrom help;
+    bool palmHelpAsked; // WinHelp is asked for the Palm Desktop folder's help file
     ShellAsked shell;
 };
 
@@ -126,6 +133,9 @@ class SettingsHelp : public ::testing::Test {
                                  static_cast<DWORD>(planted.path.size())));
         for (const char* f : {kManual, "hotsync.hlp"})
             ASSERT_TRUE(WriteBytes(planted.Path(f), Bytes{'z', 'l', 'v'}));
+        ASSERT_FALSE(share.folder.empty()) << "no Wine prefix to share a folder from";
+        ASSERT_TRUE(WriteBytes(share.folder + "\\hotsync.hlp", Bytes{'z', 'l', 'v'}));
+        ASSERT_TRUE(FileExists(kShare + std::string("\\hotsync.hlp"))) << "the share is not served";
         hadPdf = ReadDefault(HKEY_CLASSES_ROOT, ".pdf", &oldPdf);
     }
     void TearDown() override {
@@ -149,7 +159,12 @@ class SettingsHelp : public ::testing::Test {
     std::string ReaderPath(const char* name) const { return readers.Path(name); }
 
     void Prepare(const Case& c) {
-        Place(host.Path("hotsync.hlp"), c.helpBesideHost);
+        const std::string program = host.Path("hotsync.exe");
+        named.reset();
+        named.reset(c.palm == kByPath          ? new NamedPalmDesktop(host.path.c_str(), nullptr)
+                    : c.palm == kByHotSyncPath ? new NamedPalmDesktop(nullptr, program.c_str())
+                                               : new NamedPalmDesktop(kShare, nullptr));
+        Place(host.Path("hotsync.hlp"), c.helpInPalm);
         Place(agent.Path("hotsync.hlp"), c.helpBesideConduit);
         Place(agent.Path(kManual), c.manual);
         if (c.beforeVista)
@@ -207,6 +222,9 @@ class SettingsHelp : public ::testing::Test {
     std::string build;
     TempFolder host{"help-host"}, agent{"help-agent"}, readers{"help-readers"};
     TempFolder planted{"help-planted"}; // what "target" names
+    static constexpr const char* kShare = "\\\\zlvhelp\\palm";
+    WineShare share{"zlvhelp", "palm"};
+    std::unique_ptr<NamedPalmDesktop> named;
     std::string log = readers.Path("shell.log");
     SavedSetting target{"target"};
     bool hadPdf = false;
@@ -225,33 +243,37 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 
 TEST_F(SettingsHelp, TheHelpFileBeforeVistaElseTheManual) {
     const Case kCases[] = {
-        // Before Windows Vista the help file, from the host's folder first.
-        {"both", true, true, true, true, "AcroRd32.exe", TRUE, kHostsFolder, kNothing},
-        {"beside the conduit", true, false, true, true, "AcroRd32.exe", TRUE, kConduitsFolder,
-         kNothing},
-        // A help file the viewer cannot open: the manual instead.
-        {"refused", true, true, false, true, "AcroRd32.exe", FALSE, kHostsFolder,
+        // Before Windows Vista the help file of the Palm Desktop folder, however it is named.
+        {"both", true, kByPath, true, true, true, "AcroRd32.exe", TRUE, true, kNothing},
+        {"named by the HotSync Manager", true, kByHotSyncPath, true, false, true, "AcroRd32.exe",
+         TRUE, true, kNothing},
+        // Never the one beside the conduit, nor a share's: the manual instead.
+        {"beside the conduit", true, kByPath, false, true, true, "AcroRd32.exe", TRUE, false,
          kAcrobatAtTheHotSyncPage},
-        // From Vista on WinHelp files do not open, even where one lies beside the host.
-        {"acrobat", false, true, true, true, "AcroRd32.exe", TRUE, kNoHelpFile,
+        {"on a share", true, kShareByPath, false, true, true, "AcroRd32.exe", TRUE, false,
+         kAcrobatAtTheHotSyncPage},
+        // A help file the viewer cannot open: the manual instead.
+        {"refused", true, kByPath, true, false, true, "AcroRd32.exe", FALSE, true,
+         kAcrobatAtTheHotSyncPage},
+        // From Vista on WinHelp files do not open, even where the Palm Desktop has one.
+        {"acrobat", false, kByPath, true, true, true, "AcroRd32.exe", TRUE, false,
          kAcrobatAtTheHotSyncPage},
         // Any other reader gets the file as the shell opens documents.
-        {"other reader", false, false, false, true, "reader.exe", TRUE, kNoHelpFile,
+        {"other reader", false, kByPath, false, false, true, "reader.exe", TRUE, false,
          kReaderWithTheManual},
         // Only the manual where "target" points: nothing opens.
-        {"no manual", false, true, true, false, "reader.exe", TRUE, kNoHelpFile, kNothing},
-        {"neither file", true, false, false, false, "reader.exe", TRUE, kNoHelpFile, kNothing},
+        {"no manual", false, kByPath, true, true, false, "reader.exe", TRUE, false, kNothing},
+        {"neither file", true, kByPath, false, false, false, "reader.exe", TRUE, false, kNothing},
     };
     for (const Case& c : kCases) {
         SCOPED_TRACE(c.name);
         Prepare(c);
         Outcome o = Run(c);
-        if (c.help == kNoHelpFile) {
+        if (!c.palmHelpAsked) {
             EXPECT_TRUE(o.requests.empty());
         } else {
             ASSERT_EQ(1u, o.requests.size());
-            EXPECT_EQ((c.help == kHostsFolder ? host : agent).Path("hotsync.hlp"),
-                      o.requests[0].file);
+            EXPECT_EQ(host.Path("hotsync.hlp"), o.requests[0].file);
             EXPECT_EQ(HELP_CONTEXT, o.requests[0].command);
             EXPECT_EQ(0x2018F, o.requests[0].data);
         }

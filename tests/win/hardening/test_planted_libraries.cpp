@@ -1,6 +1,7 @@
 // Libraries planted beside agent.exe and conduit.dll, and in the folder either is started from,
 // under names they load or import or that Windows' own libraries look for: none is ever loaded
-// while the agent starts, downloads and tells of a HotSync that runs the conduit.
+// while the agent starts, downloads and tells of a HotSync that runs the conduit, nor when a
+// library inside the running agent loads one of those names bare, as Windows' own do.
 //
 // Wine prefers its own built-in copy of a system library to a file of that name found beside a
 // program; Windows takes the file, unless the name is a known system library. While the plants
@@ -99,6 +100,28 @@ bool Marked(const std::string& folder, const std::string& name) {
     return FileExists(folder + "\\" + name + ".dll.mark");
 }
 
+// LoadLibraryA of a bare name on a thread of the running process, as a library of Windows' own
+// would call it there; true when something of that name was loaded. kernel32 lies at the same
+// address in every process of the session.
+bool LoadedInside(HANDLE process, const std::string& name) {
+    const SIZE_T size = name.size() + 1;
+    void* text = VirtualAllocEx(process, nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!text || !WriteProcessMemory(process, text, name.c_str(), size, nullptr)) {
+        ADD_FAILURE() << "cannot write into the agent: " << GetLastError();
+        return false;
+    }
+    auto load = reinterpret_cast<LPTHREAD_START_ROUTINE>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "LoadLibraryA")));
+    HANDLE thread = CreateRemoteThread(process, nullptr, 0, load, text, 0, nullptr);
+    DWORD module = 0;
+    EXPECT_TRUE(thread && WaitForSingleObject(thread, 10000) == WAIT_OBJECT_0 &&
+                GetExitCodeThread(thread, &module))
+        << "no thread ran in the agent";
+    if (thread) CloseHandle(thread);
+    VirtualFreeEx(process, text, 0, MEM_RELEASE);
+    return module != 0;
+}
+
 // Runs the program at path in folder (its working folder) and waits for its end.
 ProgramRun RunIn(const std::string& folder, const std::string& path, const std::string& args) {
     char old[MAX_PATH] = {};
@@ -154,6 +177,11 @@ TEST(PlantedLibraries, AreNeverLoadedByTheAgentOrTheConduit) {
     ASSERT_TRUE(agent.Start(install.AgentPath(), "", elsewhere.path));
     ASSERT_TRUE(agent.WaitWindow(10000)) << "the agent did not start";
     ASSERT_TRUE(WaitFor([&] { return FileExists(install.RatesPath()); }, 15000)) << "no download";
+    // Windows has its own copy of each built-in name, and none of the Palm names.
+    for (const char* name : kBuiltInNames)
+        EXPECT_TRUE(LoadedInside(agent.Process(), std::string(name) + ".dll")) << name;
+    for (const char* name : kPalmNames)
+        EXPECT_FALSE(LoadedInside(agent.Process(), std::string(name) + ".dll")) << name;
 
     // A HotSync from that folder too: the conduit registered beside the plants takes the rates.
     install.RegisterConduitHere();

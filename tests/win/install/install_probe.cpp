@@ -4,8 +4,6 @@
 //   install_probe open KEY               the result of opening KEY as the agent does
 //   install_probe set-key-sddl KEY SDDL  creates KEY with that access list (and owner, if named)
 //   install_probe key-sddl KEY           the key's owner and access list
-//   install_probe set-file-sddl PATH SDDL  gives a file or folder that access list
-//   install_probe file-sddl PATH         a file's or folder's owner and access list
 //   install_probe window CLASS MS        waits up to MS for a window of that class
 //   install_probe hold-mutex NAME MS     holds that named mutex for MS; prints "held" once it does
 //   install_probe string MODULE ID       a string of the module's string table
@@ -117,24 +115,6 @@ int SetKeySddl(const char* keySpec, const char* sddl) {
     LONG rc = RegSetKeySecurity(key.handle, Named(sd), sd);
     LocalFree(sd);
     return rc == ERROR_SUCCESS ? 0 : 1;
-}
-
-int SetFileSddl(const char* path, const char* sddl) {
-    PSECURITY_DESCRIPTOR sd = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr))
-        return 1;
-    BOOL done = SetFileSecurityA(path, Named(sd), sd);
-    LocalFree(sd);
-    return done ? 0 : 1;
-}
-
-int FileSddl(const char* path) {
-    DWORD size = 0;
-    GetFileSecurityA(path, kOwnerAndDacl, nullptr, 0, &size);
-    if (size == 0) return 1;
-    std::vector<BYTE> sd(size);
-    if (!GetFileSecurityA(path, kOwnerAndDacl, sd.data(), size, &size)) return 1;
-    return PrintSecurity(sd.data());
 }
 
 int KeySddl(const char* keySpec) {
@@ -307,8 +287,6 @@ int main(int argc, char** argv) {
     if (command == "version" && argc == 4) return Version(argv[2], argv[3]);
     if (command == "manifest" && argc == 3) return Manifest(argv[2]);
     if (command == "balloon" && argc == 3) return Balloon(argv[2]);
-    if (command == "set-file-sddl" && argc == 4) return SetFileSddl(argv[2], argv[3]);
-    if (command == "file-sddl" && argc == 3) return FileSddl(argv[2]);
     if (command == "window" && argc == 4) return Window(argv[2], argv[3]);
     if (command == "hold-mutex" && argc == 4) return HoldMutex(argv[2], argv[3]);
     if (command == "limited" && argc >= 4) return Limited(argv[2], argc - 3, argv + 3);

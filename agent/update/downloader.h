@@ -1,5 +1,6 @@
-// One attempt at fetching the rates page: a worker thread connects to port 80, the main thread
-// sends the request, the worker reads the reply until the reply reader has judged it.
+// One attempt at fetching the rates page: a worker thread connects to the update server (through
+// the user's proxy, over TLS for an https address), the main thread sends the request, the worker
+// reads the reply until the reply reader has judged it.
 #pragma once
 #include <winsock2.h>
 #include <windows.h>
@@ -8,6 +9,8 @@
 
 #include "agent/update/byte_string.h"
 #include "agent/update/socket_connection.h"
+#include "agent/update/tls_channel.h"
+#include "agent/update/update_address.h"
 #include "agent/update/update_request.h"
 
 class Downloader {
@@ -18,7 +21,8 @@ class Downloader {
     virtual ~Downloader();
 
     // Creates the worker on the first call; unless noWait, waits up to 10 s for the connection.
-    bool Start(const char* host, bool noWait);
+    // The address is the update server's, as the build gives it.
+    bool Start(const char* address, bool noWait);
     // Up to ms for the connection; false at once when the worker has ended without one.
     bool WaitForConnection(DWORD ms);
     bool Send(const char* text);
@@ -38,9 +42,14 @@ class Downloader {
     HANDLE Thread() const { return thread; } // null until Start created the worker
     SOCKET Socket() const { return socket; }
     const char* Request() const { return request.load(std::memory_order_acquire); }
+    // For the request, once the connection stands: what its line asks for, and its Host field.
+    const char* RequestTarget() const { return requestTarget.CStr() ? requestTarget.CStr() : ""; }
+    const char* HostField() const { return hostField.CStr() ? hostField.CStr() : ""; }
 
-    // Socket layer.
-    void OpenConnection(const char* hostText);
+    // Socket layer. The connection stands once the socket is valid: to the server, or to the
+    // proxy (for https, a tunnel through it), and for https with the server's certificate
+    // accepted.
+    void OpenConnection(const char* addressText);
     int SendAll(const char* buffer, int length, int flags, int timeoutSeconds);
     // One read of what has come: the bytes read, or one of the kReceive results.
     int ReceiveSome(char* buffer, int size, int timeoutSeconds);
@@ -60,6 +69,7 @@ class Downloader {
     static DWORD WINAPI WorkerThunk(void* self);
     DWORD WorkerMain();
     bool ReadReply();
+    bool OpenTunnel(const UpdateAddress& target);
     void CloseSocket();
 
     SOCKET socket;
@@ -67,7 +77,10 @@ class Downloader {
     HANDLE stopEvent;
     HANDLE connectedEvent;
     HANDLE busyEvent;
-    char* host;
+    char* address;
+    TlsChannel* tls; // for an https address, once the socket is connected
+    ByteString requestTarget;
+    ByteString hostField;
     std::atomic<char*> request; // set by Send, looked at by the worker
     std::atomic<BYTE> finished; // set last by the worker, with release
     ByteString response;

@@ -35,7 +35,7 @@ def test_scripts(flt, wine):
 
 # The deployment values the shipped agent must carry (its strings 1 and 8), stated here rather
 # than taken from the build's own settings; set them in the environment for another deployment.
-EXPECTED_DEPLOYMENT = {"ZLV_EXPECT_UPDATE_HOST": "127.0.0.1",
+EXPECTED_DEPLOYMENT = {"ZLV_EXPECT_UPDATE_URL": "http://127.0.0.1/updatedrates.php",
                        "ZLV_EXPECT_WEBSITE": "http://www.zelvantic.example/"}
 
 

@@ -308,9 +308,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         if (OnTrayCallback(lParam)) return 0;
         break;
     case kDownloadDoneMessage:
-        // Only the attempt under way counts; a stopped one's end waits for its tick.
-        if (!g_agent.updatedToday && g_agent.downloader && g_agent.downloader->IsFinished())
-            UpdateCycleTick();
+        // Only the attempt under way counts; a stopped one's end waits for its tick. A connection
+        // that took longer than the first tick's wait (a TLS handshake, a proxy) is asked at once.
+        if (!g_agent.updatedToday && g_agent.downloader) {
+            if (g_agent.downloader->IsFinished())
+                UpdateCycleTick();
+            else if (!g_agent.requestSent && !g_agent.connectAbandoned)
+                SendRequest(g_agent.downloader);
+        }
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

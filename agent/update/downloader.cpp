@@ -125,10 +125,12 @@ DWORD Downloader::WorkerMain() {
     OpenConnection(address);
     // Cleared before the connection shows, so that a Send woken by it cannot be undone.
     ResetEvent(busyEvent);
-    if (socket != INVALID_SOCKET)
+    if (socket != INVALID_SOCKET) {
         SetEvent(connectedEvent);
-    else
+        if (doneWindow) PostMessageA(doneWindow, doneMessage, 0, 0);
+    } else {
         ResetEvent(connectedEvent);
+    }
     response.Release();
     int failures = 0;
 

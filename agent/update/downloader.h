@@ -27,7 +27,8 @@ class Downloader {
     bool WaitForConnection(DWORD ms);
     bool Send(const char* text);
     bool Send(const ByteString& text) { return Send(text.CStr()); }
-    // Before Start: the worker posts the message to the window as it ends.
+    // Before Start: the worker posts the message to the window once the connection stands, and
+    // again as it ends.
     void NotifyWhenFinished(HWND window, UINT message);
     void Stop();
     bool IsConnected();

@@ -43,13 +43,13 @@ const SecBuffer* Find(const SecBuffer* buffers, ULONG count, ULONG type) {
 } // namespace
 
 TlsChannel::TlsChannel()
-    : secur32(LoadSystemLibrary(L"secur32.dll")),
-      incoming(static_cast<char*>(malloc(kIncomingSize))),
+    : incoming(static_cast<char*>(malloc(kIncomingSize))),
       plain(static_cast<char*>(malloc(kPlainSize))) {
+    static void* volatile secur32 = nullptr;
+    HMODULE module = KeptSystemLibrary(L"secur32.dll", &secur32);
     INIT_SECURITY_INTERFACE_W init = reinterpret_cast<INIT_SECURITY_INTERFACE_W>(
-        reinterpret_cast<void*>(secur32.Held() ? GetProcAddress(secur32.Get(),
-                                                                "InitSecurityInterfaceW")
-                                               : nullptr));
+        reinterpret_cast<void*>(module ? GetProcAddress(module, "InitSecurityInterfaceW")
+                                       : nullptr));
     sspi = init ? init() : nullptr;
     ZeroMemory(&sizes, sizeof sizes);
     host[0] = L'\0';

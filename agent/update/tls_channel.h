@@ -38,7 +38,6 @@ class TlsChannel {
     bool Decrypt();
     void KeepExtra(const SecBuffer* extra);
 
-    ScopedLibrary secur32;
     ServerTrust trust;
     PSecurityFunctionTableW sspi = nullptr;
     CredHandle credentials;

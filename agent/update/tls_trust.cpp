@@ -25,8 +25,21 @@ HMODULE LoadSystemLibrary(const wchar_t* name) {
     return LoadLibraryExW(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
-ServerTrust::ServerTrust() : crypt32(LoadSystemLibrary(L"crypt32.dll")) {
-    HMODULE m = crypt32.Get();
+HMODULE KeptSystemLibrary(const wchar_t* name, void* volatile* slot) {
+    if (void* kept = InterlockedCompareExchangePointer(slot, nullptr, nullptr))
+        return static_cast<HMODULE>(kept);
+    HMODULE loaded = LoadSystemLibrary(name);
+    if (!loaded) return nullptr;
+    // Two workers may race here; the loser gives its reference back.
+    void* prior = InterlockedCompareExchangePointer(slot, loaded, nullptr);
+    if (!prior) return loaded;
+    FreeLibrary(loaded);
+    return static_cast<HMODULE>(prior);
+}
+
+ServerTrust::ServerTrust() {
+    static void* volatile crypt32 = nullptr;
+    HMODULE m = KeptSystemLibrary(L"crypt32.dll", &crypt32);
     getChain = Bind<decltype(getChain)>(m, "CertGetCertificateChain");
     freeChain = Bind<decltype(freeChain)>(m, "CertFreeCertificateChain");
     freeCertificate = Bind<decltype(freeCertificate)>(m, "CertFreeCertificateContext");

@@ -9,6 +9,9 @@
 // A system library from the system folder by its full path, never by bare name; null on
 // Windows without the wide calls or without the library.
 HMODULE LoadSystemLibrary(const wchar_t* name);
+// The same, loaded once and kept until the process ends: every later attempt of the day would
+// otherwise start the system's TLS and read its roots anew. The slot is the caller's static.
+HMODULE KeptSystemLibrary(const wchar_t* name, void* volatile* slot);
 
 class ServerTrust {
   public:
@@ -23,7 +26,6 @@ class ServerTrust {
     void Free(PCCERT_CONTEXT certificate) const;
 
   private:
-    ScopedLibrary crypt32;
     decltype(&CertGetCertificateChain) getChain = nullptr;
     decltype(&CertVerifyCertificateChainPolicy) verify = nullptr;
     decltype(&CertFreeCertificateChain) freeChain = nullptr;

@@ -124,13 +124,16 @@ def start_tinyproxy(tmp, port, basic_auth=None):
     return proc
 
 
-def trust_in_prefix(trust_tool, ca_der):
-    """The test CA into the Wine prefix's own root store; the machine's stays as it was."""
+def trust_in_prefix(trust_tool, ca_der, env=None):
+    """The test CA into the Wine prefix's own root store (the session's, from env or this
+    process's environment); the machine's stays as it was."""
+    if not (env or os.environ).get("WINEPREFIX"):
+        raise RuntimeError("no Wine session: WINEPREFIX is not set")
     # Into a file, not a pipe: a service Wine starts on the way would hold a pipe open.
     out = ca_der + ".log"
     with open(out, "w") as f:
         code = subprocess.run(["wine", trust_tool, "Z:" + ca_der.replace("/", "\\")],
                               stdout=f, stderr=subprocess.STDOUT, stdin=subprocess.DEVNULL,
-                              timeout=60).returncode
+                              env=env, timeout=60).returncode
     if code != 0:
         raise RuntimeError("trust_ca.exe: exit %d %s" % (code, open(out).read()[-300:]))

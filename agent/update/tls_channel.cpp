@@ -94,7 +94,10 @@ bool TlsChannel::Open(SOCKET s, const char* hostText, HANDLE stopEvent) {
     if (sspi->QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK ||
         sizes.cbMaximumMessage == 0)
         return false;
+    return ServerTrusted();
+}
 
+bool TlsChannel::ServerTrusted() {
     PCCERT_CONTEXT certificate = nullptr;
     if (sspi->QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
         SEC_E_OK)
@@ -220,14 +223,7 @@ bool TlsChannel::Decrypt() {
     if (status != SEC_I_RENEGOTIATE) return true;
     // The server has more to say about the session (a new handshake, or TLS 1.3's tickets):
     // answered as the handshake was, and the certificate, perhaps new, judged again.
-    if (!Negotiate(false, kHandshakeReadSeconds)) return false;
-    PCCERT_CONTEXT certificate = nullptr;
-    if (sspi->QueryContextAttributesW(&context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &certificate) !=
-        SEC_E_OK)
-        return false;
-    bool trusted = trust.Accepts(certificate, host);
-    trust.Free(certificate);
-    return trusted;
+    return Negotiate(false, kHandshakeReadSeconds) && ServerTrusted();
 }
 
 int TlsChannel::Read(char* buffer, int size, int timeoutSeconds, HANDLE stopEvent) {

@@ -33,6 +33,7 @@ class TlsChannel {
 
   private:
     bool Negotiate(bool readFirst, int timeoutSeconds);
+    bool ServerTrusted();
     bool ReadMore(int timeoutSeconds);
     bool SendToken(const SecBuffer& token);
     bool Decrypt();

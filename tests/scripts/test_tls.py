@@ -9,13 +9,13 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import xml.etree.ElementTree as ET
 
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
+import peers
 import tls_peers
 from test_download import rates_page
 WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")
@@ -64,7 +64,6 @@ def start_peers(tmp, certs, www):
 
 
 def run_cases(tmp, page_path):
-    xml_path = os.path.join(tmp, "tls.xml")
     env = dict(os.environ,
                ZLV_TLS_PAGE=win_path(page_path), ZLV_MATRIX_PAGE=win_path(MATRIX_PAGE),
                ZLV_TLS_GOOD="https://%s/updatedrates.php" % HOST,
@@ -79,26 +78,7 @@ def run_cases(tmp, page_path):
                ZLV_PROXY_PAGE_FOR_CONNECT="127.0.0.1:8451", ZLV_PROXY_400="127.0.0.1:8452",
                ZLV_PROXY="127.0.0.1:3128", ZLV_PROXY_407="127.0.0.1:3129",
                ZLV_PROXY_CLOSED="127.0.0.1:9")
-    log = os.path.join(tmp, "wine.log")
-    with open(log, "w") as f:
-        code = subprocess.run(["wine", EXE, "--gtest_output=xml:" + win_path(xml_path)], env=env,
-                              stdout=f, stderr=subprocess.STDOUT, cwd=os.path.dirname(EXE),
-                              timeout=300).returncode
-    sys.stdout.write(open(log, errors="replace").read())
-    try:
-        cases = list(ET.parse(xml_path).iter("testcase"))
-    except (OSError, ET.ParseError):
-        report("FAIL", "cases", "no report, exit code %s" % code)
-        return
-    for case in cases:
-        name = "%s.%s" % (case.get("classname"), case.get("name"))
-        failure = case.find("failure")
-        if failure is not None:
-            report("FAIL", name, failure.get("message", "").replace("\n", " | ")[:600])
-        elif case.find("skipped") is not None or case.get("result") == "skipped":
-            report("FAIL", name, "skipped although its peers run")
-        else:
-            report("PASS", name)
+    peers.run_gtest_cases(EXE, env, tmp, report)
 
 
 def check_proxy_logs(tmp):

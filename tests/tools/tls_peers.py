@@ -5,7 +5,7 @@ import datetime
 import os
 import subprocess
 
-from peers import wait_port
+from peers import run_nginx, wait_port
 
 SERVER_NAME = "localhost"  # resolves to 127.0.0.1 for Wine and for the proxy alike
 
@@ -65,44 +65,14 @@ def start_nginx(tmp, servers):
     """nginx with one server per entry of servers: (port, root folder, (cert, key) or None for
     plain http), all on 127.0.0.1; the process once every port answers. Any path serves the
     folder's updatedrates.php, so a test may give the address whatever path fits."""
-    blocks = []
-    for port, root, tls in servers:
-        if tls:
-            blocks.append("    server { listen 127.0.0.1:%d ssl; root %s;\n"
-                          "        ssl_certificate %s; ssl_certificate_key %s;\n"
-                          "        location / { try_files /updatedrates.php =404; } }\n"
-                          % (port, root, tls[0], tls[1]))
-        else:
-            blocks.append("    server { listen 127.0.0.1:%d; root %s;\n"
-                          "        location / { try_files /updatedrates.php =404; } }\n"
-                          % (port, root))
+    blocks = ["    server { listen 127.0.0.1:%d%s; root %s;%s\n"
+              "        location / { try_files /updatedrates.php =404; } }\n"
+              % (port, " ssl" if tls else "", root,
+                 " ssl_certificate %s; ssl_certificate_key %s;" % tls if tls else "")
+              for port, root, tls in servers]
     os.makedirs(tmp, exist_ok=True)
-    conf = os.path.join(tmp, "nginx.conf")
-    with open(conf, "w") as f:
-        f.write("""daemon off;
-master_process off;
-pid %(tmp)s/nginx.pid;
-error_log %(tmp)s/error.log;
-events { worker_connections 64; }
-http {
-    access_log %(tmp)s/access.log;
-    client_body_temp_path %(tmp)s/body;
-    proxy_temp_path %(tmp)s/proxy;
-    fastcgi_temp_path %(tmp)s/fastcgi;
-    uwsgi_temp_path %(tmp)s/uwsgi;
-    scgi_temp_path %(tmp)s/scgi;
-    default_type text/plain;
-%(servers)s}
-""" % {"tmp": tmp, "servers": "".join(blocks)})
-    for parent in (tmp, os.path.dirname(tmp)):
-        os.chmod(parent, 0o755)  # the workers read pages and keys as an unprivileged user
-    proc = subprocess.Popen(["nginx", "-p", tmp + "/", "-c", conf, "-e", tmp + "/error.log"],
-                            stdout=subprocess.DEVNULL, stderr=open(tmp + "/nginx.out", "w"))
-    if not all(wait_port("127.0.0.1", port) for port, _, _ in servers):
-        proc.terminate()
-        raise RuntimeError("nginx did not come up: " + open(tmp + "/nginx.out").read() +
-                           open(tmp + "/error.log").read()[-500:])
-    return proc
+    os.chmod(os.path.dirname(tmp), 0o755)  # the workers read pages and keys unprivileged
+    return run_nginx(tmp, blocks, [("127.0.0.1", port) for port, _, _ in servers])
 
 
 def start_tinyproxy(tmp, port, basic_auth=None):

@@ -96,8 +96,7 @@ void StartDownload(time_t now) {
     // does not fit is cut, and the cut one is refused.
     char address[kAddressLimit + 2] = {0};
     LoadStringA(g_agent.instance, IDS_UPDATE_ADDRESS, address, sizeof address);
-    if (d->Start(address, true) && d->WaitForConnection(kQuickConnectMs))
-        SendRequest(d);
+    if (d->Start(address, true) && d->WaitForConnection(kQuickConnectMs)) SendRequest(d);
 }
 
 // "lastupdate" is stored only once the rates are on disk, so a download the file could not take

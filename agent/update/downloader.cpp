@@ -28,8 +28,7 @@ bool Signalled(HANDLE event, DWORD waitMs) {
 
 Downloader::Downloader()
     : socket(INVALID_SOCKET), thread(nullptr), address(nullptr), tls(nullptr), request(nullptr),
-      finished(0),
-      doneWindow(nullptr), doneMessage(0) {
+      finished(0), doneWindow(nullptr), doneMessage(0) {
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     connectedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     busyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);

@@ -52,8 +52,7 @@ bool ReadEndpoint(Span value, ProxyEndpoint* proxy) {
     if (n == 0 || n > kAddressLimit) return false;
     for (size_t i = 0; i < n; ++i) {
         char c = Lower(p[i]);
-        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' ||
-              c == '_'))
+        if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '-' || c == '.' || c == '_'))
             return false;
     }
     memset(proxy, 0, sizeof *proxy);

@@ -8,7 +8,8 @@
 
 namespace {
 
-const char kInternetSettingsKey[] = "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
+const char kInternetSettingsKey[] =
+    "Software\\Microsoft\\Windows\\CurrentVersion\\Internet Settings";
 
 // A text value whole, terminated; empty when it is not one or does not fit.
 void ReadText(HKEY key, const char* name, char* text) {
@@ -34,12 +35,12 @@ void ReadUserProxySettings(UserProxySettings* user) {
     user->server[0] = user->override[0] = '\0';
     user->settings = {false, user->server, user->override};
     ScopedKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_QUERY_VALUE,
-                      key.Receive()) != ERROR_SUCCESS)
+    if (RegOpenKeyExA(HKEY_CURRENT_USER, kInternetSettingsKey, 0, KEY_QUERY_VALUE, key.Receive()) !=
+        ERROR_SUCCESS)
         return;
     DWORD type = 0, enabled = 0, size = sizeof enabled;
-    if (RegQueryValueExA(key.Get(), "ProxyEnable", nullptr, &type, reinterpret_cast<BYTE*>(&enabled),
-                         &size) != ERROR_SUCCESS ||
+    if (RegQueryValueExA(key.Get(), "ProxyEnable", nullptr, &type,
+                         reinterpret_cast<BYTE*>(&enabled), &size) != ERROR_SUCCESS ||
         type != REG_DWORD || size != sizeof enabled || enabled == 0)
         return;
     ReadText(key.Get(), "ProxyServer", user->server);

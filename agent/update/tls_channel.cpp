@@ -47,9 +47,9 @@ TlsChannel::TlsChannel()
       plain(static_cast<char*>(malloc(kPlainSize))) {
     static void* volatile secur32 = nullptr;
     HMODULE module = KeptSystemLibrary(L"secur32.dll", &secur32);
-    INIT_SECURITY_INTERFACE_W init = reinterpret_cast<INIT_SECURITY_INTERFACE_W>(
-        reinterpret_cast<void*>(module ? GetProcAddress(module, "InitSecurityInterfaceW")
-                                       : nullptr));
+    INIT_SECURITY_INTERFACE_W init =
+        reinterpret_cast<INIT_SECURITY_INTERFACE_W>(reinterpret_cast<void*>(
+            module ? GetProcAddress(module, "InitSecurityInterfaceW") : nullptr));
     sspi = init ? init() : nullptr;
     ZeroMemory(&sizes, sizeof sizes);
     host[0] = L'\0';
@@ -77,8 +77,8 @@ bool TlsChannel::Open(SOCKET s, const char* hostText, HANDLE stopEvent) {
     schannel.dwFlags = SCH_CRED_MANUAL_CRED_VALIDATION | SCH_CRED_NO_DEFAULT_CREDS;
     TimeStamp expiry;
     if (sspi->AcquireCredentialsHandleW(nullptr, const_cast<wchar_t*>(UNISP_NAME_W),
-                                        SECPKG_CRED_OUTBOUND, nullptr, &schannel, nullptr,
-                                        nullptr, &credentials, &expiry) != SEC_E_OK)
+                                        SECPKG_CRED_OUTBOUND, nullptr, &schannel, nullptr, nullptr,
+                                        &credentials, &expiry) != SEC_E_OK)
         return false;
     haveCredentials = true;
 
@@ -148,9 +148,9 @@ bool TlsChannel::Negotiate(bool readFirst, int timeoutSeconds) {
         SecBufferDesc inDesc = Describe(in, 2), outDesc = Describe(out, 1);
         ULONG attributes = 0;
         TimeStamp expiry;
-        SECURITY_STATUS status = sspi->InitializeSecurityContextW(
-            &credentials, &context, host, kContextFlags, 0, 0, &inDesc, 0, nullptr, &outDesc,
-            &attributes, &expiry);
+        SECURITY_STATUS status =
+            sspi->InitializeSecurityContextW(&credentials, &context, host, kContextFlags, 0, 0,
+                                             &inDesc, 0, nullptr, &outDesc, &attributes, &expiry);
         // Alerts too: the server learns why, though the attempt fails all the same.
         if (!SendToken(out[0])) return false;
         if (status == SEC_E_INCOMPLETE_MESSAGE) continue;
@@ -214,7 +214,8 @@ bool TlsChannel::Decrypt() {
         plainStart = 0;
         plainEnd = data->cbBuffer;
     }
-    if (status == SEC_I_CONTEXT_EXPIRED || (status == SEC_E_OK && alert && plainEnd == plainStart)) {
+    if (status == SEC_I_CONTEXT_EXPIRED ||
+        (status == SEC_E_OK && alert && plainEnd == plainStart)) {
         closeNotified = true; // the server's close_notify: the one true end of the stream
         incomingUsed = 0;
         return true;

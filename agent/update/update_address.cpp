@@ -17,8 +17,8 @@ bool StartsWithWord(const char* text, const char* word) {
 }
 
 bool HostByte(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') ||
-           c == '-' || c == '.' || c == '_';
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' ||
+           c == '.' || c == '_';
 }
 
 // Printable ASCII without the blank: what a request line carries unescaped.

@@ -68,8 +68,7 @@ struct Fetched {
     std::string body;
 };
 
-Fetched Fetch(ScriptedServer& server,
-              const char* url = "http://rates.example/updatedrates.php") {
+Fetched Fetch(ScriptedServer& server, const char* url = "http://rates.example/updatedrates.php") {
     UpdateAddress address;
     EXPECT_TRUE(ParseUpdateAddress(url, &address)) << url;
     ReplyReader reader;

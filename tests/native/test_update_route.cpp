@@ -15,8 +15,8 @@ namespace {
 std::string Parsed(const char* text) {
     UpdateAddress a;
     if (!ParseUpdateAddress(text, &a)) return "refused";
-    return std::string(a.https ? "https " : "http ") + a.host + " " + std::to_string(a.port) +
-           " " + a.path;
+    return std::string(a.https ? "https " : "http ") + a.host + " " + std::to_string(a.port) + " " +
+           a.path;
 }
 
 // "direct", "broken", or the proxy as "host:port".
@@ -50,7 +50,8 @@ std::string Request(const char* url, bool viaProxy) {
 TEST(UpdateAddress, SchemeHostPortAndPath) {
     const char* cases[][2] = {
         {"http://127.0.0.1/updatedrates.php", "http 127.0.0.1 80 /updatedrates.php"},
-        {"HTTPS://Rates.Example/r/today.php?cur=all", "https Rates.Example 443 /r/today.php?cur=all"},
+        {"HTTPS://Rates.Example/r/today.php?cur=all",
+         "https Rates.Example 443 /r/today.php?cur=all"},
         {"https://rates.example:8443/x", "https rates.example 8443 /x"},
         {"http://rates.example:65535", "http rates.example 65535 /"},
         {"http://rates.example?x=1", "http rates.example 80 /?x=1"},

@@ -10,7 +10,6 @@
 #include <time.h>
 #include <unistd.h>
 
-
 namespace {
 
 enum WaitResult { kWaitReady, kWaitTimedOut, kWaitFailed };

@@ -44,8 +44,7 @@ struct UserProxy {
         RegSetValueExA(key, "ProxyServer", 0, REG_SZ, reinterpret_cast<const BYTE*>(server),
                        static_cast<DWORD>(strlen(server) + 1));
         if (override)
-            RegSetValueExA(key, "ProxyOverride", 0, REG_SZ,
-                           reinterpret_cast<const BYTE*>(override),
+            RegSetValueExA(key, "ProxyOverride", 0, REG_SZ, reinterpret_cast<const BYTE*>(override),
                            static_cast<DWORD>(strlen(override) + 1));
         RegCloseKey(key);
     }
@@ -71,9 +70,9 @@ TEST(TlsPeer, TheHttpsPageIsTheHttpPageByteForByte) {
 }
 
 TEST(TlsPeer, EachRefusalIsAnAttemptWithoutAPage) {
-    for (const char* name : {"ZLV_TLS_UNTRUSTED", "ZLV_TLS_WRONG_NAME", "ZLV_TLS_EXPIRED",
-                             "ZLV_TLS_PLAIN_HTTP", "ZLV_TLS_HANDSHAKE_RESET",
-                             "ZLV_TLS_CUT_WITHOUT_CLOSE_NOTIFY"}) {
+    for (const char* name :
+         {"ZLV_TLS_UNTRUSTED", "ZLV_TLS_WRONG_NAME", "ZLV_TLS_EXPIRED", "ZLV_TLS_PLAIN_HTTP",
+          "ZLV_TLS_HANDSHAKE_RESET", "ZLV_TLS_CUT_WITHOUT_CLOSE_NOTIFY"}) {
         DWORD start = GetTickCount();
         EXPECT_EQ("", Fetch(Peer(name))) << name;
         printf("%s: over after %lu ms\n", name, MsSince(start));

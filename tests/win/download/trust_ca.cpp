@@ -20,15 +20,15 @@ int main(int argc, char** argv) {
     std::vector<BYTE> der(65536);
     size_t n = fread(der.data(), 1, der.size(), f);
     fclose(f);
-    HCERTSTORE root = CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0,
-                                    CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
+    HCERTSTORE root =
+        CertOpenStore(CERT_STORE_PROV_SYSTEM_W, 0, 0, CERT_SYSTEM_STORE_LOCAL_MACHINE, L"Root");
     if (!root) {
         fprintf(stderr, "trust_ca: no root store (%lu)\n", GetLastError());
         return 1;
     }
-    BOOL added = CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(),
-                                                  static_cast<DWORD>(n),
-                                                  CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
+    BOOL added =
+        CertAddEncodedCertificateToStore(root, X509_ASN_ENCODING, der.data(), static_cast<DWORD>(n),
+                                         CERT_STORE_ADD_REPLACE_EXISTING, nullptr);
     DWORD error = GetLastError();
     CertCloseStore(root, 0);
     if (!added) {

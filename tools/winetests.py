@@ -23,7 +23,7 @@ def wine_programs(arch, flt):
 # Scripts that start no Windows program: they run once, outside the Wine sessions. The shipped
 # binaries they read are the i686 build's on every machine.
 WITHOUT_WINE = ("test_art.sh", "test_bench_tool.py", "test_binaries.sh", "test_fetch.py",
-                "test_installer_manual.py")
+                "test_installer_manual.py", "test_manifests.py")
 
 
 def test_scripts(flt, wine):

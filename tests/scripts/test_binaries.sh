@@ -91,7 +91,7 @@ fi
 deps="$(ninja -C "$WIN" -t deps agent/CMakeFiles/agent.dir/resources/agent.rc.res 2>&1)"
 missing=""
 grep -q '/agent/resources/text\.rc$' <<<"$deps" || missing+="text.rc "
-grep -q '/agent/resources/agent\.manifest$' <<<"$deps" || missing+="agent.manifest "
+grep -q '/agent/config/agent\.manifest$' <<<"$deps" || missing+="agent.manifest "
 grep -q '\.ico$' <<<"$deps" || missing+="an icon "
 if [ -z "$missing" ]; then
     result PASS "agent.exe's resources depend on what their script includes"

@@ -88,7 +88,10 @@ bool TlsChannel::Open(SOCKET s, const char* hostText, HANDLE stopEvent) {
     SECURITY_STATUS status =
         sspi->InitializeSecurityContextW(&credentials, nullptr, host, kContextFlags, 0, 0, nullptr,
                                          0, &context, &out, &attributes, &expiry);
-    if (status != SEC_I_CONTINUE_NEEDED) return false;
+    if (status != SEC_I_CONTINUE_NEEDED) {
+        if (hello.pvBuffer) sspi->FreeContextBuffer(hello.pvBuffer);
+        return false;
+    }
     haveContext = true;
     if (!SendToken(hello) || !Negotiate(true, kHandshakeReadSeconds)) return false;
     if (sspi->QueryContextAttributesW(&context, SECPKG_ATTR_STREAM_SIZES, &sizes) != SEC_E_OK ||

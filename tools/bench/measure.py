@@ -323,7 +323,7 @@ class Bench:
 
     def https_probe(self):
         """A copy of the probe whose update server is the https one; the CA trusted first."""
-        folder = os.path.join(self.win, "bench", "https")
+        folder = os.path.join(self.tmp, "https")  # never into the build: it is a copy
         path = os.path.join(folder, "bench_probe.exe")
         tls_peers.trust_in_prefix(os.path.join(self.win, "tests", "trust_ca.exe"),
                                   self.certs["ca_der"], self.env)

@@ -105,7 +105,7 @@ void ConduitSync::CopyRates() {
     resultCode = status;
 }
 
-long ConduitSync::CopyAndDelete(const char* path) {
+long ConduitSync::CopyAndDelete(const wchar_t* path) {
     // Held from the first read to the delete, so the file deleted is the file copied.
     RatesFile file(path);
     if (file.state == kRatesAbsent) return kNothingToCopy;

@@ -20,7 +20,7 @@ class ConduitSync {
   private:
     // The steps of CopyRates: each reports its progress and returns kCopyOk to go on or the
     // code to end with.
-    long CopyAndDelete(const char* path);
+    long CopyAndDelete(const wchar_t* path);
     long CopyToHandheld(RatesFile& file);
     long ReadRatesHeader(RatesFile& file, DWORD* bodyLength);
     long ReadRatesBody(RatesFile& file, BYTE* body, DWORD bodyLength);

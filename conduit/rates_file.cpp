@@ -1,5 +1,6 @@
 #include "conduit/rates_file.h"
 
+#include "conduit/path_calls.h"
 #include "conduit/settings_key.h"
 
 namespace {
@@ -21,8 +22,8 @@ SetInformationFileFn SetInformationFile() {
 
 // A network drive would hand the user's credentials to its host; a missing or unknown drive
 // holds nothing the agent wrote.
-bool IsLocalDrive(const char* root) {
-    switch (GetDriveTypeA(root)) {
+bool IsLocalDrive(const wchar_t* root) {
+    switch (DriveType(root)) {
     case DRIVE_REMOTE:
     case DRIVE_NO_ROOT_DIR:
     case DRIVE_UNKNOWN:
@@ -34,9 +35,9 @@ bool IsLocalDrive(const char* root) {
 } // namespace
 
 RatesPath BuildRatesPath(RatesLocation* location) {
-    char folder[kRatesPathSize];
+    wchar_t folder[kRatesPathSize];
     ZeroMemory(location, sizeof *location);
-    FolderRead read = ReadAgentFolder(folder, sizeof folder);
+    FolderRead read = ReadAgentFolder(folder, kRatesPathSize);
     if (read == kFolderTooLong) return kRatesPathTooLong;
     if (read != kFolderRead) return kRatesPathNoFolder;
     RatesPath composed = ComposeRatesPath(folder, location);
@@ -44,9 +45,8 @@ RatesPath BuildRatesPath(RatesLocation* location) {
     return composed;
 }
 
-RatesFile::RatesFile(const char* filePath) : state(kRatesOpened), path(filePath) {
-    handle = CreateFileA(path, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                         FILE_ATTRIBUTE_NORMAL, nullptr);
+RatesFile::RatesFile(const wchar_t* filePath) : state(kRatesOpened), path(filePath) {
+    handle = OpenPath(path, GENERIC_READ | DELETE, FILE_SHARE_READ, OPEN_EXISTING);
     if (handle != INVALID_HANDLE_VALUE) return;
     DWORD error = GetLastError();
     state = error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND ? kRatesAbsent
@@ -75,6 +75,6 @@ bool RatesFile::DeleteAndClose() {
     }
     Close();
     // Without NT's delete-through-handle the name is all there is.
-    if (!setInformation) deleted = DeleteFileA(path) != FALSE;
+    if (!setInformation) deleted = DeletePath(path);
     return deleted;
 }

@@ -18,12 +18,12 @@ enum RatesOpen {
 struct RatesFile {
     HANDLE handle;
     RatesOpen state;
-    const char* path;
+    const wchar_t* path;
 
     // With the right to delete, shared for reading only: while another holds it without sharing
     // delete, or writes it, this open fails; and while we hold it no download can land in its
     // place.
-    explicit RatesFile(const char* path);
+    explicit RatesFile(const wchar_t* path);
     ~RatesFile();
     bool IsOpen() const { return handle != INVALID_HANDLE_VALUE; }
     // Removes the file this handle read and closes the handle; false when the file stays.

@@ -4,30 +4,31 @@
 
 namespace {
 
-const char kRatesFileName[] = "mrvrates.zlv";
+const wchar_t kRatesFileName[] = L"mrvrates.zlv";
 
-bool IsSeparator(char c) {
-    return c == '\\' || c == '/';
+bool IsSeparator(wchar_t c) {
+    return c == L'\\' || c == L'/';
 }
 
-bool IsLetter(char c) {
-    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+bool IsLetter(wchar_t c) {
+    return (c >= L'a' && c <= L'z') || (c >= L'A' && c <= L'Z');
 }
 
 } // namespace
 
-RatesPath ComposeRatesPath(const char* folder, RatesLocation* location) {
+RatesPath ComposeRatesPath(const wchar_t* folder, RatesLocation* location) {
     memset(location, 0, sizeof *location);
-    if (!folder || !IsLetter(folder[0]) || folder[1] != ':' || !IsSeparator(folder[2]))
+    if (!folder || !IsLetter(folder[0]) || folder[1] != L':' || !IsSeparator(folder[2]))
         return kRatesPathNoFolder;
-    const size_t length = strlen(folder);
-    const bool separator = folder[length - 1] != '\\';
-    if (length + separator + sizeof kRatesFileName > kRatesPathSize) return kRatesPathTooLong;
-    memcpy(location->path, folder, length);
-    if (separator) location->path[length] = '\\';
-    memcpy(location->path + length + separator, kRatesFileName, sizeof kRatesFileName);
+    const size_t length = wcslen(folder);
+    const bool separator = folder[length - 1] != L'\\';
+    const size_t name = sizeof kRatesFileName / sizeof kRatesFileName[0]; // with its terminator
+    if (length + separator + name > kRatesPathSize) return kRatesPathTooLong;
+    wmemcpy(location->path, folder, length);
+    if (separator) location->path[length] = L'\\';
+    wmemcpy(location->path + length + separator, kRatesFileName, name);
     location->root[0] = folder[0];
-    location->root[1] = ':';
-    location->root[2] = '\\';
+    location->root[1] = L':';
+    location->root[2] = L'\\';
     return kRatesPathReady;
 }

@@ -7,6 +7,7 @@
 
 #include "conduit/conduit_api.h"
 #include "conduit/owners.h"
+#include "conduit/path_calls.h"
 #include "conduit/settings_key.h"
 #include "conduit/resources/dialog_ids.h"
 
@@ -15,10 +16,10 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 namespace {
 
 const DWORD kHelpContext = 0x2018F;
-const char kHelpFile[] = "hotsync.hlp";
+const wchar_t kHelpFile[] = L"hotsync.hlp";
 const DWORD kFirstWithoutWinHelp = 6;
-const char kManualFile[] = "Zelvantic for Palm Product Manual.pdf";
-const char kManualPage[] = "hotsync"; // the manual's named destination
+const wchar_t kManualFile[] = L"Zelvantic for Palm Product Manual.pdf";
+const wchar_t kManualPage[] = L"hotsync"; // the manual's named destination
 const COLORREF kPictureBackground = RGB(0xC0, 0xC0, 0xC0);
 const int kNameString = 1; // "Zelvantic", the window caption
 
@@ -132,18 +133,16 @@ void ReleaseIcons(HWND dialog) {
 }
 
 // A file's name beside a module, or false when the module's path is cut or has no folder.
-bool BesideModule(HMODULE module, const char* name, char* path, size_t size) {
-    const DWORD length = GetModuleFileNameA(module, path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return false; // a cut path names no folder we can trust
-    path[length] = '\0';
-    char* slash = strrchr(path, '\\');
-    if (!slash || static_cast<size_t>(slash + 1 - path) + strlen(name) >= size) return false;
-    strcpy(slash + 1, name);
+bool BesideModule(HMODULE module, const wchar_t* name, wchar_t* path, size_t size) {
+    if (!ModulePath(module, path, MAX_PATH)) return false;
+    wchar_t* slash = wcsrchr(path, L'\\');
+    if (!slash || static_cast<size_t>(slash + 1 - path) + wcslen(name) >= size) return false;
+    wcscpy(slash + 1, name);
     return true;
 }
 
-bool IsFile(const char* path) {
-    const DWORD attributes = GetFileAttributesA(path);
+bool IsFile(const wchar_t* path) {
+    const DWORD attributes = PathAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -156,15 +155,15 @@ bool WinHelpOpens() {
 }
 
 bool OpenHelpFileBeside(HWND dialog, HMODULE module) {
-    char path[MAX_PATH + 16];
-    if (!BesideModule(module, kHelpFile, path, sizeof path) || !IsFile(path)) return false;
-    return WinHelpA(dialog, path, HELP_CONTEXT, kHelpContext) != FALSE;
+    wchar_t path[MAX_PATH + 16];
+    if (!BesideModule(module, kHelpFile, path, MAX_PATH + 16) || !IsFile(path)) return false;
+    return OpenHelpFile(dialog, path, HELP_CONTEXT, kHelpContext) != FALSE;
 }
 
-bool IsAcrobat(const char* program) {
-    const char* name = strrchr(program, '\\');
+bool IsAcrobat(const wchar_t* program) {
+    const wchar_t* name = wcsrchr(program, L'\\');
     name = name ? name + 1 : program;
-    return !lstrcmpiA(name, "AcroRd32.exe") || !lstrcmpiA(name, "Acrobat.exe");
+    return !lstrcmpiW(name, L"AcroRd32.exe") || !lstrcmpiW(name, L"Acrobat.exe");
 }
 
 bool Opened(HINSTANCE result) {
@@ -173,18 +172,18 @@ bool Opened(HINSTANCE result) {
 
 // The manual installed beside the conduit, never one from a folder the settings name: any user
 // may change those. Acrobat is told to show the HotSync page, other readers open it at its start.
+// Wide, so that a folder named outside the code page is found.
 void OpenManual(HWND dialog) {
-    char path[MAX_PATH]; // a path the shell can take
-    if (!BesideModule(Module(), kManualFile, path, sizeof path) || !IsFile(path)) return;
-    char reader[MAX_PATH] = "";
-    if (Opened(FindExecutableA(path, nullptr, reader)) && IsAcrobat(reader)) {
-        char arguments[MAX_PATH + 40];
-        _snprintf(arguments, sizeof arguments, "/A \"nameddest=%s\" \"%s\"", kManualPage, path);
-        arguments[sizeof arguments - 1] = '\0';
-        if (Opened(ShellExecuteA(dialog, "open", reader, arguments, nullptr, SW_SHOWNORMAL)))
-            return;
+    wchar_t path[MAX_PATH]; // a path the shell can take
+    if (!BesideModule(Module(), kManualFile, path, MAX_PATH) || !IsFile(path)) return;
+    wchar_t reader[MAX_PATH] = L"";
+    if (Opened(FindProgram(path, reader)) && IsAcrobat(reader)) {
+        wchar_t arguments[MAX_PATH + 40];
+        _snwprintf(arguments, MAX_PATH + 40, L"/A \"nameddest=%ls\" \"%ls\"", kManualPage, path);
+        arguments[MAX_PATH + 40 - 1] = 0;
+        if (Opened(OpenInShell(dialog, reader, arguments))) return;
     }
-    ShellExecuteA(dialog, "open", path, nullptr, nullptr, SW_SHOWNORMAL);
+    OpenInShell(dialog, path, nullptr);
 }
 
 // The HotSync Manager keeps its help beside its own program, not beside the conduit.

@@ -3,6 +3,7 @@
 #include <stdlib.h>
 
 #include "conduit/owners.h"
+#include "conduit/path_calls.h"
 
 namespace {
 
@@ -60,21 +61,19 @@ HWND ReadAgentWindow() {
     return IsWindow(window) ? window : nullptr;
 }
 
-FolderRead ReadAgentFolder(char* buffer, DWORD size) {
-    ZeroMemory(buffer, size);
+FolderRead ReadAgentFolder(wchar_t* buffer, DWORD size) {
+    ZeroMemory(buffer, size * sizeof(wchar_t));
     KeyOwner key(OpenSettingsKey());
     if (!key.Get()) return kFolderMissing;
-    // One byte short of the buffer, so the text always ends in a zero.
-    DWORD length = size - 1, type = 0;
-    LONG status = RegQueryValueExA(key.Get(), "target", nullptr, &type,
-                                   reinterpret_cast<BYTE*>(buffer), &length);
+    DWORD type = 0;
+    LONG status = QueryText(key.Get(), "target", buffer, size, &type);
     if (status == ERROR_MORE_DATA && type == REG_SZ) {
-        ZeroMemory(buffer, size);
+        ZeroMemory(buffer, size * sizeof(wchar_t));
         return kFolderTooLong;
     }
     // The agent stores a text; any other type is not a folder at all.
     if (status != ERROR_SUCCESS || type != REG_SZ) {
-        ZeroMemory(buffer, size);
+        ZeroMemory(buffer, size * sizeof(wchar_t));
         return kFolderMissing;
     }
     return kFolderRead;

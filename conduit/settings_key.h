@@ -10,8 +10,8 @@
 HWND ReadAgentWindow();
 
 enum FolderRead { kFolderMissing, kFolderTooLong, kFolderRead };
-// Reads "target" as text into buffer (size bytes, always terminated).
-FolderRead ReadAgentFolder(char* buffer, DWORD size);
+// Reads "target" as text into buffer (size characters, always terminated), wide on Windows NT.
+FolderRead ReadAgentFolder(wchar_t* buffer, DWORD size);
 
 // "startup" and "tooltip": text "1" or "0", read as a decimal number; the user's own value, else
 // the machine-wide default; missing on both reads as off. The conduit keeps its own copy of the

@@ -58,11 +58,16 @@ def describe(arch):
 
 
 class WineSession:
-    """One prefix, one display, one wineserver for the whole run."""
+    """One prefix, one display, one wineserver for the whole run. `user` names the Windows user
+    whose profile the prefix is made for (the Unix user's name when not given); `palm_folder`
+    is where the user's Palm Desktop lies."""
 
-    def __init__(self, artifacts=None, restart_desktop=False, arch="i686"):
+    def __init__(self, artifacts=None, restart_desktop=False, arch="i686", user=None,
+                 palm_folder=PALM_FOLDER_W):
         self.restart_desktop = restart_desktop
         self.arch = arch
+        self.user = user
+        self.palm_folder = palm_folder
         self.tmp = tempfile.mkdtemp(prefix="zlv-wine-")
         self.artifacts = artifacts or os.path.join(BUILD, "artifacts")
         self.xvfb = None
@@ -110,6 +115,13 @@ class WineSession:
             raise RuntimeError("%s is not installed (./zlv setup installs it)" % arch["loader"])
         self.display = self.start_display()
         env = dict(os.environ)
+        # An English-language PC, ANSI code page 1252, on every machine: the locale decides it.
+        # C.UTF-8 is on every Debian; Unix file names are then UTF-8, whatever Windows names hold.
+        for name in ("LC_ALL", "LC_CTYPE", "LANGUAGE"):
+            env.pop(name, None)
+        env["LANG"] = "C.UTF-8"
+        if self.user:
+            env["USER"] = env["LOGNAME"] = self.user
         env.update(WINEPREFIX=os.path.join(self.tmp, "prefix"), WINEARCH=arch["winearch"],
                    WINELOADER=arch["loader"],
                    PATH=self.loader_shims(arch["loader"]) + os.pathsep + env.get("PATH", ""),
@@ -117,7 +129,8 @@ class WineSession:
                    ZLV_ARTIFACTS=self.artifacts, ZLV_ROOT=ROOT, ZLV_BUILD=BUILD, TZ="UTC",
                    ZLV_ARCH=self.arch, ZLV_WIN=win_folder(self.arch),
                    ZLV_SHIPPED=win_folder("i686"))
-        env["ZLV_PALM"] = os.path.join(env["WINEPREFIX"], "drive_c", "Program Files", "Palm")
+        env["ZLV_PALM"] = os.path.join(env["WINEPREFIX"], "drive_c",
+                                       *self.palm_folder[3:].split("\\"))
         self.env = env
         os.makedirs(env["WINEPREFIX"])
         subprocess.run(["wineserver", "-p"], env=env, check=True)
@@ -127,8 +140,8 @@ class WineSession:
         for key, value, data in (
                 (r"HKCU\Software\Wine\Explorer", "Desktop", "Default"),
                 (r"HKCU\Software\Wine\Explorer\Desktops", "Default", "1024x768"),
-                (PALM_DESKTOP_KEY, "Path", PALM_FOLDER_W),
-                (PALM_DESKTOP_KEY, "HotSyncPath", PALM_FOLDER_W + r"\hotsync.exe")):
+                (PALM_DESKTOP_KEY, "Path", self.palm_folder),
+                (PALM_DESKTOP_KEY, "HotSyncPath", self.palm_folder + r"\hotsync.exe")):
             subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=env,
                            check=True, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         # A crashing test program ends at once instead of waiting in the debugger until the

@@ -132,9 +132,9 @@ def run_scripts(tally, session, scripts):
 
 # Seconds each of the slower Windows tests took under Wine (others count as a few), only for
 # sharing a build's tests out between lanes so that the lanes end together.
-LANE_WEIGHTS = {"test_faults.py": 65, "test_soak.py": 30, "gif_tests.exe": 22,
-                "hardening_tests.exe": 20, "test_installer.py": 17, "conduit_tests.exe": 15,
-                "agent_process_tests.exe": 13, "test_uninstaller.py": 12}
+LANE_WEIGHTS = {"test_faults.py": 65, "test_user_names.py": 40, "test_soak.py": 30,
+                "gif_tests.exe": 22, "hardening_tests.exe": 20, "test_installer.py": 17,
+                "conduit_tests.exe": 15, "agent_process_tests.exe": 13, "test_uninstaller.py": 12}
 
 
 def lane_share(paths, lanes, lane):

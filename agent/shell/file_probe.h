@@ -3,10 +3,10 @@
 // never stands in the way of the conduit opening the rates file to delete it.
 #pragma once
 #include "agent/owners.h"
+#include "agent/path/path_calls.h"
 
 inline bool FileOpensForReading(const char* path) {
-    ScopedHandle file(CreateFileA(path, GENERIC_READ,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
+    ScopedHandle file(OpenPath(
+        path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, OPEN_EXISTING));
     return file.Held();
 }

@@ -2,6 +2,8 @@
 
 #include <new>
 
+#include "agent/owners.h"
+#include "agent/path/path_calls.h"
 #include "agent/resources/resource.h"
 #include "agent/shell/about.h"
 #include "agent/shell/agent_state.h"
@@ -176,9 +178,12 @@ void TickDownloading(time_t now) {
     }
 }
 
+// The notice stays single-byte: a letter of the path outside the code page shows as the code
+// page's default character.
 void ShowWarning(UINT stringId, const char* path) {
+    ScopedMalloc<char> shown(ShownText(path));
     ByteString text;
-    text.FormatResource(g_agent.instance, stringId, path);
+    text.FormatResource(g_agent.instance, stringId, shown.Held() ? shown.Get() : "");
     ShowTrayNotice(text.CStr(), kNoticeWarning);
 }
 
@@ -191,7 +196,7 @@ void OpenBesideAgent(const char* name, bool isManual) {
     ByteString path;
     path.Format("%s%s", AgentFolder(), name);
     const char* full = path.CStr() ? path.CStr() : "";
-    if (OpenDocument(full, nullptr, SW_SHOWDEFAULT)) return;
+    if (OpenInShell(full, SW_SHOWDEFAULT)) return;
     // A manual that is there but did not open: nothing on this machine reads PDF.
     ShowWarning(isManual && FileOpensForReading(full) ? IDS_NO_PDF_READER : IDS_CANNOT_OPEN, full);
 }

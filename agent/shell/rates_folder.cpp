@@ -1,18 +1,14 @@
 #include "agent/shell/rates_folder.h"
 
-#include <windows.h>
-
 #include <stdlib.h>
 #include <string.h>
 
+#include "agent/owners.h"
+#include "agent/path/path_calls.h"
+#include "agent/path/path_text.h"
+
 namespace {
 
-typedef HRESULT(WINAPI* GetFolderPathFn)(HWND owner, int folder, HANDLE token, DWORD flags,
-                                         LPSTR path);
-
-// CSIDL_LOCAL_APPDATA, with CSIDL_FLAG_CREATE so that a profile that lacks it gets it.
-const int kLocalAppData = 0x001c | 0x8000;
-const DWORD kCurrentPath = 0; // SHGFP_TYPE_CURRENT
 const char kOwnFolder[] = "\\Zelvantic";
 
 char* CopyText(const char* text) {
@@ -22,40 +18,28 @@ char* CopyText(const char* text) {
     return copy;
 }
 
-// Bound at run time: shell32 has it only from Windows 2000 (and 9x with a newer shell) on.
-bool LocalAppDataFolder(char (&path)[MAX_PATH]) {
-    HMODULE shell = GetModuleHandleA("shell32.dll");
-    if (!shell) return false;
-    GetFolderPathFn getFolderPath = reinterpret_cast<GetFolderPathFn>(
-        reinterpret_cast<void*>(GetProcAddress(shell, "SHGetFolderPathA")));
-    ZeroMemory(path, sizeof path);
-    if (!getFolderPath ||
-        FAILED(getFolderPath(nullptr, kLocalAppData, nullptr, kCurrentPath, path)))
-        return false;
-    path[MAX_PATH - 1] = '\0';
-    return path[0] != '\0';
-}
-
 bool IsFolder(const char* path) {
-    DWORD attributes = GetFileAttributesA(path);
+    DWORD attributes = PathAttributes(path);
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 } // namespace
 
 char* MakeRatesFolder(const char* agentFolder) {
-    char base[MAX_PATH];
-    if (!LocalAppDataFolder(base)) return agentFolder ? CopyText(agentFolder) : nullptr;
-    size_t n = strlen(base);
-    while (n > 0 && (base[n - 1] == '\\' || base[n - 1] == '/'))
-        base[--n] = '\0';
-    if (n == 0 || n + sizeof kOwnFolder > MAX_PATH) return nullptr;
+    ScopedMalloc<char> base(LocalAppDataFolder());
+    if (!base.Held()) return agentFolder ? CopyText(agentFolder) : nullptr;
+    size_t n = strlen(base.Get());
+    while (n > 0 && (base.Get()[n - 1] == '\\' || base.Get()[n - 1] == '/'))
+        base.Get()[--n] = '\0';
+    if (n == 0) return nullptr;
     char* folder = static_cast<char*>(malloc(n + sizeof kOwnFolder));
     if (!folder) return nullptr;
-    memcpy(folder, base, n);
+    memcpy(folder, base.Get(), n);
     memcpy(folder + n, kOwnFolder, sizeof kOwnFolder);
+    // Counted in the system's characters, not in the bytes that hold them.
+    bool fits = ToPathUnits(folder, nullptr, 0) <= MAX_PATH;
     // One that is there already is fine, as long as it is a folder.
-    if (!CreateDirectoryA(folder, nullptr) && !IsFolder(folder)) {
+    if (!fits || (!MakeFolder(folder) && !IsFolder(folder))) {
         free(folder);
         return nullptr;
     }

@@ -3,7 +3,7 @@
 #pragma once
 
 // The user's local application-data folder with "\Zelvantic", made when missing; the agent
-// folder itself where the system keeps no such folder per user (Windows 9x). A heap text without
-// a final separator, or null when the folder can be neither found nor made (a file in its place,
-// a path too long).
+// folder itself where the system keeps no such folder per user (Windows 9x). A heap path text
+// (agent/path/path_text.h) without a final separator, or null when the folder can be neither found
+// nor made (a file in its place, a path too long).
 char* MakeRatesFolder(const char* agentFolder);

@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "agent/owners.h"
+#include "agent/path/path_calls.h"
 #include "agent/shell/file_probe.h"
 #include "agent/shell/palm_desktop_text.h"
 
@@ -12,6 +13,8 @@ namespace {
 const char kCreator[] = "ZLVA";
 const char kConduitFile[] = "conduit.dll";
 enum { kWorkBufferSize = 256, kFolderQuerySize = 126 };
+// Room for Palm Desktop's folder of MAX_PATH characters, each up to three bytes of path text.
+enum { kLibraryPathSize = 3 * MAX_PATH + 1 };
 
 typedef long(WINAPI* QueryFolderFn)(const char* creator, char* buffer, int* size);
 typedef long(WINAPI* RemoveEntryFn)(const char* creator);
@@ -46,23 +49,6 @@ bool Bind(HMODULE module, ConduitManager* cm) {
            cm->setFolder && cm->setFileName;
 }
 
-// One text value of Palm Desktop's key, environment names expanded; empty when absent.
-void ReadPalmValue(HKEY key, const char* name, char (&text)[MAX_PATH + 1]) {
-    char raw[MAX_PATH + 1] = {};
-    DWORD type = 0, size = MAX_PATH; // raw[MAX_PATH] stays the terminator
-    text[0] = '\0';
-    if (RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(raw), &size) !=
-        ERROR_SUCCESS)
-        return;
-    if (type == REG_SZ) {
-        memcpy(text, raw, sizeof raw);
-    } else if (type == REG_EXPAND_SZ) {
-        DWORD needed = ExpandEnvironmentStringsA(raw, text, MAX_PATH);
-        if (needed == 0 || needed > MAX_PATH) text[0] = '\0';
-    }
-    text[MAX_PATH] = '\0';
-}
-
 // The Conduit Manager of the user's Palm Desktop, by its full path, with the libraries it needs
 // found in its own folder. Never by bare name: that would search the agent's folder, the
 // working folder and PATH first, where anyone might have put a library of that name.
@@ -71,11 +57,12 @@ HMODULE LoadConduitManager() {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY, 0, KEY_QUERY_VALUE, key.Receive()) !=
         ERROR_SUCCESS)
         return nullptr;
-    char path[MAX_PATH + 1], hotSyncPath[MAX_PATH + 1], library[MAX_PATH];
-    ReadPalmValue(key.Get(), "Path", path);
-    ReadPalmValue(key.Get(), "HotSyncPath", hotSyncPath);
-    if (!ConduitManagerPath(path, hotSyncPath, library, sizeof library)) return nullptr;
-    return LoadLibraryExA(library, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // Either may name a folder outside the code page: read wide, loaded wide.
+    ScopedMalloc<char> path(QueryPathValue(key.Get(), "Path"));
+    ScopedMalloc<char> hotSyncPath(QueryPathValue(key.Get(), "HotSyncPath"));
+    char library[kLibraryPathSize];
+    if (!ConduitManagerPath(path.Get(), hotSyncPath.Get(), library, sizeof library)) return nullptr;
+    return LoadLibraryByPath(library);
 }
 
 // The registered folder still holds conduit.dll.
@@ -86,7 +73,8 @@ bool RegistrationInPlace(const ConduitManager& cm, char* buffer) {
     size_t length = strlen(buffer);
     if (length == 0 || buffer[length - 1] != '\\') buffer[length++] = '\\';
     memcpy(buffer + length, kConduitFile, sizeof(kConduitFile));
-    return FileOpensForReading(buffer);
+    ScopedMalloc<char> registered(FromAnsiText(buffer)); // the Conduit Manager's text is ANSI
+    return registered.Held() && FileOpensForReading(registered.Get());
 }
 
 } // namespace
@@ -107,10 +95,16 @@ DWORD RegisterConduit(const char* agentFolder) {
     if (RegistrationInPlace(cm, buffer)) return 1;
     snprintf(buffer, size, "%s\\%s", agentFolder, kConduitFile);
     if (!FileOpensForReading(buffer)) return 1;
+    // The Conduit Manager takes ANSI text only, and a folder it cannot be given whole is not
+    // registered at all: an entry with letters replaced would name no folder, or another one.
+    ScopedMalloc<char> folder(AnsiPath(agentFolder));
+    if (!folder.Held() ||
+        snprintf(buffer, size, "%s\\%s", folder.Get(), kConduitFile) >= static_cast<int>(size))
+        return 1;
     cm.removeEntry(kCreator);
     long result = cm.createEntry(kCreator, 0);
     if (result == 0) result = cm.setConduitFile(kCreator, buffer);
-    if (result == 0) result = cm.setFolder(kCreator, agentFolder);
+    if (result == 0) result = cm.setFolder(kCreator, folder.Get());
     if (result == 0) result = cm.setFileName(kCreator, kConduitFile);
     return static_cast<DWORD>(result);
 }

@@ -1,8 +1,7 @@
 #include "agent/shell/settings.h"
 
-#include <string.h>
-
 #include "agent/owners.h"
+#include "agent/path/path_calls.h"
 #include "agent/shell/agent_state.h"
 #include "agent/shell/settings_text.h"
 
@@ -81,9 +80,9 @@ void StoreWindowHandle(HWND window) {
 StoreFolderResult StoreAgentFolder(const char* folder) {
     ScopedKey key(OpenUserKey());
     if (!key.Held()) return kFolderKeyNotOpened;
-    LONG rc = RegSetValueExA(key.Get(), "target", 0, REG_SZ, reinterpret_cast<const BYTE*>(folder),
-                             static_cast<DWORD>(strlen(folder)));
-    return rc == ERROR_SUCCESS ? kFolderStored : kFolderWriteFailed;
+    // Wide on Windows NT: the conduit gets the exact folder back, whatever its letters.
+    return SetTextValue(key.Get(), "target", folder) == ERROR_SUCCESS ? kFolderStored
+                                                                      : kFolderWriteFailed;
 }
 
 void StoreLastUpdate() {

@@ -11,7 +11,7 @@ bool WriteSettingFlag(const char* name, bool on);
 void StoreWindowHandle(HWND window);
 
 enum StoreFolderResult { kFolderKeyNotOpened, kFolderWriteFailed, kFolderStored };
-// Writes "target": the folder the conduit takes the rates file from.
+// Writes "target": the folder (path text) the conduit takes the rates file from.
 StoreFolderResult StoreAgentFolder(const char* folder);
 
 void StoreLastUpdate();

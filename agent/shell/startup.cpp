@@ -5,6 +5,7 @@
 
 #include "agent/balloon/balloon_window.h"
 #include "agent/owners.h"
+#include "agent/path/path_calls.h"
 #include "agent/resources/resource.h"
 #include "agent/shell/agent_state.h"
 #include "agent/shell/main_window.h"
@@ -21,8 +22,7 @@ namespace {
 const char kMutexName[] = "(:::)Zelvantic Desktop Agent by kelpo";
 const char kWindowTitle[] = "kelpo";
 const char kMessageCaption[] = "Zelvantic";
-const DWORD kModulePathSize = 260; // the buffer; the name read into it is one byte shorter
-const int kWindowSize = 10;        // never shown, but created with a size
+const int kWindowSize = 10; // never shown, but created with a size
 
 // The two start-up initialisers, in this order, before WinMain.
 struct RegisterMessages {
@@ -39,12 +39,8 @@ struct NoteStartTime {
 // The agent folder, and the user's rates folder stored as "target". False when start-up has to
 // end with exit code 1.
 bool RecordFolders(HINSTANCE instance) {
-    char* path = static_cast<char*>(calloc(kModulePathSize, 1));
+    char* path = ModulePath(instance);
     if (!path) return false;
-    if (GetModuleFileNameA(instance, path, kModulePathSize - 1) == 0) {
-        free(path);
-        return false;
-    }
     CutToFolder(path);
     // No folder of the user's own, and none made (a file in its place): nothing is stored.
     char* rates = MakeRatesFolder(path);

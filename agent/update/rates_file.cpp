@@ -3,6 +3,8 @@
 #include <string.h>
 
 #include "agent/owners.h"
+#include "agent/path/path_calls.h"
+#include "agent/path/path_text.h"
 #include "agent/update/rates_format.h"
 
 const char kRatesFileName[] = "mrvrates.zlv";
@@ -29,8 +31,7 @@ HANDLE CreateTempFile(const ByteString& path, ByteString* temp) {
         else
             temp->Format("%s%s%d", path.CStr(), kNewSuffix, i);
         if (!temp->CStr()) break;
-        HANDLE file = CreateFileA(temp->CStr(), GENERIC_WRITE, FILE_SHARE_WRITE, nullptr,
-                                  CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        HANDLE file = OpenPath(temp->CStr(), GENERIC_WRITE, FILE_SHARE_WRITE, CREATE_NEW);
         if (file != INVALID_HANDLE_VALUE) return file;
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
@@ -44,9 +45,10 @@ bool WriteRatesFile(const ByteString& page, const char* folder, time_t now) {
     if (!folder || !*folder || page.Length() == 0) return false;
     ByteString path;
     path.Format("%s\\%s", folder, kRatesFileName);
-    // Formatting cuts long texts; a cut path would name some other file.
+    // Formatting cuts long texts; a cut path would name some other file. The system counts the
+    // path in its own characters, not in the bytes that hold them.
     if (path.Length() != strlen(folder) + 1 + strlen(kRatesFileName) ||
-        path.Length() + strlen(kNewSuffix) + kTempNumberRoom >= MAX_PATH)
+        ToPathUnits(path.CStr(), nullptr, 0) + strlen(kNewSuffix) + kTempNumberRoom > MAX_PATH)
         return false;
 
     RatesImage image;
@@ -63,9 +65,8 @@ bool WriteRatesFile(const ByteString& page, const char* folder, time_t now) {
         file.Reset();
         // The conduit opens the file without sharing deletion, so while it holds the file the
         // replace fails and the caller tries again later.
-        ok = ok && MoveFileExA(temp.CStr(), path.CStr(),
-                               MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-        if (!ok) DeleteFileA(temp.CStr());
+        ok = ok && MovePathOver(temp.CStr(), path.CStr());
+        if (!ok) DeletePath(temp.CStr());
     }
     FreeRatesImage(&image);
     return ok;

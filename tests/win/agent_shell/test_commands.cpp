@@ -3,6 +3,7 @@
 
 #include <string.h>
 
+#include "agent/path/path_calls.h"
 #include "agent/shell/tray.h"
 #include "agent/update/downloader.h"
 #include "tests/win/common/import_hook.h"
@@ -53,21 +54,25 @@ TEST_F(CommandTest, MissingDocumentsGiveWarningsWhateverTheTooltipSetting) {
         "Unable to open or explore '%s'.  \nPlease make sure that the target exists.";
     // The last warning runs past 300 characters: the shell's record holds the first 255.
     const std::string longFolder = "C:\\" + std::string(280, 'f');
+    // The notice stays single-byte: letters outside the code page show as its "?".
+    const std::string cyrillic = "C:\\\xD0\x97\xD0\xB5\xD0\xBB\xD0\xB2\xD0\xB0"; // "Зелва"
     struct Case {
         UINT id;
         const char* name;
         const std::string& folder;
-    } cases[] = {{40005, "\\Readme.html", folder_},
-                 {40004, "\\Zelvantic for Palm Product Manual.pdf", folder_},
-                 {40003, "\\Palm", folder_},
-                 {40005, "\\Readme.html", longFolder}};
+        std::string shown;
+    } cases[] = {{40005, "\\Readme.html", folder_, folder_},
+                 {40004, "\\Zelvantic for Palm Product Manual.pdf", folder_, folder_},
+                 {40003, "\\Palm", folder_, folder_},
+                 {40005, "\\Readme.html", longFolder, longFolder},
+                 {40003, "\\Palm", cyrillic, "C:\\?????"}};
     for (const Case& c : cases) {
         SetAgentFolder(c.folder);
         Command(c.id);
         std::vector<TrayCall> notices = TakeNotices();
         ASSERT_EQ(1u, notices.size()) << c.id;
         char expected[600];
-        snprintf(expected, sizeof expected, cannotOpen, (c.folder + c.name).c_str());
+        snprintf(expected, sizeof expected, cannotOpen, (c.shown + c.name).c_str());
         EXPECT_EQ(std::string(expected).substr(0, 255), notices[0].data.szInfo) << c.id;
         EXPECT_EQ(2u, notices[0].data.dwInfoFlags);
     }
@@ -88,14 +93,27 @@ HINSTANCE WINAPI RecordShellExecute(HWND owner, LPCSTR verb, LPCSTR file, LPCSTR
     return reinterpret_cast<HINSTANCE>(42); // opened
 }
 
+HINSTANCE WINAPI RecordShellExecuteWide(HWND owner, LPCWSTR verb, LPCWSTR file, LPCWSTR parameters,
+                                        LPCWSTR directory, INT show) {
+    g_shellCalls.push_back({owner, verb ? Utf8(verb) : "(null)", file ? Utf8(file) : "(null)",
+                            parameters != nullptr, directory != nullptr, show});
+    return reinterpret_cast<HINSTANCE>(42);
+}
+
+// The documents lie in the agent's folder, whose name need not be in the code page.
 TEST_F(CommandTest, DocumentsAndTheSiteAreOpenedAsTheShellIsAsked) {
     g_shellCalls.clear();
+    const std::string folder = folder_ + "\\\xD0\x97\xD0\xB5\xD0\xBB\xD0\xB2\xD0\xB0"; // "Зелва"
+    SetAgentFolder(folder);
     {
         ImportHook shell("shell32.dll", "ShellExecuteA",
                          reinterpret_cast<void*>(RecordShellExecute));
+        ShellExecuteWFn bound = g_shellExecuteW;
+        g_shellExecuteW = RecordShellExecuteWide;
         ASSERT_TRUE(shell.Active());
         for (UINT id : {40003u, 40004u, 40005u, 40006u})
             Command(id);
+        g_shellExecuteW = bound;
     }
     const char* website = getenv("ZLV_EXPECT_WEBSITE");
     ASSERT_TRUE(website) << "run the tests through ./zlv test";
@@ -104,9 +122,9 @@ TEST_F(CommandTest, DocumentsAndTheSiteAreOpenedAsTheShellIsAsked) {
         std::string file;
         int show;
     } const expected[] = {
-        {nullptr, folder_ + "\\Palm", SW_SHOWDEFAULT},
-        {nullptr, folder_ + "\\Zelvantic for Palm Product Manual.pdf", SW_SHOWDEFAULT},
-        {nullptr, folder_ + "\\Readme.html", SW_SHOWDEFAULT},
+        {nullptr, folder + "\\Palm", SW_SHOWDEFAULT},
+        {nullptr, folder + "\\Zelvantic for Palm Product Manual.pdf", SW_SHOWDEFAULT},
+        {nullptr, folder + "\\Readme.html", SW_SHOWDEFAULT},
         {window_, website, SW_SHOWNORMAL}};
     ASSERT_EQ(4u, g_shellCalls.size());
     for (size_t i = 0; i < 4; ++i) {

@@ -5,24 +5,40 @@
 #include "agent/shell/register_conduit.h"
 #include "palmsim/palmsim.h"
 #include "tests/win/common/file_helpers.h"
+#include "tests/win/common/import_hook.h"
 #include "tests/win/common/palm_desktop.h"
 
 namespace {
 
 typedef std::vector<std::string> Lines;
 
+// As the Conduit Manager keeps it, read wide: a letter the agent could not give it shows.
 std::string EntryValue(const char* name) {
     HKEY key;
     if (RegOpenKeyExA(HKEY_CURRENT_USER, PALMSIM_CONDUITS_KEY "\\ZLVA", 0, KEY_READ, &key) !=
         ERROR_SUCCESS)
         return "(no entry)";
-    char text[1024] = {};
-    DWORD size = sizeof(text) - 1, type = 0;
-    LONG status = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text), &size);
+    wchar_t text[1024] = {};
+    DWORD size = sizeof(text) - sizeof(wchar_t), type = 0;
+    LONG status = RegQueryValueExW(key, Wide(name).c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(text), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) return "(missing)";
-    if (type == REG_DWORD) return std::to_string(*reinterpret_cast<DWORD*>(text));
-    return text;
+    if (type == REG_DWORD) {
+        DWORD value = 0;
+        memcpy(&value, text, sizeof value);
+        return std::to_string(value);
+    }
+    return Utf8(text);
+}
+
+// A volume that keeps no short names: the system gives the long name back.
+typedef DWORD(WINAPI* ShortPathFn)(LPCWSTR, LPWSTR, DWORD);
+DWORD WINAPI NoShortName(LPCWSTR path, LPWSTR out, DWORD size) {
+    DWORD n = static_cast<DWORD>(wcslen(path));
+    if (n >= size) return n + 1;
+    wcscpy(out, path);
+    return n;
 }
 
 class Registration : public ::testing::Test {
@@ -41,6 +57,11 @@ class Registration : public ::testing::Test {
 
     static void PutConduit(const std::string& folder) {
         ASSERT_TRUE(WriteBytes(folder + "\\conduit.dll", Bytes{'M', 'Z'}));
+    }
+    static std::string ShortName(const std::string& path) {
+        wchar_t out[MAX_PATH] = {};
+        GetShortPathNameW(Wide(path).c_str(), out, MAX_PATH);
+        return Utf8(out);
     }
     // An existing entry, as an earlier installation left it.
     void RegisterAt(const std::string& folder) {
@@ -137,6 +158,43 @@ TEST_F(Registration, MachineWithoutConduitManagerIsLeftAlone) {
     EXPECT_EQ(RegisterConduit(agent.c_str()), 1u);
     EXPECT_FALSE(FileExists(log));
     EXPECT_EQ(RegisterConduit(nullptr), 1u);
+}
+
+// The Conduit Manager takes ANSI text only: a folder named in the code page goes to it whole, one
+// named outside it by its short name, and none with letters replaced.
+TEST_F(Registration, AFolderOutsideTheCodePageGoesByItsShortName) {
+    const std::string inCodePage = root.Path("Caf\xC3\xA9"), // "Café": in code page 1252
+        outside = root.Path("\xD0\x9F\xD1\x80\xD0\xBE\xD0\xB3\xD1\x80\xD0\xB0\xD0\xBC\xD0\xBC\xD1"
+                            "\x8B"); // "Программы"
+    ASSERT_EQ(1252u, GetACP()) << "the test PC is an English-language one";
+    for (const std::string& folder : {inCodePage, outside}) {
+        ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr)) << folder;
+        PutConduit(folder);
+    }
+    EXPECT_EQ(0u, RegisterConduit(inCodePage.c_str()));
+    EXPECT_EQ(inCodePage, EntryValue("Folder"));
+    EXPECT_EQ(inCodePage + "\\conduit.dll", EntryValue("Conduit"));
+
+    const std::string shortName = ShortName(outside);
+    ASSERT_EQ(std::string::npos, shortName.find('?')) << shortName;
+    ASSERT_NE(outside, shortName) << "Wine gave this folder no short name";
+    DeleteFileW(Wide(inCodePage + "\\conduit.dll").c_str());
+    EXPECT_EQ(0u, RegisterConduit(outside.c_str()));
+    EXPECT_EQ(shortName, EntryValue("Folder"));
+    EXPECT_EQ(shortName + "\\conduit.dll", EntryValue("Conduit"));
+    EXPECT_EQ(1u, RegisterConduit(outside.c_str())) << "the short name is found in place";
+
+    // Without a short name there is nothing the Conduit Manager could be given: the entry it has
+    // stays as it was, even one whose folder lost its conduit.
+    PutConduit(inCodePage);
+    RegisterAt(inCodePage);
+    DeleteFileW(Wide(inCodePage + "\\conduit.dll").c_str());
+    ImportHook noShortNames("kernel32.dll", "GetShortPathNameW",
+                            reinterpret_cast<void*>(NoShortName));
+    ASSERT_TRUE(noShortNames.Active());
+    EXPECT_EQ(1u, RegisterConduit(outside.c_str()));
+    EXPECT_EQ(ReadLines(log), Lines{"49 ZLVA 126"});
+    EXPECT_EQ(inCodePage, EntryValue("Folder"));
 }
 
 } // namespace

@@ -19,8 +19,10 @@ struct SettingWrite {
 };
 
 typedef LONG(WINAPI* SetValueFn)(HKEY, LPCSTR, DWORD, DWORD, const BYTE*, DWORD);
+typedef LONG(WINAPI* SetValueWideFn)(HKEY, LPCWSTR, DWORD, DWORD, const BYTE*, DWORD);
 std::vector<SettingWrite> g_writes;
 SetValueFn g_realSetValue;
+SetValueWideFn g_realSetValueWide;
 
 LONG WINAPI RecordSetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, const BYTE* data,
                            DWORD size) {
@@ -29,15 +31,31 @@ LONG WINAPI RecordSetValue(HKEY key, LPCSTR name, DWORD reserved, DWORD type, co
     return g_realSetValue(key, name, reserved, type, data, size);
 }
 
+LONG WINAPI RecordSetValueWide(HKEY key, LPCWSTR name, DWORD reserved, DWORD type, const BYTE* data,
+                               DWORD size) {
+    g_writes.push_back(
+        {Utf8(name ? name : L""), type, std::string(reinterpret_cast<const char*>(data), size)});
+    return g_realSetValueWide(key, name, reserved, type, data, size);
+}
+
 // The registry itself counts in a terminator that follows the data, so only the call shows the
 // length the agent gave.
-struct SetValueRecorder : ImportHook {
+struct SetValueRecorder {
     SetValueRecorder()
-        : ImportHook("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(RecordSetValue)) {
-        g_realSetValue = Real<SetValueFn>();
+        : ansi("advapi32.dll", "RegSetValueExA", reinterpret_cast<void*>(RecordSetValue)),
+          wide("advapi32.dll", "RegSetValueExW", reinterpret_cast<void*>(RecordSetValueWide)) {
+        g_realSetValue = ansi.Real<SetValueFn>();
+        g_realSetValueWide = wide.Real<SetValueWideFn>();
         g_writes.clear();
     }
+    bool Active() const { return ansi.Active() && wide.Active(); }
+    ImportHook ansi, wide;
 };
+
+// Text as the wide calls store it: UTF-16, least significant byte first.
+std::string Utf16Le(const std::wstring& text) {
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
 
 std::string Le32(DWORD v) {
     return std::string(reinterpret_cast<const char*>(&v), 4);
@@ -71,8 +89,8 @@ class SecondUser {
 };
 
 std::string ConduitFolder() {
-    char folder[128];
-    return ReadAgentFolder(folder, sizeof folder) == kFolderRead ? folder : "<none>";
+    wchar_t folder[128];
+    return ReadAgentFolder(folder, 128) == kFolderRead ? Utf8(folder) : "<none>";
 }
 
 using SettingsStoreTest = ShellTest;
@@ -95,7 +113,8 @@ TEST_F(SettingsStoreTest, EachValueInItsStoredFormInTheUsersKey) {
     const SettingWrite expected[] = {
         {"startup", REG_SZ, std::string("1\0\0\0", 4)},
         {"tooltip", REG_SZ, std::string("0\0\0\0", 4)},
-        {"target", REG_SZ, "C:\\Users\\kim\\AppData\\Local\\Zelvantic"}, // no terminator
+        // Wide, without a terminator.
+        {"target", REG_SZ, Utf16Le(L"C:\\Users\\kim\\AppData\\Local\\Zelvantic")},
         {"hwnd", REG_DWORD, Le32(handle)},
         {"lastupdate", REG_DWORD, Le32(1078617600)},
     };
@@ -110,6 +129,12 @@ TEST_F(SettingsStoreTest, EachValueInItsStoredFormInTheUsersKey) {
             << expected[i].name << " is not in the user's key";
         EXPECT_EQ(expected[i].type, type) << expected[i].name;
     }
+    // An ANSI reader, 1.5's conduit for one, gets the same text.
+    DWORD type = 0;
+    Bytes ansi;
+    ASSERT_TRUE(ReadSetting("target", &type, &ansi));
+    EXPECT_EQ(std::string("C:\\Users\\kim\\AppData\\Local\\Zelvantic"),
+              std::string(ansi.begin(), ansi.end()).c_str());
     EXPECT_EQ(machine, MachineTree()) << "the machine's key was written";
 }
 
@@ -170,10 +195,12 @@ TEST_F(SettingsStoreTest, TwoUsersValuesNeverMixForTheAgentOrTheConduit) {
     EXPECT_EQ("<none>", ConduitFolder());
     // The second user's own start, and a click in the conduit's dialog.
     StoreWindowHandle(second);
-    StoreAgentFolder("C:\\Users\\bo\\AppData\\Local\\Zelvantic");
+    // A profile named outside the code page: the conduit gets the folder back letter for letter.
+    const std::string bo = "C:\\Users\\\xD0\x91\xD0\xBE\\AppData\\Local\\Zelvantic"; // "Бо"
+    StoreAgentFolder(bo.c_str());
     WriteAgentFlag("startup", false);
     EXPECT_EQ(second, ReadAgentWindow());
-    EXPECT_EQ("C:\\Users\\bo\\AppData\\Local\\Zelvantic", ConduitFolder());
+    EXPECT_EQ(bo, ConduitFolder());
     EXPECT_FALSE(ReadSettingFlag("startup"));
     other.Leave();
 

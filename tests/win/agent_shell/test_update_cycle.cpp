@@ -132,14 +132,14 @@ ImportHook* g_createFile;
 int g_conduitOpens, g_conduitTries;
 std::string g_ratesPath;
 
-HANDLE WINAPI LookWithTheConduit(LPCSTR path, DWORD access, DWORD share,
+HANDLE WINAPI LookWithTheConduit(LPCWSTR path, DWORD access, DWORD share,
                                  LPSECURITY_ATTRIBUTES security, DWORD disposition, DWORD flags,
                                  HANDLE templateFile) {
-    typedef HANDLE(WINAPI * CreateFileFn)(LPCSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD, DWORD,
-                                          HANDLE);
+    typedef HANDLE(WINAPI * CreateFileFn)(LPCWSTR, DWORD, DWORD, LPSECURITY_ATTRIBUTES, DWORD,
+                                          DWORD, HANDLE);
     CreateFileFn real = g_createFile->Real<CreateFileFn>();
     HANDLE look = real(path, access, share, security, disposition, flags, templateFile);
-    if (look != INVALID_HANDLE_VALUE && path && g_ratesPath == path) {
+    if (look != INVALID_HANDLE_VALUE && path && g_ratesPath == Utf8(path)) {
         ++g_conduitTries;
         HANDLE conduit = real(path, GENERIC_READ | DELETE, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -158,7 +158,7 @@ TEST_F(UpdateCycleTest, TheHourlyLookNeverStandsInTheConduitsWay) {
     g_ratesPath = RatesPath();
     g_conduitOpens = g_conduitTries = 0;
     {
-        ImportHook hook("kernel32.dll", "CreateFileA", reinterpret_cast<void*>(LookWithTheConduit));
+        ImportHook hook("kernel32.dll", "CreateFileW", reinterpret_cast<void*>(LookWithTheConduit));
         ASSERT_TRUE(hook.Active());
         g_createFile = &hook;
         Tick();

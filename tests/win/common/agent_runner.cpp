@@ -4,19 +4,15 @@
 
 #include <vector>
 
+#include "tests/win/common/file_helpers.h"
+
 std::string FolderOf(const std::string& path) {
     size_t cut = path.find_last_of("\\/");
     return cut == std::string::npos ? std::string() : path.substr(0, cut);
 }
 
 std::string BuiltAgentPath() {
-    char self[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, self, sizeof self - 1);
-    std::string tests = FolderOf(self);
-    std::string relative = FolderOf(tests) + "\\agent.exe";
-    char full[MAX_PATH] = {};
-    if (!GetFullPathNameA(relative.c_str(), sizeof full, full, nullptr)) return relative;
-    return full;
+    return BuildFolder() + "\\agent.exe";
 }
 
 bool AgentProcess::Start(const std::string& exe, const std::string& arguments,
@@ -24,13 +20,14 @@ bool AgentProcess::Start(const std::string& exe, const std::string& arguments,
     End();
     std::string line = "\"" + exe + "\"";
     if (!arguments.empty()) line += " " + arguments;
-    std::vector<char> buffer(line.begin(), line.end());
-    buffer.push_back('\0');
-    STARTUPINFOA startup{};
+    std::wstring wide = Wide(line);
+    std::vector<wchar_t> buffer(wide.begin(), wide.end());
+    buffer.push_back(L'\0');
+    STARTUPINFOW startup{};
     startup.cb = sizeof startup;
-    return CreateProcessA(exe.c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                          workingFolder.empty() ? nullptr : workingFolder.c_str(), &startup,
-                          &info_) != 0;
+    std::wstring folder = Wide(workingFolder);
+    return CreateProcessW(Wide(exe).c_str(), buffer.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                          workingFolder.empty() ? nullptr : folder.c_str(), &startup, &info_) != 0;
 }
 
 bool AgentProcess::WaitExit(DWORD ms, DWORD* code) {

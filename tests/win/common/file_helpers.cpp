@@ -3,10 +3,27 @@
 #include <shlobj.h>
 #include <stdio.h>
 
+std::wstring Wide(const std::string& utf8) {
+    int n = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    std::wstring wide(n, L'\0');
+    if (n) MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), &wide[0], n);
+    return wide;
+}
+
+std::string Utf8(const std::wstring& wide) {
+    int n = WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), nullptr, 0, nullptr,
+                                nullptr);
+    std::string utf8(n, '\0');
+    if (n)
+        WideCharToMultiByte(CP_UTF8, 0, wide.data(), int(wide.size()), &utf8[0], n, nullptr,
+                            nullptr);
+    return utf8;
+}
+
 std::string BuildFolder() {
-    char path[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, path, sizeof path);
-    std::string self(path, n);
+    wchar_t path[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::string self = Utf8(std::wstring(path, n));
     std::string tests = self.substr(0, self.find_last_of('\\'));
     return tests.substr(0, tests.find_last_of('\\'));
 }
@@ -17,15 +34,15 @@ std::string ShippedFolder() {
 }
 
 std::string UserRatesFolder() {
-    char base[MAX_PATH] = {};
-    if (FAILED(SHGetFolderPathA(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, base))) return "";
-    return std::string(base) + "\\Zelvantic";
+    wchar_t base[MAX_PATH] = {};
+    if (FAILED(SHGetFolderPathW(nullptr, CSIDL_LOCAL_APPDATA, nullptr, 0, base))) return "";
+    return Utf8(base) + "\\Zelvantic";
 }
 
 bool ReadBytes(const std::string& path, Bytes* bytes) {
     bytes->clear();
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                           OPEN_EXISTING, 0, nullptr);
+    HANDLE f = CreateFileW(Wide(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           nullptr, OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD size = GetFileSize(f, nullptr), got = 0;
     bytes->resize(size);
@@ -35,7 +52,8 @@ bool ReadBytes(const std::string& path, Bytes* bytes) {
 }
 
 bool WriteBytes(const std::string& path, const Bytes& bytes) {
-    HANDLE f = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    HANDLE f =
+        CreateFileW(Wide(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return false;
     DWORD wrote = 0;
     bool ok = bytes.empty() || (WriteFile(f, bytes.data(), DWORD(bytes.size()), &wrote, nullptr) &&
@@ -45,27 +63,28 @@ bool WriteBytes(const std::string& path, const Bytes& bytes) {
 }
 
 bool FileExists(const std::string& path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return GetFileAttributesW(Wide(path).c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 void RemoveTree(const std::string& path) {
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((path + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(Wide(path + "\\*").c_str(), &found);
     if (h != INVALID_HANDLE_VALUE) {
         do {
-            std::string name = found.cFileName;
+            std::string name = Utf8(found.cFileName);
             if (name == "." || name == "..") continue;
             std::string child = path + "\\" + name;
             if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
                 RemoveTree(child);
             } else {
-                SetFileAttributesA(child.c_str(), FILE_ATTRIBUTE_NORMAL); // read-only ones too
-                DeleteFileA(child.c_str());
+                SetFileAttributesW(Wide(child).c_str(),
+                                   FILE_ATTRIBUTE_NORMAL); // read-only ones too
+                DeleteFileW(Wide(child).c_str());
             }
-        } while (FindNextFileA(h, &found));
+        } while (FindNextFileW(h, &found));
         FindClose(h);
     }
-    RemoveDirectoryA(path.c_str());
+    RemoveDirectoryW(Wide(path).c_str());
 }
 
 Bytes RatesFileFor(const Bytes& body) {
@@ -76,13 +95,13 @@ Bytes RatesFileFor(const Bytes& body) {
 
 TempFolder::TempFolder(const char* tag) {
     static int counter;
-    char temp[MAX_PATH];
-    GetTempPathA(sizeof temp, temp);
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
     char name[MAX_PATH];
-    snprintf(name, sizeof name, "%szlv-%s-%lu-%d", temp, tag, GetCurrentProcessId(), ++counter);
-    path = name;
+    snprintf(name, sizeof name, "zlv-%s-%lu-%d", tag, GetCurrentProcessId(), ++counter);
+    path = Utf8(temp) + name;
     RemoveTree(path);
-    CreateDirectoryA(path.c_str(), nullptr);
+    CreateDirectoryW(Wide(path).c_str(), nullptr);
 }
 
 TempFolder::~TempFolder() {

@@ -7,6 +7,11 @@
 
 typedef std::vector<unsigned char> Bytes;
 
+// Paths in the tests are UTF-8 and reach the system through its wide calls, so that a profile or
+// folder named outside the ANSI code page is used as it is. The system's own conversions.
+std::wstring Wide(const std::string& utf8);
+std::string Utf8(const std::wstring& wide);
+
 // build/win (or build/win64): the product and the stand-ins, one folder above the test program.
 std::string BuildFolder();
 // build/win, the shipped 32-bit build, whose files the checks that only read them open as data:

@@ -3,6 +3,8 @@
 #include <windows.h>
 #include <string.h>
 
+#include "tests/win/common/file_helpers.h"
+
 namespace {
 
 bool ReadText(const char* name, std::string* text) {
@@ -10,13 +12,13 @@ bool ReadText(const char* name, std::string* text) {
     if (RegOpenKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY_PATH, 0, KEY_READ, &key) !=
         ERROR_SUCCESS)
         return false;
-    char buffer[MAX_PATH + 1] = {};
-    DWORD size = MAX_PATH, type = 0;
-    LONG status =
-        RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    wchar_t buffer[MAX_PATH + 1] = {};
+    DWORD size = MAX_PATH * sizeof(wchar_t), type = 0;
+    LONG status = RegQueryValueExW(key, Wide(name).c_str(), nullptr, &type,
+                                   reinterpret_cast<BYTE*>(buffer), &size);
     RegCloseKey(key);
     if (status != ERROR_SUCCESS) return false;
-    *text = buffer;
+    *text = Utf8(buffer);
     return true;
 }
 
@@ -25,11 +27,14 @@ void WriteText(const char* name, const char* text) {
     if (RegCreateKeyExA(HKEY_CURRENT_USER, ZLV_PALM_DESKTOP_KEY_PATH, 0, nullptr, 0, KEY_WRITE,
                         nullptr, &key, nullptr) != ERROR_SUCCESS)
         return;
-    if (text)
-        RegSetValueExA(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                       DWORD(strlen(text) + 1));
-    else
+    if (text) {
+        std::wstring wide = Wide(text);
+        RegSetValueExW(key, Wide(name).c_str(), 0, REG_SZ,
+                       reinterpret_cast<const BYTE*>(wide.c_str()),
+                       DWORD((wide.size() + 1) * sizeof(wchar_t)));
+    } else {
         RegDeleteValueA(key, name);
+    }
     RegCloseKey(key);
 }
 
@@ -44,9 +49,9 @@ std::string PalmFolder() {
 }
 
 HMODULE LoadConduitAsHost(const std::string& path) {
-    SetDllDirectoryA(PalmFolder().c_str());
-    HMODULE module = LoadLibraryA(path.c_str());
-    SetDllDirectoryA(nullptr);
+    SetDllDirectoryW(Wide(PalmFolder()).c_str());
+    HMODULE module = LoadLibraryW(Wide(path).c_str());
+    SetDllDirectoryW(nullptr);
     return module;
 }
 

@@ -39,7 +39,12 @@ Bytes RatesBody(size_t length) {
 }
 
 void SetTarget(const std::string& folder) {
-    WriteSetting("target", REG_SZ, folder.data(), DWORD(folder.size()));
+    std::wstring wide = Wide(folder);
+    HKEY key = OpenSettingsKey();
+    if (!key) return;
+    RegSetValueExW(key, L"target", 0, REG_SZ, reinterpret_cast<const BYTE*>(wide.data()),
+                   DWORD(wide.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
 }
 
 void SetAgentWindow(HWND window) {

@@ -13,7 +13,7 @@
 
 Bytes RatesBody(size_t length); // a count field and tab-free rate lines, cut to the length
 
-// The settings key: "target" written as the agent does (no terminator), "hwnd" as a DWORD.
+// The settings key: "target" written as the agent does (wide, no terminator), "hwnd" as a DWORD.
 void SetTarget(const std::string& folder);
 void SetAgentWindow(HWND window);
 

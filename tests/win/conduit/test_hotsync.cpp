@@ -294,12 +294,15 @@ TEST_F(HotSync, BodyTooLargeForOneRecordIsRefusedBeforeTheHandheldIsTouched) {
     EXPECT_EQ(calls, (Lines{"register -> 1", "unregister 1"}));
 }
 
+// Counted in characters: a folder named outside the ANSI code page, as a user's profile may be,
+// holds as many as any other, each read and opened as it is.
 TEST_F(HotSync, AgentFolderMustLeaveRoomForTheFileName) {
     InstallDatabase();
-    // 114 characters of folder is the most that a 128-byte path holds.
+    // 114 characters of folder is the most that a 128-character path holds.
     std::string folder = root.path + "\\";
-    folder += std::string(114 - folder.size(), 'f');
-    ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr)) << folder;
+    for (size_t letters = Wide(folder).size(); letters < 114; ++letters)
+        folder += "\xE7\x94\xA8"; // "用"
+    ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr)) << folder;
     Bytes body = RatesBody(30);
     ASSERT_TRUE(WriteBytes(folder + "\\mrvrates.zlv", RatesFileFor(body)));
     SetTarget(folder);
@@ -314,7 +317,7 @@ TEST_F(HotSync, AgentFolderMustLeaveRoomForTheFileName) {
 
     // One more character, or more than the 127 that are read, fails cleanly.
     std::string longer = folder + "g";
-    ASSERT_TRUE(CreateDirectoryA(longer.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryW(Wide(longer).c_str(), nullptr));
     ASSERT_TRUE(WriteBytes(longer + "\\mrvrates.zlv", RatesFileFor(body)));
     const Lines refused = {"Opening connection", "verifying local database",
                            "rates file path too long", "Closing connection"};

@@ -19,29 +19,36 @@ bool Write(const char* page, const std::string& folder) {
 
 int FilesIn(const std::string& folder) {
     int count = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE h = FindFirstFileA((folder + "\\*").c_str(), &found);
+    WIN32_FIND_DATAW found;
+    HANDLE h = FindFirstFileW(Wide(folder + "\\*").c_str(), &found);
     if (h == INVALID_HANDLE_VALUE) return 0;
     do
         count += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    while (FindNextFileA(h, &found));
+    while (FindNextFileW(h, &found));
     FindClose(h);
     return count;
 }
 
 } // namespace
 
+// In a folder named outside the ANSI code page too, as a user's profile may be; its length is
+// counted in the system's characters, not in the three bytes each of these letters takes.
 TEST(RatesFileWriter, NewContentReplacesALongerFileWhole) {
-    TempFolder folder("rates");
-    std::string path = folder.Path("mrvrates.zlv");
-    ASSERT_TRUE(Write((std::string(3000, 'a') + "\tb\n").c_str(), folder.path));
-    ASSERT_TRUE(Write("USD\tUS Dollar\t1.00\n", folder.path));
+    TempFolder root("rates");
+    std::string folder = root.Path("\xE7\x94\xA8\xE6\x88\xB7"); // "用户"
+    for (int i = 0; i < 90; ++i)
+        folder += "\xE7\x94\xA8";
+    ASSERT_TRUE(CreateDirectoryW(Wide(folder).c_str(), nullptr)) << GetLastError();
+    std::string path = folder + "\\mrvrates.zlv";
+    ASSERT_TRUE(Write((std::string(3000, 'a') + "\tb\n").c_str(), folder));
+    ASSERT_TRUE(Write("USD\tUS Dollar\t1.00\n", folder));
 
     EXPECT_EQ(kHeader + "0001\0USD US Dollar\0"
                         "1.00\0"s,
               FileText(path))
         << "no tail of the older, longer file";
     EXPECT_FALSE(FileExists(path + ".new"));
+    EXPECT_EQ(1, FilesIn(folder));
 }
 
 TEST(RatesFileWriter, AHeldFileIsLeftAloneAndTheWriteFails) {

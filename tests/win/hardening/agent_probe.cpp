@@ -4,6 +4,8 @@
 //   agent_probe getreg NAME        the user's settings value: "<type> <hex bytes>", or "absent"
 //   agent_probe delreg NAME
 //   agent_probe ratesfolder        the user's rates folder, where the agent writes the rates file
+//                                  (UTF-8)
+//   agent_probe codepage           the ANSI code page the system gives programs
 // Exit code 0 on success, 1 when there is no agent window or the value is absent, 2 when the
 // agent did not answer in time, 3 on bad arguments.
 #include <windows.h>
@@ -76,7 +78,11 @@ int main(int argc, char** argv) {
         printf("%s\n", folder.c_str());
         return folder.empty() ? 1 : 0;
     }
+    if (argc == 2 && strcmp(argv[1], "codepage") == 0) {
+        printf("%u\n", GetACP());
+        return 0;
+    }
     fprintf(stderr, "usage: agent_probe watch SECONDS [STOP] | getreg NAME | "
-                    "delreg NAME | ratesfolder\n");
+                    "delreg NAME | ratesfolder | codepage\n");
     return 3;
 }

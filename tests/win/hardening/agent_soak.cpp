@@ -315,9 +315,9 @@ RunResult RunDay(LoopbackHttpServer& server, AgentRunner& runner, int day, time_
 
 int main(int argc, char** argv) {
     int days = argc > 1 ? atoi(argv[1]) : 30;
-    char self[MAX_PATH];
-    DWORD n = GetModuleFileNameA(nullptr, self, sizeof self);
-    g_folder.assign(self, n);
+    wchar_t self[MAX_PATH];
+    DWORD n = GetModuleFileNameW(nullptr, self, MAX_PATH);
+    g_folder = Utf8(std::wstring(self, n));
     g_folder.erase(g_folder.find_last_of('\\'));
     g_rates = UserRatesFolder();
     DeleteFileA(RatesPath().c_str());
@@ -338,7 +338,7 @@ int main(int argc, char** argv) {
 
     // The Conduit Manager stand-in keeps per-thread data of its C runtime in every fresh load
     // (the shipped conduit does not); one load for the whole soak keeps that out of the counts.
-    HMODULE standIn = LoadLibraryA((PalmFolder() + "\\condmgr.dll").c_str());
+    HMODULE standIn = LoadLibraryW(Wide(PalmFolder() + "\\condmgr.dll").c_str());
     // 1 March 2026, 00:00 UTC: days that start at nine, and every fifth a run from ten to
     // midnight into the next day.
     const time_t first = 1772323200;

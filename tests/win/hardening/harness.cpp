@@ -21,7 +21,7 @@ ProgramRun RunProgram(const std::string& path, const std::string& arguments, DWO
     HANDLE readEnd = nullptr, writeEnd = nullptr;
     if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) return run;
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
-    STARTUPINFOA si;
+    STARTUPINFOW si;
     ZeroMemory(&si, sizeof si);
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -29,11 +29,11 @@ ProgramRun RunProgram(const std::string& path, const std::string& arguments, DWO
     si.hStdError = GetStdHandle(STD_ERROR_HANDLE);
     si.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
     PROCESS_INFORMATION pi;
-    std::string line = "\"" + path + "\" " + arguments;
-    std::vector<char> text(line.begin(), line.end());
+    std::wstring line = Wide("\"" + path + "\" " + arguments);
+    std::vector<wchar_t> text(line.begin(), line.end());
     text.push_back(0);
     BOOL started =
-        CreateProcessA(nullptr, text.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+        CreateProcessW(nullptr, text.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     CloseHandle(writeEnd);
     if (!started) {
         CloseHandle(readEnd);

@@ -27,8 +27,9 @@ bool Signalled(HANDLE event, DWORD waitMs) {
 } // namespace
 
 Downloader::Downloader()
-    : socket(INVALID_SOCKET), thread(nullptr), address(nullptr), tls(nullptr), request(nullptr),
-      finished(0), doneWindow(nullptr), doneMessage(0) {
+    : socket(INVALID_SOCKET), thread(nullptr), address(nullptr), planned(false),
+      route(kRouteBroken), tls(nullptr), request(nullptr), finished(0), doneWindow(nullptr),
+      doneMessage(0) {
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     connectedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     busyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -85,6 +86,7 @@ bool Downloader::Start(const char* addressText, bool noWait) {
         if (!copy) return false;
         free(address);
         address = copy;
+        PlanRoute(address);
         thread = CreateThread(nullptr, 0, WorkerThunk, this, 0, nullptr);
         if (!thread) {
             free(address);
@@ -199,14 +201,19 @@ void Downloader::CloseSocket() {
     socket = INVALID_SOCKET;
 }
 
-void Downloader::OpenConnection(const char* addressText) {
-    CloseSocket();
-    UpdateAddress target;
+// The address read and the user's proxy chosen; a broken address or proxy plans no connection.
+void Downloader::PlanRoute(const char* addressText) {
+    planned = true;
+    route = kRouteBroken;
     if (!ParseUpdateAddress(addressText, &target)) return;
     UserProxySettings user;
     ReadUserProxySettings(&user);
-    ProxyEndpoint proxy;
-    ProxyRoute route = ChooseProxy(user.settings, target, &proxy);
+    route = ChooseProxy(user.settings, target, &proxy);
+}
+
+void Downloader::OpenConnection(const char* addressText) {
+    CloseSocket();
+    if (!planned) PlanRoute(addressText);
     if (route == kRouteBroken) return; // never around a proxy the user named
     bool viaProxy = route == kRouteProxy;
     unsigned long ip = 0;

@@ -9,6 +9,7 @@
 
 #include "agent/update/byte_string.h"
 #include "agent/update/socket_connection.h"
+#include "agent/update/proxy_rule.h"
 #include "agent/update/tls_channel.h"
 #include "agent/update/update_address.h"
 #include "agent/update/update_request.h"
@@ -70,6 +71,7 @@ class Downloader {
     static DWORD WINAPI WorkerThunk(void* self);
     DWORD WorkerMain();
     bool ReadReply();
+    void PlanRoute(const char* addressText);
     bool OpenTunnel(const UpdateAddress& target);
     void CloseSocket();
 
@@ -79,6 +81,12 @@ class Downloader {
     HANDLE connectedEvent;
     HANDLE busyEvent;
     char* address;
+    // Where the attempt goes, decided before the worker runs: Start's short wait is then the
+    // connection's alone.
+    bool planned;
+    ProxyRoute route;
+    UpdateAddress target;
+    ProxyEndpoint proxy;
     TlsChannel* tls; // for an https address, once the socket is connected
     ByteString requestTarget;
     ByteString hostField;

@@ -60,8 +60,9 @@ LINE = re.compile(r"^(PASS|FAIL|SKIP)[: ]\s*(.*)$")
 
 
 # Programs a test starts and must end: one left running holds the agent's mutex or the HotSync,
-# and every later test would fail for it.
-OWN_PROGRAMS = ("agent.exe", "hotsync.exe", "baseline.exe")
+# and every later test would fail for it. The soak runs the agent's start-up in its own process,
+# which a script's time limit leaves behind.
+OWN_PROGRAMS = ("agent.exe", "hotsync.exe", "baseline.exe", "agent_soak.exe")
 
 
 def leftover_programs(session):

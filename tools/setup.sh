@@ -7,13 +7,14 @@ source "$(dirname "${BASH_SOURCE[0]}")/machine.sh"
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }
 
+# tinyproxy-bin is tinyproxy without the service its other package starts: the tests run their own.
 # Both Windows builds are compiled everywhere (the 32-bit one ships); 64-bit Wine runs the 64-bit
 # test build on every machine, 32-bit Wine only where the kernel runs 32-bit code.
 pkgs=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 g++-mingw-w64-x86-64-posix
       binutils-mingw-w64-x86-64 wine wine64 xvfb xauth x11-apps xdotool
       imagemagick cmake ninja-build nginx-light libpalm-pdb-perl libgif-dev giflib-tools clang
       python3 nsis tidy poppler-utils procps iproute2 tzdata util-linux file libgtest-dev
-      curl)
+      curl openssl tinyproxy-bin)
 runs32=no
 if zlv_runs_32bit_code; then runs32=yes; pkgs+=(wine32:i386); fi
 for p in "${pkgs[@]}"; do have "$p" || need+=("$p"); done

@@ -35,7 +35,7 @@ def test_scripts(flt, wine):
 
 # The deployment values the shipped agent must carry (its strings 1 and 8), stated here rather
 # than taken from the build's own settings; set them in the environment for another deployment.
-EXPECTED_DEPLOYMENT = {"ZLV_EXPECT_UPDATE_HOST": "127.0.0.1",
+EXPECTED_DEPLOYMENT = {"ZLV_EXPECT_UPDATE_URL": "http://127.0.0.1/updatedrates.php",
                        "ZLV_EXPECT_WEBSITE": "http://www.zelvantic.example/"}
 
 
@@ -60,8 +60,9 @@ LINE = re.compile(r"^(PASS|FAIL|SKIP)[: ]\s*(.*)$")
 
 
 # Programs a test starts and must end: one left running holds the agent's mutex or the HotSync,
-# and every later test would fail for it.
-OWN_PROGRAMS = ("agent.exe", "hotsync.exe", "baseline.exe")
+# and every later test would fail for it. The soak runs the agent's start-up in its own process,
+# which a script's time limit leaves behind.
+OWN_PROGRAMS = ("agent.exe", "hotsync.exe", "baseline.exe", "agent_soak.exe")
 
 
 def leftover_programs(session):

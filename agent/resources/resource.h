@@ -2,7 +2,7 @@
 #pragma once
 
 // String table.
-#define IDS_UPDATE_HOST 1
+#define IDS_UPDATE_ADDRESS 1
 #define IDS_UPDATE_PATH 2
 #define IDS_UPDATE_REQUEST 3
 #define IDS_UPDATE_READY 4

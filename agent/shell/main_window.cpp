@@ -16,6 +16,7 @@
 #include "agent/update/byte_string.h"
 #include "agent/update/downloader.h"
 #include "agent/update/rates_file.h"
+#include "agent/update/update_address.h"
 
 namespace {
 
@@ -82,11 +83,9 @@ void CollectRetiredDownloader() {
 }
 
 void SendRequest(Downloader* d) {
-    ByteString host, path, request;
-    host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
-    path.FormatResource(g_agent.instance, IDS_UPDATE_PATH);
-    request.FormatResource(g_agent.instance, IDS_UPDATE_REQUEST, path.CStr() ? path.CStr() : "",
-                           host.CStr() ? host.CStr() : "");
+    ByteString request;
+    request.FormatResource(g_agent.instance, IDS_UPDATE_REQUEST, d->RequestTarget(),
+                           d->HostField());
     // Refused only when nothing was sent; then the next tick tries again.
     g_agent.requestSent = d->Send(request);
 }
@@ -100,10 +99,11 @@ void StartDownload(time_t now) {
     g_agent.attemptStartTime = now;
     g_agent.lastRatesWriteTime = 0;
     d->NotifyWhenFinished(g_agent.mainWindow, kDownloadDoneMessage);
-    ByteString host;
-    host.FormatResource(g_agent.instance, IDS_UPDATE_HOST);
-    if (d->Start(host.CStr() ? host.CStr() : "", true) && d->WaitForConnection(kQuickConnectMs))
-        SendRequest(d);
+    // Loaded as it stands, never as a format: a "%" in its path is the address's own. One that
+    // does not fit is cut, and the cut one is refused.
+    char address[kAddressLimit + 2] = {0};
+    LoadStringA(g_agent.instance, IDS_UPDATE_ADDRESS, address, sizeof address);
+    if (d->Start(address, true) && d->WaitForConnection(kQuickConnectMs)) SendRequest(d);
 }
 
 // "lastupdate" is stored only once the rates are on disk, so a download the file could not take
@@ -391,9 +391,14 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
         OnClockJump(false);
         return 0;
     case kDownloadDoneMessage:
-        // Only the attempt under way counts; a stopped one's end waits for its tick.
-        if (!g_agent.updatedToday && g_agent.downloader && g_agent.downloader->IsFinished())
-            UpdateCycleTick();
+        // Only the attempt under way counts; a stopped one's end waits for its tick. A connection
+        // that took longer than the first tick's wait (a TLS handshake, a proxy) is asked at once.
+        if (!g_agent.updatedToday && g_agent.downloader) {
+            if (g_agent.downloader->IsFinished())
+                UpdateCycleTick();
+            else if (!g_agent.requestSent && !g_agent.connectAbandoned)
+                SendRequest(g_agent.downloader);
+        }
         return 0;
     }
     return DefWindowProcA(window, message, wParam, lParam);

@@ -3,7 +3,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <new>
+
 #include "agent/update/http_reply.h"
+#include "agent/update/proxy_settings.h"
+#include "agent/update/tunnel_reply.h"
+#include "agent/update/update_address.h"
 
 namespace {
 
@@ -22,8 +27,9 @@ bool Signalled(HANDLE event, DWORD waitMs) {
 } // namespace
 
 Downloader::Downloader()
-    : socket(INVALID_SOCKET), thread(nullptr), host(nullptr), request(nullptr), finished(0),
-      doneWindow(nullptr), doneMessage(0) {
+    : socket(INVALID_SOCKET), thread(nullptr), address(nullptr), planned(false),
+      route(kRouteBroken), tls(nullptr), request(nullptr), finished(0), doneWindow(nullptr),
+      doneMessage(0) {
     stopEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     connectedEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     busyEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -41,7 +47,7 @@ Downloader::~Downloader() {
     if (busyEvent) CloseHandle(busyEvent);
     CloseSocket();
     UncountWinsockUser();
-    free(host);
+    free(address);
     free(request.load());
 }
 
@@ -72,18 +78,19 @@ void Downloader::Stop() {
     if (busyEvent) SetEvent(busyEvent);
 }
 
-bool Downloader::Start(const char* hostText, bool noWait) {
+bool Downloader::Start(const char* addressText, bool noWait) {
     if (!thread) {
-        if (!hostText || !stopEvent || !connectedEvent || !busyEvent) return false;
+        if (!addressText || !stopEvent || !connectedEvent || !busyEvent) return false;
         ResetEvent(connectedEvent);
-        char* copy = CopyText(hostText);
+        char* copy = CopyText(addressText);
         if (!copy) return false;
-        free(host);
-        host = copy;
+        free(address);
+        address = copy;
+        PlanRoute(address);
         thread = CreateThread(nullptr, 0, WorkerThunk, this, 0, nullptr);
         if (!thread) {
-            free(host);
-            host = nullptr;
+            free(address);
+            address = nullptr;
             return false;
         }
     }
@@ -116,13 +123,15 @@ bool Downloader::Send(const char* text) {
 }
 
 DWORD Downloader::WorkerMain() {
-    OpenConnection(host);
+    OpenConnection(address);
     // Cleared before the connection shows, so that a Send woken by it cannot be undone.
     ResetEvent(busyEvent);
-    if (socket != INVALID_SOCKET)
+    if (socket != INVALID_SOCKET) {
         SetEvent(connectedEvent);
-    else
+        if (doneWindow) PostMessageA(doneWindow, doneMessage, 0, 0);
+    } else {
         ResetEvent(connectedEvent);
+    }
     response.Release();
     int failures = 0;
 
@@ -186,18 +195,69 @@ bool Downloader::ReadReply() {
 }
 
 void Downloader::CloseSocket() {
+    delete tls;
+    tls = nullptr;
     if (socket != INVALID_SOCKET) closesocket(socket);
     socket = INVALID_SOCKET;
 }
 
-void Downloader::OpenConnection(const char* hostText) {
+// The address read and the user's proxy chosen; a broken address or proxy plans no connection.
+void Downloader::PlanRoute(const char* addressText) {
+    planned = true;
+    route = kRouteBroken;
+    if (!ParseUpdateAddress(addressText, &target)) return;
+    UserProxySettings user;
+    ReadUserProxySettings(&user);
+    route = ChooseProxy(user.settings, target, &proxy);
+}
+
+void Downloader::OpenConnection(const char* addressText) {
     CloseSocket();
-    unsigned long address = 0;
-    if (!ResolveHost(hostText, &address)) return;
+    if (!planned) PlanRoute(addressText);
+    if (route == kRouteBroken) return; // never around a proxy the user named
+    bool viaProxy = route == kRouteProxy;
+    unsigned long ip = 0;
+    if (!ResolveHost(viaProxy ? proxy.host : target.host, &ip)) return;
     socket = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (socket != INVALID_SOCKET &&
-        !ConnectWithin(socket, address, kConnectWaitMs / 1000, stopEvent))
+    if (socket == INVALID_SOCKET) return;
+    if (!ConnectWithin(socket, ip, viaProxy ? proxy.port : target.port, kConnectWaitMs / 1000,
+                       stopEvent)) {
         CloseSocket();
+        return;
+    }
+    FormatHostField(target, &hostField);
+    // Plain http asks the proxy for the whole address; https asks it for a tunnel and then
+    // speaks to the server itself, so the proxy sees neither the request nor the page.
+    FormatRequestTarget(target, viaProxy && !target.https, &requestTarget);
+    if (viaProxy && target.https && !OpenTunnel(target)) {
+        CloseSocket();
+        return;
+    }
+    if (!target.https) return;
+    tls = new (std::nothrow) TlsChannel;
+    // The certificate is checked against the server's own name, not the proxy's.
+    if (!tls || !tls->Open(socket, target.host, stopEvent)) CloseSocket();
+}
+
+// CONNECT to the server through the proxy; true once the proxy says the tunnel stands.
+bool Downloader::OpenTunnel(const UpdateAddress& target) {
+    // The authority form names the port even where it is the scheme's own (RFC 9110 9.3.6).
+    ByteString ask;
+    ask.Format("CONNECT %s:%u HTTP/1.1\r\nHost: %s:%u\r\n\r\n", target.host,
+               static_cast<unsigned>(target.port), target.host, static_cast<unsigned>(target.port));
+    int length = static_cast<int>(ask.Length());
+    if (length == 0 || SendWhole(socket, ask.CStr(), length, 0, kSendTimeout, stopEvent) != length)
+        return false;
+    char reply[kTunnelReplyLimit];
+    size_t got = 0;
+    for (;;) {
+        int n = ReadSome(socket, reply + got, static_cast<int>(sizeof reply - got), kReceiveTimeout,
+                         stopEvent);
+        if (n <= 0) return false;
+        got += static_cast<size_t>(n);
+        TunnelVerdict verdict = JudgeTunnelReply(reply, got);
+        if (verdict != kTunnelNeedMore) return verdict == kTunnelOpen;
+    }
 }
 
 bool Downloader::WaitWritable(int timeoutSeconds) {
@@ -209,9 +269,11 @@ bool Downloader::WaitReadable(int timeoutSeconds) {
 }
 
 int Downloader::SendAll(const char* buffer, int length, int flags, int timeoutSeconds) {
+    if (tls) return tls->Send(buffer, length, timeoutSeconds, stopEvent);
     return SendWhole(socket, buffer, length, flags, timeoutSeconds, stopEvent);
 }
 
 int Downloader::ReceiveSome(char* buffer, int size, int timeoutSeconds) {
+    if (tls) return tls->Read(buffer, size, timeoutSeconds, stopEvent);
     return ReadSome(socket, buffer, size, timeoutSeconds, stopEvent);
 }

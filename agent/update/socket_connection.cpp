@@ -46,11 +46,12 @@ bool ResolveHost(const char* host, unsigned long* address) {
     return true;
 }
 
-bool ConnectWithin(SOCKET s, unsigned long ip, int timeoutSeconds, HANDLE stop) {
+bool ConnectWithin(SOCKET s, unsigned long ip, unsigned short port, int timeoutSeconds,
+                   HANDLE stop) {
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    address.sin_port = htons(kHttpPort);
+    address.sin_port = htons(port);
     address.sin_addr.s_addr = ip;
     // Not blocking, so that Stop also ends a connect to a host that never answers, which would
     // otherwise hold the destructor for the system's whole connect time-out.

@@ -20,11 +20,11 @@ extern SocketReads g_socketReads;
 enum SocketWait { kSocketReady, kSocketTimedOut, kSocketFailed };
 // How a read ended when it read nothing.
 enum { kReceiveClosed = 0, kReceiveFailed = -1, kReceiveTimedOut = -2 };
-enum { kHttpPort = kUpdatePort };
 
 // A dotted address as it is, a name through the resolver; false when it names no IPv4 host.
 bool ResolveHost(const char* host, unsigned long* address);
-bool ConnectWithin(SOCKET s, unsigned long address, int timeoutSeconds, HANDLE stop);
+bool ConnectWithin(SOCKET s, unsigned long address, unsigned short port, int timeoutSeconds,
+                   HANDLE stop);
 SocketWait WaitSocket(SOCKET s, bool write, int timeoutSeconds, HANDLE stop);
 // The bytes sent (short after three sends that took nothing), or -1.
 int SendWhole(SOCKET s, const char* buffer, int length, int flags, int timeoutSeconds, HANDLE stop);

@@ -27,9 +27,11 @@ struct ScriptedServer {
 
     FetchLink Link() { return {this, Connect, Send, Read}; }
 
-    static LinkEnd Connect(void* context, const char* host, int seconds, int* error) {
+    static LinkEnd Connect(void* context, const char* host, unsigned short port, int seconds,
+                           int* error) {
         ScriptedServer* s = static_cast<ScriptedServer*>(context);
-        s->calls.push_back("connect " + std::string(host) + " " + std::to_string(seconds));
+        s->calls.push_back("connect " + std::string(host) + ":" + std::to_string(port) + " " +
+                           std::to_string(seconds));
         *error = s->connectError;
         return s->connectEnd;
     }
@@ -66,11 +68,13 @@ struct Fetched {
     std::string body;
 };
 
-Fetched Fetch(ScriptedServer& server, const char* host = "rates.example") {
+Fetched Fetch(ScriptedServer& server, const char* url = "http://rates.example/updatedrates.php") {
+    UpdateAddress address;
+    EXPECT_TRUE(ParseUpdateAddress(url, &address)) << url;
     ReplyReader reader;
-    FetchOutcome outcome = FetchPage(server.Link(), host, &reader);
+    FetchOutcome outcome = FetchPage(server.Link(), address, &reader);
     char line[256];
-    DescribeFetch(outcome, reader, host, line, sizeof line);
+    DescribeFetch(outcome, reader, address, line, sizeof line);
     std::string body =
         reader.verdict == kReplyPage ? std::string(reader.body, reader.bodySize) : "";
     return {outcome.exit, line, body};
@@ -92,7 +96,7 @@ TEST(Fetch, SendsTheAgentsRequestOnceAndWaitsNoLongerThanTheAgent) {
     EXPECT_EQ("GET /updatedrates.php HTTP/1.0\r\nHost: rates.example\r\nAccept: text/html \r\n"
               "Cache-Control: no-cache \r\n\r\n",
               server.sent);
-    std::vector<std::string> calls = {"connect rates.example 10", "send 1", "read 2", "read 2",
+    std::vector<std::string> calls = {"connect rates.example:80 10", "send 1", "read 2", "read 2",
                                       "read 2"};
     EXPECT_EQ(calls, server.calls);
 }

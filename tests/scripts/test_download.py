@@ -9,7 +9,6 @@ import shutil
 import subprocess
 import sys
 import tempfile
-import xml.etree.ElementTree as ET
 
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
@@ -71,36 +70,11 @@ def start_fault_server(tmp):
 
 
 def run_peer_cases(tmp, out):
-    xml_path = os.path.join(tmp, "peers.xml")
     env = dict(os.environ, ZLV_NGINX_HOST=NGINX_HOST, ZLV_FAULT_HOST=FAULT_HOST,
                ZLV_UNANSWERED_HOST=UNANSWERED_HOST,
                ZLV_NGINX_PAGE=win_path(os.path.join(tmp, "www", "updatedrates.php")),
                ZLV_DOWNLOAD_OUT=win_path(out))
-    log = os.path.join(tmp, "wine.log")
-    with open(log, "w") as f:
-        code = subprocess.run(["wine", EXE, "--gtest_output=xml:" + win_path(xml_path)], env=env,
-                              stdout=f,
-                              stderr=subprocess.STDOUT, cwd=os.path.dirname(EXE),
-                              timeout=300).returncode
-    sys.stdout.write(open(log, errors="replace").read())
-    try:
-        cases = list(ET.parse(xml_path).iter("testcase"))
-    except (OSError, ET.ParseError):
-        report("FAIL", "peer cases", "no report, exit code %s" % code)
-        return
-    for case in cases:
-        name = "%s.%s" % (case.get("classname"), case.get("name"))
-        failure = case.find("failure")
-        if failure is not None:
-            report("FAIL", name, failure.get("message", "").replace("\n", " | ")[:400])
-        elif case.find("skipped") is not None or case.get("result") == "skipped":
-            report("FAIL", name, "skipped although its peer runs")
-        else:
-            report("PASS", name)
-        props = {p.get("name"): p.get("value") for p in case.iter("property")}
-        props.update({k: v for k, v in case.attrib.items() if k.endswith(("_ms", "_kib"))})
-        if props:
-            print("# %s: %s" % (name, ", ".join("%s=%s" % kv for kv in sorted(props.items()))))
+    peers.run_gtest_cases(EXE, env, tmp, report)
 
 
 def check_rates_file(out, page):

@@ -1,9 +1,11 @@
 #!/usr/bin/env python3
 """The agent against a misbehaving update server, one fault per case, under Wine.
 
-Each case runs a copy of agent.exe whose update server is an address of its own (the host text
-in the string table is swapped for one of the same length; the keep-alive case keeps the built
-one, 127.0.0.1), served by tests/tools/fault_matrix_server.py in the way that case needs.
+Each case runs a copy of agent.exe whose update server is an address of its own (the address in
+the string table is swapped for one of the same length, its path cut or padded to fit; the
+keep-alive case keeps the built one, http://127.0.0.1/updatedrates.php), served by
+tests/tools/fault_matrix_server.py in the way that case needs, over TLS for an https address
+(with this run's test CA, trusted only in the prefix), directly or through the user's proxy.
 Throughout a case the agent must stay up and answer its window's messages, its memory must stay
 bounded, and at the end there is either the rates file of the served page, with "lastupdate"
 stored, or no file and no "lastupdate". A refused attempt must be retried after the recycle: the
@@ -25,6 +27,7 @@ BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, os.path.join(ROOT, "tests", "tools"))
 sys.dont_write_bytecode = True  # keep tests/tools free of __pycache__
 from line_rule import rates_body
+import tls_peers
 WIN = os.environ.get("ZLV_WIN") or os.path.join(BUILD, "win")  # the build this session runs
 AGENT = os.path.join(WIN, "agent.exe")
 PROBE = os.path.join(WIN, "tests", "agent_probe.exe")
@@ -33,40 +36,69 @@ EXIT_COMMAND = "40002"
 CLOCK_SHIFT = os.path.join(BUILD, "host", "tests", {"x86_64": "clock_shift64.so"}.get(
     os.environ.get("ZLV_ARCH"), "clock_shift.so"))
 SERVER = os.path.join(ROOT, "tests", "tools", "fault_matrix_server.py")
+TRUST = os.path.join(WIN, "tests", "trust_ca.exe")
 PAGE = os.path.join(ROOT, "docs", "sample-rates.txt")
-BUILT_HOST = "127.0.0.1"
+BUILT_ADDRESS = "http://127.0.0.1/updatedrates.php"
+INTERNET_SETTINGS = r"HKCU\Software\Microsoft\Windows\CurrentVersion\Internet Settings"
+TINYPROXY_PORT = 3130
 RSS_BOUND_KIB = 8 * 1024  # growth of the agent's resident memory over one case
 ANSWER_BOUND_MS = 2000  # the old blocking connect held the window for 10 s
 RECYCLE_SHIFT_S = 901  # one second past the 900 s after which an attempt is replaced
-# The request as the server must receive it, for the built update server.
+# The request as the server must receive it, for the built update server: directly, and through
+# the user's proxy in the absolute form.
 REQUEST = ("GET /updatedrates.php HTTP/1.0\r\nHost: 127.0.0.1\r\nAccept: text/html \r\n"
            "Cache-Control: no-cache \r\n\r\n")
+PROXY_REQUEST = REQUEST.replace("GET /", "GET http://127.0.0.1/", 1)
+TINYPROXY = "127.0.0.1:%d" % TINYPROXY_PORT
 
-# name, update server host (as long as BUILT_HOST), server mode or None, expectation, seconds.
+# name, update server (scheme://host[:port], made as long as BUILT_ADDRESS with a path), the
+# server's listen key and mode or None, expectation, seconds, and the user's proxy or None.
 # "file": the rates file of the page, waited for up to the seconds; "none": no file and no
 # "lastupdate" after the seconds; "retry": "none" for the seconds, then after the recycle the
 # file of the page that the server now sends whole.
 CASES = [
-    ("good page", "127.0.1.1", "good", "file", 8),
-    ("chunked page", "127.0.2.5", "chunked", "file", 8),
-    ("headers ended by bare line feeds", "127.0.2.6", "lf_lf", "file", 8),
-    ("keep-alive page", BUILT_HOST, "keepalive", "file", 8),
-    ("connection refused", "127.0.1.9", None, "none", 3),
-    ("name that does not resolve", "nohost.zz", None, "none", 3),
-    ("reset mid-headers", "127.0.1.2", "reset_headers", "none", 3),
-    ("reset mid-body", "127.0.1.3", "reset_body+good", "retry", 3),
-    ("reset mid-body without a length", "127.0.2.7", "reset_open+good", "retry", 3),
-    ("empty body", "127.0.2.8", "empty+good", "retry", 3),
-    ("one byte a second, cut by the recycle", "127.0.1.4", "slowloris+good", "retry", 3),
-    ("stall after the first chunk", "127.0.1.5", "stall", "none", 4),
-    ("stall shorter than the read time-out", "127.0.1.6", "short_stall", "file", 8),
-    ("10 MB body", "127.0.1.7", "flood", "none", 4),
-    ("zero bytes in the body", "127.0.1.8", "zeros", "none", 3),
-    ("no blank line", "127.0.2.1", "no_blank", "none", 3),
-    ("status line without a space", "127.0.2.2", "no_space", "none", 3),
-    ("status line split across reads", "127.0.2.3", "split", "file", 8),
-    ("accepts and never writes", "127.0.2.4", "silent", "none", 4),
+    ("good page", "http://127.0.1.1", "127.0.1.1=good", "file", 8, None),
+    ("chunked page", "http://127.0.2.5", "127.0.2.5=chunked", "file", 8, None),
+    ("headers ended by bare line feeds", "http://127.0.2.6", "127.0.2.6=lf_lf", "file", 8, None),
+    ("keep-alive page", BUILT_ADDRESS, "127.0.0.1=keepalive", "file", 8, None),
+    ("connection refused", "http://127.0.1.9", None, "none", 3, None),
+    ("name that does not resolve", "http://nohost.zz", None, "none", 3, None),
+    ("reset mid-headers", "http://127.0.1.2", "127.0.1.2=reset_headers", "none", 3, None),
+    ("reset mid-body", "http://127.0.1.3", "127.0.1.3=reset_body+good", "retry", 3, None),
+    ("reset mid-body without a length", "http://127.0.2.7", "127.0.2.7=reset_open+good", "retry",
+     3, None),
+    ("empty body", "http://127.0.2.8", "127.0.2.8=empty+good", "retry", 3, None),
+    ("one byte a second, cut by the recycle", "http://127.0.1.4", "127.0.1.4=slowloris+good",
+     "retry", 3, None),
+    ("stall after the first chunk", "http://127.0.1.5", "127.0.1.5=stall", "none", 4, None),
+    ("stall shorter than the read time-out", "http://127.0.1.6", "127.0.1.6=short_stall", "file",
+     8, None),
+    ("10 MB body", "http://127.0.1.7", "127.0.1.7=flood", "none", 4, None),
+    ("zero bytes in the body", "http://127.0.1.8", "127.0.1.8=zeros", "none", 3, None),
+    ("no blank line", "http://127.0.2.1", "127.0.2.1=no_blank", "none", 3, None),
+    ("status line without a space", "http://127.0.2.2", "127.0.2.2=no_space", "none", 3, None),
+    ("status line split across reads", "http://127.0.2.3", "127.0.2.3=split", "file", 8, None),
+    ("accepts and never writes", "http://127.0.2.4", "127.0.2.4=silent", "none", 4, None),
+    ("https page", "https://localhost:8453", "tls:127.0.0.1:8453=good", "file", 8, None),
+    ("https page cut without close_notify", "https://localhost:8454",
+     "tls:127.0.0.1:8454=cut_open+good", "retry", 3, None),
+    ("http through the user's proxy, asked in the absolute form", BUILT_ADDRESS,
+     "127.0.2.9=good", "file", 8, "127.0.2.9:80"),
+    ("https through the user's proxy", "https://localhost:8453", None, "file", 8, TINYPROXY),
 ]
+
+
+def sized_address(base):
+    """base with a path that makes it as long as the built address, so it fits its place."""
+    if base == BUILT_ADDRESS:
+        return base
+    return base + ("/updatedrates.php?" + "x" * 40)[:len(BUILT_ADDRESS) - len(base)]
+
+
+def log_name(listen):
+    where = listen.split("=", 1)[0]
+    host, _, port = where[len("tls:") if where.startswith("tls:") else 0:].partition(":")
+    return host if not port or port == "80" else "%s_%s" % (host, port)
 
 
 def server_log(record, host):
@@ -91,12 +123,12 @@ def probe(*args, timeout=30):
     return wine([PROBE] + [str(a) for a in args], timeout=timeout)
 
 
-def patched_agent(folder, host):
-    """A copy of agent.exe whose update server is host."""
+def patched_agent(folder, address):
+    """A copy of agent.exe whose update server is address."""
     with open(AGENT, "rb") as f:
         data = f.read()
-    old = len(BUILT_HOST).to_bytes(2, "little") + BUILT_HOST.encode("utf-16-le")
-    new = len(host).to_bytes(2, "little") + host.encode("utf-16-le")
+    old = len(BUILT_ADDRESS).to_bytes(2, "little") + BUILT_ADDRESS.encode("utf-16-le")
+    new = len(address).to_bytes(2, "little") + address.encode("utf-16-le")
     if data.count(old) != 1 or len(old) != len(new):
         return None
     os.makedirs(folder)
@@ -149,12 +181,25 @@ def agent_pid(exe):
     return None
 
 
-def run_case(tmp, record, page, rates_folder, name, host, mode, expect, seconds):
-    folder = os.path.join(tmp, "case-%s" % host.replace(".", "-"))
-    exe = patched_agent(folder, host)
+def set_user_proxy(server):
+    """The user's proxy as Internet Options keeps it, or none."""
+    if server:
+        wine(["reg", "add", INTERNET_SETTINGS, "/v", "ProxyEnable", "/t", "REG_DWORD", "/d", "1",
+              "/f"])
+        wine(["reg", "add", INTERNET_SETTINGS, "/v", "ProxyServer", "/d", server, "/f"])
+    else:
+        wine(["reg", "delete", INTERNET_SETTINGS, "/v", "ProxyEnable", "/f"])
+        wine(["reg", "delete", INTERNET_SETTINGS, "/v", "ProxyServer", "/f"])
+
+
+def run_case(tmp, record, page, rates_folder, index, name, base, listen, expect, seconds, proxy):
+    folder = os.path.join(tmp, "case-%d" % index)
+    exe = patched_agent(folder, sized_address(base))
+    mode = listen.split("=", 1)[1] if listen else None
     if not exe:
-        report("FAIL", name, "the agent's update server is not %s" % BUILT_HOST)
+        report("FAIL", name, "the agent's update server is not %s" % BUILT_ADDRESS)
         return
+    set_user_proxy(proxy)
     empty_rates_folder(rates_folder)
     rates = os.path.join(rates_folder, "mrvrates.zlv")
     shift = os.path.join(folder, "clock-shift")
@@ -219,7 +264,7 @@ def run_case(tmp, record, page, rates_folder, name, host, mode, expect, seconds)
 
         have_file = os.path.exists(rates)
         rc, value = probe("getreg", "lastupdate")
-        connections = server_log(record, host)
+        connections = server_log(record, log_name(listen)) if listen else []
         if expect in ("file", "retry"):
             if not have_file:
                 problems.append("no rates file")
@@ -244,6 +289,10 @@ def run_case(tmp, record, page, rates_folder, name, host, mode, expect, seconds)
                                 % os.path.getsize(rates))
             if rc == 0:
                 problems.append("\"lastupdate\" was stored (%s)" % value)
+        if proxy and listen:
+            sent = [c.get("request") for c in connections]
+            if sent != [PROXY_REQUEST]:
+                problems.append("the proxy was asked %r" % sent)
         if mode == "keepalive":
             first = connections[0] if connections else {}
             if first.get("request") != REQUEST:
@@ -266,6 +315,7 @@ def run_case(tmp, record, page, rates_folder, name, host, mode, expect, seconds)
         detail = "slowest answer %s ms, memory +%s KiB" % (slowest, grew if grew is not None
                                                            else "?")
     finally:
+        set_user_proxy(None)
         t = time.time()
         code, text = wine([AGENT_COMMAND, EXIT_COMMAND, "5"])
         if code != 0:
@@ -281,7 +331,7 @@ def run_case(tmp, record, page, rates_folder, name, host, mode, expect, seconds)
 
 
 def main():
-    for path in (AGENT, PROBE, AGENT_COMMAND, CLOCK_SHIFT):
+    for path in (AGENT, PROBE, AGENT_COMMAND, CLOCK_SHIFT, TRUST):
         if not os.path.exists(path):
             report("FAIL", "setup", "missing %s: build first" % path)
             return 1
@@ -293,23 +343,33 @@ def main():
     with open(PAGE, "rb") as f:
         page = f.read()
     record = os.path.join(tmp, "responses")
-    listen = ["%s=%s" % (host, mode) for _, host, mode, _, _ in CASES if mode]
-    server = subprocess.Popen([sys.executable, SERVER, "--page", PAGE, "--record", record] +
-                              listen, stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+    try:
+        certs = tls_peers.make_certificates(os.path.join(tmp, "certs"))
+        tls_peers.trust_in_prefix(TRUST, certs["ca_der"])
+        proxy = tls_peers.start_tinyproxy(tmp, TINYPROXY_PORT)
+    except (OSError, RuntimeError) as e:
+        report("FAIL", "setup", str(e))
+        return 1
+    listen = [case[2] for case in CASES if case[2]]
+    server = subprocess.Popen([sys.executable, SERVER, "--page", PAGE, "--record", record,
+                               "--cert", certs["good"][0], "--key", certs["good"][1]] + listen,
+                              stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                               stderr=open(os.path.join(tmp, "server.log"), "w"))
     try:
         if server.stdout.readline().strip() != b"ready":
             report("FAIL", "setup", "the fault server did not start (port 80 taken?)")
             return 1
         only = os.environ.get("ZLV_FAULTS_ONLY")
-        for case in CASES:
+        for index, case in enumerate(CASES):
             if only and only not in case[0]:
                 continue
-            run_case(tmp, record, page, rates_folder, *case)
+            run_case(tmp, record, page, rates_folder, index, *case)
     finally:
         server.stdin.close()
         server.terminate()
         server.wait(10)
+        proxy.terminate()
+        proxy.wait(10)
         probe("delreg", "lastupdate")
         empty_rates_folder(rates_folder)
         if not os.environ.get("ZLV_KEEP"):

@@ -114,7 +114,7 @@ def request_and_chunked(tmp, record, page):
     folder = os.path.join(tmp, "matrix")
     os.makedirs(folder)
     host = "127.0.3.1"
-    run = fetch(folder, "--host", host, "--out", "good.pdb")
+    run = fetch(folder, "--url", "http://%s/updatedrates.php" % host, "--out", "good.pdb")
     logged = []
     end = time.time() + 10
     while not logged and time.time() < end:  # the server logs a connection once it has ended
@@ -127,7 +127,7 @@ def request_and_chunked(tmp, record, page):
           run.returncode == 0 and requests == [REQUEST % host],
           "exit %d, logged %r" % (run.returncode, requests))
 
-    run = fetch(folder, "--host", "127.0.3.2", "--out", "chunked.pdb")
+    run = fetch(folder, "--url", "http://127.0.3.2/updatedrates.php", "--out", "chunked.pdb")
     fields = palm_pdb(os.path.join(folder, "chunked.pdb")) if run.returncode == 0 else {}
     check("a chunked reply is a page: its decoded body is the record",
           fields.get("records") == "1" and fields.get("data") == rates_body(page).hex(),
@@ -162,7 +162,8 @@ def refusals(tmp):
     ]
     for what, host, code, reason in cases:
         before = snapshot(folder)
-        run = fetch(folder, "--host", host, "--out", "old.pdb", "--rates", "old.zlv")
+        run = fetch(folder, "--url", "http://%s/updatedrates.php" % host, "--out", "old.pdb",
+                    "--rates", "old.zlv")
         line = "zlvtool fetch: %s: %s\n" % (host, reason)
         print("# %s: exit %d: %s" % (what, run.returncode, run.stderr.strip()))
         check("%s: exit %d, one line saying why, the old files unchanged" % (what, code),
@@ -171,9 +172,17 @@ def refusals(tmp):
               "exit %d, %r, files %s" % (run.returncode, run.stderr,
                                          "same" if snapshot(folder) == before else "changed"))
 
+    # The tool speaks http alone: an https address is refused before anything is fetched.
+    before = snapshot(folder)
+    run = fetch(folder, "--url", "https://%s/updatedrates.php" % NGINX_HOST, "--out", "old.pdb")
+    check("an https address: exit 2, said so, the old files unchanged",
+          run.returncode == 2 and "https addresses are not supported" in run.stderr and
+          snapshot(folder) == before, "exit %d, %r" % (run.returncode, run.stderr))
+
     # A page, but the second file cannot be written: the first is not replaced either.
     before = snapshot(folder)
-    run = fetch(folder, "--host", NGINX_HOST, "--out", "old.pdb", "--rates", "gone/old.zlv")
+    run = fetch(folder, "--url", "http://%s/updatedrates.php" % NGINX_HOST, "--out", "old.pdb",
+                "--rates", "gone/old.zlv")
     print("# rates file in a missing folder: exit %d: %s" % (run.returncode, run.stderr.strip()))
     check("a file that cannot be written: exit 1, one line, neither old file replaced",
           run.returncode == 1 and run.stderr.startswith("zlvtool fetch: cannot write gone/old.zlv: ")
@@ -200,7 +209,8 @@ def shared_folders(tmp):
             f.write(b"another user's file")
         os.chmod(open_file, 0o666)
         before = snapshot(folder)
-        run = subprocess.run([ZLVTOOL, "fetch", "--host", NGINX_HOST, "--rates", "mrvrates.zlv"],
+        run = subprocess.run([ZLVTOOL, "fetch", "--url", "http://%s/updatedrates.php" % NGINX_HOST,
+                              "--rates", "mrvrates.zlv"],
                              cwd=folder, capture_output=True, text=True, timeout=60,
                              preexec_fn=lambda: os.umask(umask))
         made = {n: os.stat(os.path.join(folder, n)) for n in ("ZLV Currencies.pdb", "mrvrates.zlv")

@@ -1,8 +1,10 @@
 #!/usr/bin/env python3
 """An update server that misbehaves in one chosen way per listening address, for the agent's
-fault matrix. Every address listens on port 80 and serves the rates page its own way:
+fault matrix. Every address listens on port 80 (or the port it names) and serves the rates page
+its own way; "tls:" before it speaks TLS there with --cert and --key:
 
   python3 fault_matrix_server.py --page FILE --record DIR 127.0.1.1=good 127.0.1.2=stall ...
+  python3 fault_matrix_server.py ... --cert C --key K tls:127.0.0.1:8449=cut_open
 
 Modes (a Content-Length in every header block unless said otherwise):
   good          the page with a status line and headers, then close
@@ -23,12 +25,15 @@ Modes (a Content-Length in every header block unless said otherwise):
   no_space      a status line without any space, then close
   split         the good response in small pieces, the status line cut inside "HTTP/1.0 200"
   silent        reads the request and never writes
+  open_notify   headers without a length and the page, then (over TLS) close_notify, then close
+  cut_open      the same, but the connection closed without close_notify
+  hello_reset   reads what the client says first (a TLS hello), then a reset; never TLS itself
 
 MODE+good answers the first connection in that mode and every later one as good. Silence lasts
 until the client closes or 60 s pass. The complete responses that the modes mean to send are
 written to DIR/<mode>.response, and one line per connection to DIR/<address>.log: its mode, the
 request as received, and the monotonic times of the request, the last byte sent and the client's
-close. Prints "ready" once listening.
+close (DIR/<address>_<port>.log for a port other than 80). Prints "ready" once listening.
 """
 import argparse
 import json
@@ -36,6 +41,7 @@ import os
 import select
 import socket
 import socketserver
+import ssl
 import sys
 import threading
 import time
@@ -85,6 +91,9 @@ def responses(page):
         "stall": good,
         "flood": headers(flood) + b"\r\n" + flood,
         "silent": b"",
+        "open_notify": b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + page,
+        "cut_open": b"HTTP/1.0 200 OK\r\nContent-Type: text/plain\r\n\r\n" + page,
+        "hello_reset": b"",
         "_half": len(good) - len(page) // 2,
     }
 
@@ -92,7 +101,7 @@ def responses(page):
 class Handler(socketserver.BaseRequestHandler):
     def handle(self):
         conn = self.request
-        address = conn.getsockname()[0]
+        address = self.server.name
         with self.server.lock:
             count = self.server.counts.get(address, 0)
             self.server.counts[address] = count + 1
@@ -102,6 +111,13 @@ class Handler(socketserver.BaseRequestHandler):
         self.times = {}
         request = b""
         try:
+            if mode == "hello_reset":
+                conn.settimeout(5)
+                request = conn.recv(4096)
+                reset(conn)
+                raise OSError("reset after the hello")
+            if self.server.tls:
+                conn = self.server.tls.wrap_socket(conn, server_side=True)
             request = read_request(conn)
             self.times["t_request"] = time.monotonic()
             log("%s: %s" % (address, mode))
@@ -136,6 +152,14 @@ class Handler(socketserver.BaseRequestHandler):
             return
         elif mode == "cut":
             conn.sendall(whole[:replies["_half"]])
+        elif mode in ("open_notify", "cut_open"):
+            conn.sendall(whole)
+            if mode == "open_notify" and isinstance(conn, ssl.SSLSocket):
+                try:
+                    conn = conn.unwrap()  # close_notify; the client need not answer it
+                except (OSError, ValueError):
+                    return
+            # Over TLS, shutting the socket drops the session without a word: no close_notify.
         elif mode == "slowloris":
             for i in range(len(whole)):
                 conn.sendall(whole[i:i + 1])
@@ -174,7 +198,9 @@ def main():
     ap.add_argument("--page", required=True)
     ap.add_argument("--record", required=True)
     ap.add_argument("--port", type=int, default=80)
-    ap.add_argument("listen", nargs="+", help="ADDRESS=MODE")
+    ap.add_argument("--cert")
+    ap.add_argument("--key")
+    ap.add_argument("listen", nargs="+", help="[tls:]ADDRESS[:PORT]=MODE")
     args = ap.parse_args()
     with open(args.page, "rb") as f:
         replies = responses(f.read())
@@ -183,10 +209,20 @@ def main():
         if not mode.startswith("_"):
             with open(os.path.join(args.record, mode + ".response"), "wb") as f:
                 f.write(data)
-    modes = dict(item.split("=", 1) for item in args.listen)
+    modes = {}
     servers = []
-    for address in modes:
-        server = Server((address, args.port), Handler)
+    for item in args.listen:
+        where, mode = item.split("=", 1)
+        tls = where.startswith("tls:")
+        host, _, port = where[len("tls:") if tls else 0:].partition(":")
+        port = int(port or args.port)
+        name = host if port == 80 else "%s_%d" % (host, port)
+        modes[name] = mode
+        server = Server((host, port), Handler)
+        server.name, server.tls = name, None
+        if tls:
+            server.tls = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+            server.tls.load_cert_chain(args.cert, args.key)
         server.modes, server.replies = modes, replies
         server.record, server.counts, server.lock = args.record, {}, threading.Lock()
         threading.Thread(target=server.serve_forever, daemon=True).start()

@@ -3,7 +3,9 @@ Palm::PDB (Debian's libpalm-pdb-perl) reading a handheld database."""
 import os
 import socket
 import subprocess
+import sys
 import time
+import xml.etree.ElementTree as ET
 
 
 def wait_port(host, port, seconds=10):
@@ -20,8 +22,13 @@ def wait_port(host, port, seconds=10):
 def start_nginx(tmp, sites):
     """nginx serving each folder of sites ({host: folder}) on port 80 of its host, logging into
     tmp; the process, once every host answers."""
-    servers = "".join("    server { listen %s:80; root %s; }\n" % (host, folder)
-                      for host, folder in sites.items())
+    return run_nginx(tmp, ["    server { listen %s:80; root %s; }\n" % (host, folder)
+                           for host, folder in sites.items()], [(host, 80) for host in sites])
+
+
+def run_nginx(tmp, servers, listens):
+    """nginx with these server blocks, logging into tmp; the process, once every (host, port) of
+    listens answers."""
     conf = os.path.join(tmp, "nginx.conf")
     with open(conf, "w") as f:
         f.write("""daemon off;
@@ -38,14 +45,44 @@ http {
     scgi_temp_path %(tmp)s/scgi;
     default_type text/plain;
 %(servers)s}
-""" % {"tmp": tmp, "servers": servers})
+""" % {"tmp": tmp, "servers": "".join(servers)})
     os.chmod(tmp, 0o755)  # nginx's workers read the pages as an unprivileged user
     proc = subprocess.Popen(["nginx", "-p", tmp + "/", "-c", conf, "-e", tmp + "/error.log"],
                             stdout=subprocess.DEVNULL, stderr=open(tmp + "/nginx.out", "w"))
-    if not all(wait_port(host, 80) for host in sites):
+    if not all(wait_port(host, port) for host, port in listens):
         proc.terminate()
         raise RuntimeError("nginx did not come up: " + open(tmp + "/nginx.out").read())
     return proc
+
+
+def run_gtest_cases(exe, env, tmp, report):
+    """A Win32 test program of peer cases under Wine, each case reported as a PASS or FAIL line
+    (a skipped one fails: its peers run); the numbers it recorded follow as comments."""
+    xml_path = os.path.join(tmp, os.path.basename(exe) + ".xml")
+    log = os.path.join(tmp, os.path.basename(exe) + ".log")
+    with open(log, "w") as f:
+        output = "--gtest_output=xml:Z:" + xml_path.replace("/", "\\")
+        code = subprocess.run(["wine", exe, output], env=env, stdout=f, stderr=subprocess.STDOUT,
+                              cwd=os.path.dirname(exe), timeout=300).returncode
+    sys.stdout.write(open(log, errors="replace").read())
+    try:
+        cases = list(ET.parse(xml_path).iter("testcase"))
+    except (OSError, ET.ParseError):
+        report("FAIL", "peer cases", "no report, exit code %s" % code)
+        return
+    for case in cases:
+        name = "%s.%s" % (case.get("classname"), case.get("name"))
+        failure = case.find("failure")
+        if failure is not None:
+            report("FAIL", name, failure.get("message", "").replace("\n", " | ")[:600])
+        elif case.find("skipped") is not None or case.get("result") == "skipped":
+            report("FAIL", name, "skipped although its peers run")
+        else:
+            report("PASS", name)
+        props = {p.get("name"): p.get("value") for p in case.iter("property")}
+        props.update({k: v for k, v in case.attrib.items() if k.endswith(("_ms", "_kib"))})
+        if props:
+            print("# %s: %s" % (name, ", ".join("%s=%s" % kv for kv in sorted(props.items()))))
 
 
 def palm_pdb(path):

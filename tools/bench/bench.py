@@ -19,6 +19,7 @@ ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(HERE))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, HERE)
 sys.path.insert(1, os.path.join(ROOT, "tools"))
+sys.path.insert(2, os.path.join(ROOT, "tests", "tools"))  # the https peers the tests use too
 
 from figures import figures_from  # noqa: E402
 from readings import machine_info  # noqa: E402

@@ -162,14 +162,16 @@ def cycle_figures(raw):
 
 def download_figures(raw):
     figs = []
-    for label, title in (("4k", "4 KB"), ("60k", "60 KB")):
+    for label, title in (("4k", "download, 4 KB page"), ("60k", "download, 60 KB page"),
+                         ("4k_https", "download over https, 4 KB page"),
+                         ("60k_https", "download over https, 60 KB page")):
         d = raw["download"].get(label)
         if not d:
             continue
         a, c = summarize(d["agent_ms"]), summarize(d["curl_ms"])
         margin = a["median"] - c["median"]
         figs.append(figure(
-            "download, %s page" % title, fmt_summary(a, " ms"), "curl " + fmt_summary(c, " ms"),
+            title, fmt_summary(a, " ms"), "curl " + fmt_summary(c, " ms"),
             "≤ curl + 30 ms", margin <= 30.0,
             compare="%+.1f ms" % margin, data=d,
             note="From the first timer tick to the rates file on disk, the agent's own loop and "

@@ -10,6 +10,7 @@ import subprocess
 import tempfile
 import time
 
+import tls_peers
 from readings import (process_cpu_ns, process_private_kib, process_requests, process_wakeups,
                       thread_cpu_ns, wineserver_pid)
 from servers import BlackHole, Nginx, body_of_size, rates_file, rates_page
@@ -21,6 +22,9 @@ BASELINE_THREAD_KEY = r"HKCU\Software\ZelvanticBench\Thread"
 WAITER_KEY = r"HKCU\Software\ZelvanticBench\Wait"
 # Reminding ticks once a minute: an agent measured over whole minutes gets its ticks counted.
 AGENT_IDLE_SECONDS = 60
+# The probe's update server, and the https one put in its place (as long, so it fits).
+HTTP_ADDRESS = "http://127.0.0.1/updatedrates.php"
+HTTPS_ADDRESS = "https://%s/updatedrates.ph" % tls_peers.SERVER_NAME
 
 
 class Bench:
@@ -35,7 +39,9 @@ class Bench:
         self.prefix = self.env["WINEPREFIX"]
         self.c = os.path.join(self.prefix, "drive_c")
         self.tmp = tempfile.mkdtemp(prefix="zlv-bench-")
-        self.nginx = Nginx(self.tmp)
+        # A test CA of this run's own, trusted only in the bench's prefix, for the https rows.
+        self.certs = tls_peers.make_certificates(os.path.join(self.tmp, "certs"))
+        self.nginx = Nginx(self.tmp, tls=self.certs["good"])
         self.handheld = os.path.join(self.tmp, "handheld")
         self.raw = {}
         self.errors = []
@@ -63,8 +69,8 @@ class Bench:
                                                           p.stdout[-500:], p.stderr[-500:]))
         return p
 
-    def probe_run(self, *args, timeout=300):
-        p = self.wine([self.probe] + [str(a) for a in args], timeout=timeout, check=False)
+    def probe_run(self, *args, timeout=300, exe=None):
+        p = self.wine([exe or self.probe] + [str(a) for a in args], timeout=timeout, check=False)
         lines = [json.loads(l) for l in p.stdout.splitlines() if l.startswith("{")]
         for l in lines:
             if l.get("kind") == "error":
@@ -315,12 +321,28 @@ class Bench:
         self.raw["hotsync"] = {"copy_ms": copy, "nothing_ms": empty, "body_bytes": len(body),
                                "database_bytes": record}
 
-    def curl_times(self, runs):
+    def https_probe(self):
+        """A copy of the probe whose update server is the https one; the CA trusted first."""
+        folder = os.path.join(self.tmp, "https")  # never into the build: it is a copy
+        path = os.path.join(folder, "bench_probe.exe")
+        tls_peers.trust_in_prefix(os.path.join(self.win, "tests", "trust_ca.exe"),
+                                  self.certs["ca_der"], self.env)
+        data = open(self.probe, "rb").read()
+        old, new = (len(a).to_bytes(2, "little") + a.encode("utf-16-le")
+                    for a in (HTTP_ADDRESS, HTTPS_ADDRESS))
+        if data.count(old) != 1 or len(old) != len(new):
+            raise RuntimeError("the probe's update server is not %s" % HTTP_ADDRESS)
+        os.makedirs(folder, exist_ok=True)
+        with open(path, "wb") as f:
+            f.write(data.replace(old, new))
+        return path
+
+    def curl_times(self, runs, url=HTTP_ADDRESS):
         out = os.path.join(self.tmp, "curl.page")
         times = []
         for _ in range(runs):
-            p = subprocess.run(["curl", "-s", "-o", out, "-w", "%{time_total}",
-                                "http://127.0.0.1/updatedrates.php"], capture_output=True,
+            p = subprocess.run(["curl", "-s", "--cacert", self.certs["ca_pem"], "-o", out, "-w",
+                                "%{time_total}", url], capture_output=True,
                                text=True, timeout=30)
             if p.returncode != 0:
                 raise RuntimeError("curl failed: %s" % p.stderr)
@@ -330,17 +352,22 @@ class Bench:
     def measure_download(self):
         runs = 3 if self.quick else 9
         result = {}
+        https_probe = self.https_probe()
         for label, page in (("4k", self.page4), ("60k", self.page60)):
             self.nginx.serve(page)
-            curl, got = self.curl_times(runs)
-            if got != len(page):
-                raise RuntimeError("curl fetched %d bytes of a %d-byte page" % (got, len(page)))
-            line = self.probe_run("download", runs)[0]
-            if int(line["file_bytes"]) != 17 + len(page):
-                raise RuntimeError("the rates file of the %s page holds %d bytes, not %d" %
-                                   (label, line["file_bytes"], 17 + len(page)))
-            result[label] = {"agent_ms": line["ms"], "ticks": line["ticks"], "curl_ms": curl,
-                             "page_bytes": len(page)}
+            for kind, url, probe in (("http", HTTP_ADDRESS, self.probe),
+                                     ("https", HTTPS_ADDRESS, https_probe)):
+                curl, got = self.curl_times(runs, url)
+                if got != len(page):
+                    raise RuntimeError("curl fetched %d bytes of a %d-byte page over %s" %
+                                       (got, len(page), kind))
+                line = self.probe_run("download", runs, exe=probe)[0]
+                if int(line["file_bytes"]) != 17 + len(page):
+                    raise RuntimeError("the rates file of the %s page over %s holds %d bytes, "
+                                       "not %d" % (label, kind, line["file_bytes"], 17 + len(page)))
+                row = {"agent_ms": line["ms"], "ticks": line["ticks"], "curl_ms": curl,
+                       "page_bytes": len(page)}
+                result[label if kind == "http" else label + "_https"] = row
         self.raw["download"] = result
 
     def measure_stall(self):

@@ -61,9 +61,10 @@ def body_of_size(size):
 
 
 class Nginx:
-    """nginx on 127.0.0.1 (port 80 unless told) serving one file as /updatedrates.php."""
+    """nginx on 127.0.0.1 (port 80 unless told) serving one file as /updatedrates.php, and with
+    tls (certificate, key) the same file on 127.0.0.1:443 at any path."""
 
-    def __init__(self, tmp, port=80):
+    def __init__(self, tmp, port=80, tls=None):
         self.port = port
         self.dir = os.path.join(tmp, "nginx")
         self.www = os.path.join(tmp, "www")
@@ -89,8 +90,11 @@ http {
     types { }
     default_type text/plain;
     server { listen 127.0.0.1:%(p)d; root %(w)s; }
-}
-""" % {"d": self.dir, "w": self.www, "p": port})
+%(tls)s}
+""" % {"d": self.dir, "w": self.www, "p": port, "tls": (
+                "    server { listen 127.0.0.1:443 ssl; root %s; ssl_certificate %s;\n"
+                "        ssl_certificate_key %s; location / { try_files /updatedrates.php =404; } }\n"
+                % (self.www, tls[0], tls[1])) if tls else ""})
         self.conf = conf
 
     def serve(self, page):

@@ -166,7 +166,9 @@ def sample_raw():
         "download": {"4k": {"agent_ms": [8.0, 9.0, 40.0], "curl_ms": [1.0, 1.0, 2.0],
                             "ticks": [1, 1, 2]},
                      "60k": {"agent_ms": [30.0, 35.0, 40.0], "curl_ms": [1.0, 1.5, 1.2],
-                             "ticks": [1, 1, 1]}},
+                             "ticks": [1, 1, 1]},
+                     "60k_https": {"agent_ms": [40.0, 45.0, 50.0], "curl_ms": [10.0, 16.0, 20.0],
+                                   "ticks": [1, 1, 1]}},
         "stall": {"unanswered": {"longest_ms": [30.0, 31.0], "longest_tick_ms": [29.0, 30.0]},
                   "refused": {"longest_ms": [120.0, 130.0], "longest_tick_ms": [5.0, 6.0]},
                   "idle": {"longest_ms": [4.0, 5.0], "longest_tick_ms": [1.0, 1.0]}},
@@ -203,6 +205,8 @@ class Verdicts(unittest.TestCase):
         self.assertFalse(figs["agent private memory, after a download"]["met"])  # 5000/3200
         self.assertTrue(figs["download, 4 KB page"]["met"])  # median 9 - 1 ms
         self.assertFalse(figs["download, 60 KB page"]["met"])  # 35 - 1.2 > 30
+        self.assertTrue(figs["download over https, 60 KB page"]["met"])  # 45 - 16 ms
+        self.assertEqual(figs["download over https, 60 KB page"]["compare"], "+29.0 ms")
         self.assertFalse(figs["UI stall, server unreachable"]["met"])  # refused 125 ms
         self.assertFalse(figs["size: agent.exe"]["met"])
         self.assertTrue(figs["size: conduit.dll"]["met"])

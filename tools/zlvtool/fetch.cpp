@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "agent/update/rates_format.h"
+#include "agent/update/update_address.h"
 #include "agent_config.h"
 #include "tools/zlvtool/commands.h"
 #include "tools/zlvtool/fetch_reply.h"
@@ -19,39 +20,31 @@
 namespace {
 
 const char kDefaultOut[] = "ZLV Currencies.pdb";
-enum { kHostNameLimit = 253, kLineSize = 512 };
-
-// A name or an address, and nothing that would change the request's lines.
-bool HostOk(const char* host) {
-    size_t n = strlen(host);
-    if (n == 0 || n > kHostNameLimit) return false;
-    for (size_t i = 0; i < n; ++i)
-        if (static_cast<unsigned char>(host[i]) <= ' ' || host[i] == 0x7F) return false;
-    return true;
-}
+enum { kLineSize = 512 };
 
 int Usage(const char* why) {
     fprintf(stderr, "zlvtool fetch: %s\n", why);
-    fprintf(stderr, "usage: zlvtool fetch [--host HOST] [--out FILE.pdb] [--rates FILE]\n");
+    fprintf(stderr, "usage: zlvtool fetch [--url ADDRESS] [--out FILE.pdb] [--rates FILE]\n");
     return kFetchUsage;
 }
 
 } // namespace
 
 void PrintFetchNotes(FILE* to) {
-    fprintf(to, "zlvtool fetch: HOST is the build's update server, %s, unless given (port 80);\n",
-            ZLV_UPDATE_HOST_TEXT);
+    fprintf(to, "zlvtool fetch: ADDRESS is the build's update server, %s, unless given;\n",
+            ZLV_UPDATE_URL_TEXT);
+    fprintf(to, "  it speaks http only, directly: an https address is refused;\n");
     fprintf(to, "  FILE.pdb is \"%s\" unless given; exit codes:\n", kDefaultOut);
     for (size_t i = 0; i < kFetchExitCount; ++i)
         fprintf(to, "    %d  %s\n", kFetchExitMeanings[i].code, kFetchExitMeanings[i].meaning);
 }
 
 int FetchCommand(int argc, char** argv) {
-    const char* host = ZLV_UPDATE_HOST_TEXT;
+    const char* url = ZLV_UPDATE_URL_TEXT;
     const char* out = kDefaultOut;
     const char* rates = nullptr;
     for (int i = 0; i < argc; ++i) {
-        const char** value = strcmp(argv[i], "--host") == 0    ? &host
+        const char** value = strcmp(argv[i], "--url") == 0     ? &url
                              : strcmp(argv[i], "--out") == 0   ? &out
                              : strcmp(argv[i], "--rates") == 0 ? &rates
                                                                : nullptr;
@@ -59,15 +52,20 @@ int FetchCommand(int argc, char** argv) {
         if (i + 1 >= argc || !*argv[i + 1]) return Usage("an option without its value");
         *value = argv[++i];
     }
-    if (!HostOk(host)) return Usage("--host needs a host name or address, at most 253 characters");
+    UpdateAddress address;
+    if (!ParseUpdateAddress(url, &address))
+        return Usage("--url needs an http:// address: host, optional :port, path; at most 160 "
+                     "characters, no blanks");
+    // A tool of its own for the few who run it by hand; the agent is what speaks TLS.
+    if (address.https) return Usage("https addresses are not supported here: give an http:// one");
     if (rates && strcmp(rates, out) == 0) return Usage("--out and --rates name the same file");
 
     PosixLink posix;
     ReplyReader reader;
-    FetchOutcome outcome = FetchPage(posix.Link(), host, &reader);
+    FetchOutcome outcome = FetchPage(posix.Link(), address, &reader);
     char line[kLineSize];
     if (outcome.exit != kFetchOk) {
-        DescribeFetch(outcome, reader, host, line, sizeof line);
+        DescribeFetch(outcome, reader, address, line, sizeof line);
         fprintf(stderr, "zlvtool fetch: %s\n", line);
         return outcome.exit;
     }
@@ -77,7 +75,7 @@ int FetchCommand(int argc, char** argv) {
     RatesResult built =
         BuildRatesImage(reader.body, reader.bodySize, static_cast<int32_t>(time(nullptr)), &image);
     if (built != kRatesOk) {
-        fprintf(stderr, "zlvtool fetch: %s: no page: %s\n", host, RatesResultText(built));
+        fprintf(stderr, "zlvtool fetch: %s: no page: %s\n", address.host, RatesResultText(built));
         return kFetchNoPage;
     }
     std::vector<uint8_t> pdb;

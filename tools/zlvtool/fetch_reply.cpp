@@ -28,21 +28,25 @@ const FetchExitMeaning kFetchExitMeanings[] = {
     {kFetchCannotWrite, "a file could not be written; the old ones are as they were"},
     {kFetchUsage, "wrong arguments"},
     {kFetchNoPage, "no page: the reply gives none, for the reason told"},
-    {kFetchRefused, "refused: nothing takes connections on port 80"},
+    {kFetchRefused, "refused: nothing takes connections on the port"},
     {kFetchUnreachable, "unreachable: the name does not resolve, or no way to the server"},
     {kFetchTimedOut, "timed out: no connection within 10 s, or 2 s without a byte of the reply"},
 };
 const size_t kFetchExitCount = sizeof kFetchExitMeanings / sizeof kFetchExitMeanings[0];
 
-void FormatUpdateRequest(const char* host, ByteString* request) {
-    request->Format(ZLV_UPDATE_REQUEST_TEXT, ZLV_UPDATE_PATH_TEXT, host);
+void FormatUpdateRequest(const UpdateAddress& address, ByteString* request) {
+    ByteString target, host;
+    FormatRequestTarget(address, false, &target);
+    FormatHostField(address, &host);
+    request->Format(ZLV_UPDATE_REQUEST_TEXT, target.CStr(), host.CStr());
 }
 
-FetchOutcome FetchPage(const FetchLink& link, const char* host, ReplyReader* reader) {
+FetchOutcome FetchPage(const FetchLink& link, const UpdateAddress& address, ReplyReader* reader) {
     FetchOutcome outcome = {kFetchOk, false, kLinkOk, 0};
     ByteString request;
-    FormatUpdateRequest(host, &request);
-    outcome.end = link.connect(link.context, host, kUpdateConnectSeconds, &outcome.error);
+    FormatUpdateRequest(address, &request);
+    outcome.end = link.connect(link.context, address.host, address.port, kUpdateConnectSeconds,
+                               &outcome.error);
     if (outcome.end != kLinkOk) {
         outcome.exit = ConnectExit(outcome.end);
         return outcome;
@@ -68,8 +72,9 @@ FetchOutcome FetchPage(const FetchLink& link, const char* host, ReplyReader* rea
     return outcome;
 }
 
-void DescribeFetch(const FetchOutcome& outcome, const ReplyReader& reader, const char* host,
-                   char* line, size_t size) {
+void DescribeFetch(const FetchOutcome& outcome, const ReplyReader& reader,
+                   const UpdateAddress& address, char* line, size_t size) {
+    const char* host = address.host;
     switch (outcome.exit) {
     case kFetchOk:
         snprintf(line, size, "%s: a page of %zu bytes, %u lines", host, reader.bodySize,
@@ -79,8 +84,8 @@ void DescribeFetch(const FetchOutcome& outcome, const ReplyReader& reader, const
         snprintf(line, size, "%s: no page: %s", host, RatesResultText(reader.result));
         return;
     case kFetchRefused:
-        snprintf(line, size, "%s: refused: nothing takes connections on port %d", host,
-                 int(kUpdatePort));
+        snprintf(line, size, "%s: refused: nothing takes connections on port %u", host,
+                 static_cast<unsigned>(address.port));
         return;
     case kFetchTimedOut:
         if (outcome.connected)

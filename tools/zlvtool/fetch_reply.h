@@ -1,4 +1,4 @@
-// One fetch of the rates page as the agent makes it: one connection to port 80, the agent's
+// One fetch of the rates page as the agent makes it over http: one connection, the agent's
 // request, the reply read until the agent's reply reader has judged it. The connection comes as
 // three calls, so that what comes of each ending (exit code, the line that says why) is decided
 // here, without a network.
@@ -7,6 +7,7 @@
 
 #include "agent/update/byte_string.h"
 #include "agent/update/http_reply.h"
+#include "agent/update/update_address.h"
 
 // How a connect or a read ended.
 enum LinkEnd {
@@ -21,8 +22,9 @@ enum LinkEnd {
 
 struct FetchLink {
     void* context;
-    // Port 80 of the host within the seconds; *error is errno when it fails.
-    LinkEnd (*connect)(void* context, const char* host, int seconds, int* error);
+    // The port of the host within the seconds; *error is errno when it fails.
+    LinkEnd (*connect)(void* context, const char* host, unsigned short port, int seconds,
+                       int* error);
     // The whole text, each wait up to the seconds. As in the agent, how it went is not asked:
     // the reply, or its absence, tells.
     void (*send)(void* context, const char* text, size_t size, int seconds);
@@ -55,13 +57,13 @@ struct FetchOutcome {
     int error;   // errno of a failed connect
 };
 
-// The agent's request for its update server.
-void FormatUpdateRequest(const char* host, ByteString* request);
+// The agent's request for its update server, asked directly.
+void FormatUpdateRequest(const UpdateAddress& address, ByteString* request);
 
 // Connects, sends the request and reads until the reader has judged the reply; the page, when
 // there is one, stays in the reader. Nothing is tried twice.
-FetchOutcome FetchPage(const FetchLink& link, const char* host, ReplyReader* reader);
+FetchOutcome FetchPage(const FetchLink& link, const UpdateAddress& address, ReplyReader* reader);
 
 // One line, without the tool's name, that says what came of the fetch.
-void DescribeFetch(const FetchOutcome& outcome, const ReplyReader& reader, const char* host,
-                   char* line, size_t size);
+void DescribeFetch(const FetchOutcome& outcome, const ReplyReader& reader,
+                   const UpdateAddress& address, char* line, size_t size);

@@ -10,8 +10,6 @@
 #include <time.h>
 #include <unistd.h>
 
-#include "agent/update/update_request.h"
-
 namespace {
 
 enum WaitResult { kWaitReady, kWaitTimedOut, kWaitFailed };
@@ -64,12 +62,12 @@ LinkEnd ConnectEnd(int error) {
     }
 }
 
-LinkEnd Connect(void* context, const char* host, int seconds, int* error) {
+LinkEnd Connect(void* context, const char* host, unsigned short port, int seconds, int* error) {
     PosixLink* link = static_cast<PosixLink*>(context);
     sockaddr_in address;
     memset(&address, 0, sizeof address);
     address.sin_family = AF_INET;
-    address.sin_port = htons(kUpdatePort);
+    address.sin_port = htons(port);
     if (!Resolve(host, &address.sin_addr)) return kLinkNoName;
     link->fd = socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (link->fd < 0) {

@@ -135,9 +135,11 @@ TEST_F(ShippedResources, BitmapsLogoAndTexts) {
         if (bitmap) DeleteObject(bitmap);
     }
     EXPECT_TRUE(FindResourceA(module, MAKEINTRESOURCEA(141), "GIF"));
-    EXPECT_EQ(Expected("ZLV_EXPECT_UPDATE_HOST"), Text(1));
+    EXPECT_EQ(Expected("ZLV_EXPECT_UPDATE_URL"), Text(1));
     EXPECT_EQ("updatedrates.php", Text(2));
-    EXPECT_EQ("GET /%s HTTP/1.0\r\nHost: %s\r\nAccept: text/html \r\nCache-Control: no-cache "
+    // Formatted with the request target, then the Host field: "GET /updatedrates.php HTTP/1.0"
+    // and "Host: 127.0.0.1" for today's address, byte for byte the request of 1.5.
+    EXPECT_EQ("GET %s HTTP/1.0\r\nHost: %s\r\nAccept: text/html \r\nCache-Control: no-cache "
               "\r\n\r\n",
               Text(3));
     EXPECT_EQ("Zelvantic update is now ready \nfor synchronization.   You can now hot sync \nyour "

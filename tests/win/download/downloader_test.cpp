@@ -9,9 +9,9 @@
 namespace {
 
 // Nothing listens on port 80 there (the peers of the scripted cases use 127.0.0.1 and .2).
-const char* ClosedHost() {
+std::string ClosedAddress() {
     const char* host = getenv("ZLV_CLOSED_HOST");
-    return host && *host ? host : "127.0.0.77";
+    return std::string("http://") + (host && *host ? host : "127.0.0.77") + "/updatedrates.php";
 }
 
 } // namespace
@@ -29,7 +29,7 @@ TEST(Downloader, SendBeforeTheConnectionStandsIsRefused) {
 TEST(Downloader, RefusedConnectionFailsStartAndFinishesEmpty) {
     Downloader d;
     DWORD start = GetTickCount();
-    EXPECT_FALSE(d.Start(ClosedHost(), false));
+    EXPECT_FALSE(d.Start(ClosedAddress().c_str(), false));
     // The worker's end shows at once; the 10-second wait is only for a connect still under way.
     EXPECT_LT(MsSince(start), 5000u);
     EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 2000), 2000u);
@@ -40,14 +40,14 @@ TEST(Downloader, RefusedConnectionFailsStartAndFinishesEmpty) {
 
     // A second Start only waits: no second worker.
     HANDLE first = d.Thread();
-    EXPECT_FALSE(d.Start(ClosedHost(), false));
+    EXPECT_FALSE(d.Start(ClosedAddress().c_str(), false));
     EXPECT_EQ(first, d.Thread());
 }
 
 TEST(Downloader, NoWaitStartShowsAFailedConnectThroughFinished) {
     // The tray polls IsConnected on its timer after a Start that does not wait.
     Downloader d;
-    ASSERT_TRUE(d.Start(ClosedHost(), true));
+    ASSERT_TRUE(d.Start(ClosedAddress().c_str(), true));
     bool everConnected = false;
     DWORD took = WaitUntil(
         [&] {
@@ -63,7 +63,7 @@ TEST(Downloader, NoWaitStartShowsAFailedConnectThroughFinished) {
 TEST(Downloader, NameThatDoesNotResolveNeverConnects) {
     Downloader d;
     DWORD start = GetTickCount();
-    EXPECT_FALSE(d.Start("no-such-host.invalid", false));
+    EXPECT_FALSE(d.Start("http://no-such-host.invalid/updatedrates.php", false));
     EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 10000), 10000u);
     EXPECT_EQ(INVALID_SOCKET, d.Socket());
     printf("unresolvable name gave up after %lu ms\n", MsSince(start));
@@ -112,7 +112,7 @@ std::string FetchFromLoopback(const std::string& reply) {
     LoopbackHttpServer server(reply);
     EXPECT_TRUE(server.Listening());
     Downloader d;
-    EXPECT_TRUE(d.Start("127.0.0.1", false));
+    EXPECT_TRUE(d.Start("http://127.0.0.1/updatedrates.php", false));
     EXPECT_TRUE(d.Send("GET /updatedrates.php HTTP/1.0\r\nHost: 127.0.0.1\r\n\r\n"));
     EXPECT_LE(WaitUntil([&] { return d.IsFinished(); }, 5000), 5000u);
     return ResponseText(d);

@@ -12,7 +12,7 @@
 namespace {
 
 const char kRequestFormat[] =
-    "GET /%s HTTP/1.0\r\nHost: %s\r\nAccept: text/html \r\nCache-Control: no-cache \r\n\r\n";
+    "GET %s HTTP/1.0\r\nHost: %s\r\nAccept: text/html \r\nCache-Control: no-cache \r\n\r\n";
 
 const char* Env(const char* name) {
     const char* value = getenv(name);
@@ -23,11 +23,15 @@ const char* Env(const char* name) {
     const char* var = Env(#var);                                                                   \
     ASSERT_NE(nullptr, var) << "tests/scripts/test_download.py sets " #var
 
+std::string Address(const char* host, const char* path) {
+    return std::string("http://") + host + "/" + path;
+}
+
 // Connects, sends the agent's request for `path` and returns when the worker has finished.
 DWORD Fetch(Downloader& d, const char* host, const char* path, DWORD limitMs) {
-    EXPECT_TRUE(d.Start(host, false));
+    EXPECT_TRUE(d.Start(Address(host, path).c_str(), false));
     ByteString request;
-    request.Format(kRequestFormat, path, host);
+    request.Format(kRequestFormat, d.RequestTarget(), d.HostField());
     DWORD start = GetTickCount();
     EXPECT_TRUE(d.Send(request));
     WaitUntil([&] { return d.IsFinished(); }, limitMs);
@@ -106,9 +110,9 @@ TEST(DownloaderPeer, EndlessBodyStopsAtTheBoundWithMemoryBounded) {
     SIZE_T before = WorkingSet(), peak = before;
     ASSERT_GT(before, 0u) << "no memory figures to measure with";
     Downloader d;
-    EXPECT_TRUE(d.Start(ZLV_FAULT_HOST, false));
+    EXPECT_TRUE(d.Start(Address(ZLV_FAULT_HOST, "flood").c_str(), false));
     ByteString request;
-    request.Format(kRequestFormat, "flood", ZLV_FAULT_HOST);
+    request.Format(kRequestFormat, "/flood", ZLV_FAULT_HOST);
     DWORD start = GetTickCount();
     EXPECT_TRUE(d.Send(request));
     DWORD took = WaitUntil(
@@ -174,7 +178,7 @@ TEST(DownloaderPeer, StopEndsAConnectThatGetsNoAnswer) {
     DWORD ms;
     {
         Downloader d;
-        ASSERT_TRUE(d.Start(ZLV_UNANSWERED_HOST, true));
+        ASSERT_TRUE(d.Start(Address(ZLV_UNANSWERED_HOST, "").c_str(), true));
         Sleep(500);
         EXPECT_FALSE(d.IsConnected());
         EXPECT_FALSE(d.IsFinished()) << "the connect should still be waiting for an answer";
@@ -190,10 +194,10 @@ TEST(DownloaderPeer, StopEndsAConnectThatGetsNoAnswer) {
 TEST(DownloaderPeer, ReceiveSomeTellsBytesACloseASilenceAndAResetApart) {
     NEED_PEER(ZLV_FAULT_HOST);
     auto connect = [&](Downloader& d, const char* path) {
-        d.OpenConnection(ZLV_FAULT_HOST);
+        d.OpenConnection(Address(ZLV_FAULT_HOST, path).c_str());
         ASSERT_NE(INVALID_SOCKET, d.Socket());
         ByteString request;
-        request.Format(kRequestFormat, path, ZLV_FAULT_HOST);
+        request.Format(kRequestFormat, d.RequestTarget(), d.HostField());
         ASSERT_EQ(static_cast<int>(request.Length()),
                   d.SendAll(request.CStr(), request.Length(), 0, 1));
     };

@@ -29,7 +29,7 @@ HotSync, conduit.dll copies the rates onto the handheld. This demo plays that th
 machine: Windows is Wine, the update server is nginx on 127.0.0.1, and the Palm desktop software
 and the handheld are small stand-ins of our own.
 TXT
-    source "$ROOT/tools/machine.sh"
+    source "$ROOT/tests/harness/machine.sh"
     arch="$(zlv_modes | cut -d' ' -f1)" || exit 1
     step "Starting a throw-away Windows: a new Wine prefix, an X display of its own (Xvfb)"
     say "and a private network with only a loopback device, so nothing leaves this machine."
@@ -42,7 +42,7 @@ TXT
     fi
     mkdir -p "$ART"
     export ZLV_DEMO_SESSION=1 ZLV_DEMO_STEP=$STEP
-    exec python3 "$ROOT/tools/winesession.py" --artifacts "$ART" --arch "$arch" -- \
+    exec python3 "$ROOT/tests/harness/winesession.py" --artifacts "$ART" --arch "$arch" -- \
         bash "${BASH_SOURCE[0]}" "$@"
 fi
 

@@ -2,7 +2,7 @@
 # Installs what the build and the tests need on Debian 12. Quiet and quick when all is there.
 set -euo pipefail
 
-source "$(dirname "${BASH_SOURCE[0]}")/machine.sh"
+source "$(dirname "${BASH_SOURCE[0]}")/../tests/harness/machine.sh"
 
 need=()
 have() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q 'ok installed'; }

@@ -3,7 +3,7 @@
 #include <stdio.h>
 
 #define ZLV_COMMAND(name, fn, usage) int fn(int argc, char** argv);
-#include "tools/zlvtool/command_list.h"
+#include "zlvtool/command_list.h"
 #undef ZLV_COMMAND
 
 // What the usage text says of fetch beyond its arguments: defaults and exit codes.

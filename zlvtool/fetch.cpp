@@ -11,11 +11,11 @@
 #include "agent/update/rates_format.h"
 #include "agent/update/update_address.h"
 #include "agent_config.h"
-#include "tools/zlvtool/commands.h"
-#include "tools/zlvtool/fetch_reply.h"
-#include "tools/zlvtool/posix_link.h"
-#include "tools/zlvtool/rates_pdb.h"
-#include "tools/zlvtool/whole_file.h"
+#include "zlvtool/commands.h"
+#include "zlvtool/fetch_reply.h"
+#include "zlvtool/posix_link.h"
+#include "zlvtool/rates_pdb.h"
+#include "zlvtool/whole_file.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "tools/zlvtool/fetch_reply.h"
+#include "zlvtool/fetch_reply.h"
 
 #include <stdio.h>
 #include <string.h>

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "agent/gif/gif_scanner.h"
-#include "tools/zlvtool/commands.h"
+#include "zlvtool/commands.h"
 
 namespace {
 

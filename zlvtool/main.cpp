@@ -2,7 +2,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "tools/zlvtool/commands.h"
+#include "zlvtool/commands.h"
 
 namespace {
 
@@ -14,7 +14,7 @@ struct Command {
 
 const Command kCommands[] = {
 #define ZLV_COMMAND(name, fn, usage) {name, fn, usage},
-#include "tools/zlvtool/command_list.h"
+#include "zlvtool/command_list.h"
 #undef ZLV_COMMAND
 };
 

@@ -14,9 +14,9 @@
 
 #include "agent/update/rates_format.h"
 #include "palmdb/pdb_format.h"
-#include "tools/zlvtool/commands.h"
-#include "tools/zlvtool/rates_pdb.h"
-#include "tools/zlvtool/whole_file.h"
+#include "zlvtool/commands.h"
+#include "zlvtool/rates_pdb.h"
+#include "zlvtool/whole_file.h"
 
 namespace {
 

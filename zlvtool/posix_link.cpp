@@ -1,4 +1,4 @@
-#include "tools/zlvtool/posix_link.h"
+#include "zlvtool/posix_link.h"
 
 #include <arpa/inet.h>
 #include <errno.h>

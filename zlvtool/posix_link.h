@@ -1,6 +1,6 @@
 // zlvtool fetch's connection: POSIX sockets, each wait as long as the fetch asks and no longer.
 #pragma once
-#include "tools/zlvtool/fetch_reply.h"
+#include "zlvtool/fetch_reply.h"
 
 struct PosixLink {
     PosixLink() = default;

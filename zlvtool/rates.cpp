@@ -7,8 +7,8 @@
 #include <time.h>
 
 #include "agent/update/rates_format.h"
-#include "tools/zlvtool/commands.h"
-#include "tools/zlvtool/whole_file.h"
+#include "zlvtool/commands.h"
+#include "zlvtool/whole_file.h"
 
 namespace {
 

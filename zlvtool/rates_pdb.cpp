@@ -1,4 +1,4 @@
-#include "tools/zlvtool/rates_pdb.h"
+#include "zlvtool/rates_pdb.h"
 
 #include <string.h>
 

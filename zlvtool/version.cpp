@@ -1,6 +1,6 @@
 #include <stdio.h>
 
-#include "tools/zlvtool/commands.h"
+#include "zlvtool/commands.h"
 
 int VersionCommand(int, char**) {
     puts("zlvtool 1.5");

@@ -1,4 +1,4 @@
-#include "tools/zlvtool/whole_file.h"
+#include "zlvtool/whole_file.h"
 
 #include <errno.h>
 #include <fcntl.h>

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Retakes the pictures in docs/screenshots/ from the built binaries, under Wine and Xvfb:
-#   python3 tools/winesession.py -- bash docs/manual/screenshots.sh
+#   python3 tests/harness/winesession.py -- bash docs/manual/screenshots.sh
 # Each picture is the part of the screen that one action changed.
 set -eu
 ROOT="${ZLV_ROOT:-$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)}"

@@ -10,7 +10,7 @@
 #include <string>
 
 #include "agent/update/rates_format.h"
-#include "tools/zlvtool/commands.h"
+#include "zlvtool/commands.h"
 
 namespace {
 

@@ -6,7 +6,7 @@ import subprocess
 import time
 import xml.etree.ElementTree as ET
 
-ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 LOGS = os.path.join(BUILD, "test-logs")
 ARTIFACTS = os.path.join(BUILD, "artifacts")

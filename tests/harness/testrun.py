@@ -6,14 +6,14 @@
 - scripted tests:               tests/scripts/test_*.py and test_*.sh (print PASS/FAIL/SKIP lines)
 - fuzz targets, briefly:        build/fuzz/fuzz_*, corpus in tests/fuzz/corpus/<target>/
 
-The Windows tests run once for each build the machine can run (tools/machine.sh): the shipped
+The Windows tests run once for each build the machine can run (tests/harness/machine.sh): the shipped
 i686 build and the x86_64 test build, or the x86_64 one alone where no 32-bit code runs;
 ZLV_ARCH=i686 or x86_64 chooses one. Each Wine session has its own throw-away prefix, Xvfb
 display and persistent wineserver; all of it runs inside a private network namespace when the
 machine allows one (so port 80 is ours). There the Windows tests run in lanes at once, as many
 as there are cores (two builds: one lane each; one build: its tests shared out), each lane a
-session, a process and a namespace of its own (tools/winetests.py; ZLV_LANES=N sets the count).
-Scripts that start no Windows program run once, beside them. The parts share tools/testlog.py.
+session, a process and a namespace of its own (tests/harness/winetests.py; ZLV_LANES=N sets the count).
+Scripts that start no Windows program run once, beside them. The parts share tests/harness/testlog.py.
 """
 import argparse
 import concurrent.futures
@@ -27,7 +27,7 @@ import tempfile
 import threading
 import time
 
-sys.dont_write_bytecode = True  # keep tools/ free of __pycache__
+sys.dont_write_bytecode = True  # keep the source tree free of __pycache__
 from testlog import (ARTIFACTS, BUILD, LOGS, ROOT, Tally, _run_logged, matches, print_result,
                      run_logged, tail, tally_gtest_xml)
 from winesession import WineSession, describe, enter_private_network, loopback_up, modes
@@ -105,7 +105,7 @@ def main():
 
     arches = [] if args.only_fuzz else modes()
     if not args.only_fuzz and not arches:
-        print("no Windows build to test: tools/machine.sh names none (ZLV_ARCH?)", file=sys.stderr)
+        print("no Windows build to test: tests/harness/machine.sh names none (ZLV_ARCH?)", file=sys.stderr)
         return 2
     # Say why nothing would run, instead of a quiet "0 passed, 0 failed".
     built = fuzz_programs("") if args.only_fuzz else native_programs("") and all(

@@ -7,7 +7,7 @@ A session runs one Windows build: i686 (the shipped one, build/win, a 32-bit pre
 Used by the test runner and the demo. As a command it runs one program inside a fresh session
 (and, as root, inside a private network namespace so that 127.0.0.1:80 is ours):
 
-    python3 tools/winesession.py [--artifacts DIR] [--arch i686|x86_64] -- PROGRAM [ARGS...]
+    python3 tests/harness/winesession.py [--artifacts DIR] [--arch i686|x86_64] -- PROGRAM [ARGS...]
 
 PROGRAM gets WINEPREFIX, DISPLAY, ZLV_ROOT, ZLV_BUILD, ZLV_ARTIFACTS, ZLV_ARCH, ZLV_WIN (the
 build it runs), ZLV_SHIPPED (the i686 build, whose files the checks that only read them use) and
@@ -22,7 +22,7 @@ import subprocess
 import sys
 import tempfile
 
-ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 
 # Each Windows build: its Wine prefix kind, the loader that runs it and its build folder.
@@ -41,9 +41,9 @@ PALM_FILES = ("hotsync.exe", "condmgr.dll", "sync20.dll")
 
 
 def modes():
-    """The builds whose Windows tests run here, the shipped one first (tools/machine.sh)."""
+    """The builds whose Windows tests run here, the shipped one first (tests/harness/machine.sh)."""
     text = os.environ.get("ZLV_MODES") or subprocess.run(
-        ["bash", os.path.join(ROOT, "tools", "machine.sh"), "modes"], capture_output=True,
+        ["bash", os.path.join(ROOT, "tests", "harness", "machine.sh"), "modes"], capture_output=True,
         text=True).stdout
     return [m for m in text.split() if m in ARCHES]
 
@@ -215,7 +215,7 @@ def main(argv):
         argv = argv[2:]
     arch = arch or (modes() or [None])[0]
     if arch not in ARCHES:
-        sys.stderr.write("no Windows build this machine can run (tools/machine.sh modes)\n")
+        sys.stderr.write("no Windows build this machine can run (tests/harness/machine.sh modes)\n")
         return 1
     if argv[:1] == ["--"]:
         argv = argv[1:]

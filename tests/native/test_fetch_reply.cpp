@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tools/zlvtool/fetch_reply.h"
+#include "zlvtool/fetch_reply.h"
 
 namespace {
 

@@ -16,7 +16,7 @@ import time
 
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(os.path.dirname(
     os.path.abspath(__file__))))
-sys.path[:0] = [os.path.join(ROOT, "tools"), os.path.join(ROOT, "tests", "tools")]
+sys.path[:0] = [os.path.join(ROOT, "tests", "harness"), os.path.join(ROOT, "tests", "tools")]
 sys.dont_write_bytecode = True  # keep tools/ and tests/tools free of __pycache__
 import peers  # noqa: E402
 from line_rule import rates_body  # noqa: E402

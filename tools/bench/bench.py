@@ -18,7 +18,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.environ.get("ZLV_ROOT") or os.path.dirname(os.path.dirname(HERE))
 BUILD = os.environ.get("ZLV_BUILD") or os.path.join(ROOT, "build")
 sys.path.insert(0, HERE)
-sys.path.insert(1, os.path.join(ROOT, "tools"))
+sys.path.insert(1, os.path.join(ROOT, "tests", "harness"))
 sys.path.insert(2, os.path.join(ROOT, "tests", "tools"))  # the https peers the tests use too
 
 from figures import figures_from  # noqa: E402

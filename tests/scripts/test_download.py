@@ -173,12 +173,7 @@ def main():
         for line in flood:
             print("# " + line.strip())
     finally:
-        for p in procs:
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        peers.stop(procs)
         shutil.rmtree(tmp, ignore_errors=True)
     return 0
 

@@ -265,14 +265,7 @@ def main():
         refusals(tmp)
         shared_folders(tmp)
     finally:
-        for p in procs:
-            if p.stdin:
-                p.stdin.close()
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        peers.stop(procs)
         shutil.rmtree(tmp, ignore_errors=True)
     return 1 if failed else 0
 

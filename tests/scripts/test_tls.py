@@ -114,14 +114,7 @@ def main():
         run_cases(tmp, page_path)
         check_proxy_logs(tmp)
     finally:
-        for p in procs:
-            if p.stdin:
-                p.stdin.close()
-            p.terminate()
-            try:
-                p.wait(5)
-            except subprocess.TimeoutExpired:
-                p.kill()
+        peers.stop(procs)
         if not os.environ.get("ZLV_KEEP"):
             shutil.rmtree(tmp, ignore_errors=True)
     return 0

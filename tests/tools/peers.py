@@ -19,6 +19,18 @@ def wait_port(host, port, seconds=10):
     return False
 
 
+def stop(procs):
+    """Ends the peers a test started: their input closed, asked to end, killed after 5 s."""
+    for p in procs:
+        if p.stdin:
+            p.stdin.close()
+        p.terminate()
+        try:
+            p.wait(5)
+        except subprocess.TimeoutExpired:
+            p.kill()
+
+
 def start_nginx(tmp, sites):
     """nginx serving each folder of sites ({host: folder}) on port 80 of its host, logging into
     tmp; the process, once every host answers."""
